@@ -1,0 +1,169 @@
+// Control interface of the SDK stand-in, for tests, benchmarks and tools.
+//
+// Camera plug-ins never use it: they see only the 21 SDK functions. Every
+// function has C linkage so that a host can look it up at run time
+// (dlsym) and do without it when the loaded SDK is not the stand-in.
+//
+// Devices are named by an id that MVSIM_AddDevice returns (0, 1, 2, ... in
+// the order they were added since the last reset or configuration load).
+#ifndef MVSIM_CONTROL_H
+#define MVSIM_CONTROL_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Failure codes returned by the SDK functions and by this interface.
+// Every failure is non-zero; 0 is success.
+#define MVSIM_OK 0
+#define MVSIM_E_HANDLE ((int)0x80000000)     // null, unknown or destroyed handle
+#define MVSIM_E_SUPPORT ((int)0x80000001)    // unknown feature name
+#define MVSIM_E_PARAMETER ((int)0x80000004)  // null record pointer or value the feature does not take
+#define MVSIM_E_CALLORDER ((int)0x80000003)  // call not valid in the handle's state (not open, not grabbing, ...)
+#define MVSIM_E_ACCESS ((int)0x80000007)     // device held open by another handle
+#define MVSIM_E_NODEVICE ((int)0x80000008)   // device unplugged or removed; unknown device id
+#define MVSIM_E_RESOURCE ((int)0x80000006)   // out of memory or threads
+#define MVSIM_E_CONFIG ((int)0x80000009)     // configuration file missing or malformed (reason on stderr)
+
+#define MVSIM_TRANSPORT_GIGE 1u
+#define MVSIM_TRANSPORT_USB 4u
+
+// Pixel types the stand-in produces (GigE Vision coding: top byte 1 mono /
+// 2 colour, next byte bits per pixel).
+#define MVSIM_PIXEL_MONO8 0x01080001u
+#define MVSIM_PIXEL_RGB8 0x02180014u
+#define MVSIM_PIXEL_RGBA8 0x02200016u
+#define MVSIM_PIXEL_RGB16 0x02300033u
+#define MVSIM_PIXEL_MONO16 0x01100007u
+#define MVSIM_PIXEL_BAYERRG8 0x01080009u
+
+// "TriggerSource" values.
+#define MVSIM_TRIGGER_SOURCE_LINE0 0u
+#define MVSIM_TRIGGER_SOURCE_SOFTWARE 7u
+
+// A device to add. Texts are copied into the device record: a text as long as
+// its field (32 bytes for the model name, 16 for the serial number) fills it
+// with no terminator; a longer one is cut to the field.
+typedef struct MvsimDeviceSpec {
+    const char* modelName;
+    const char* serialNumber;
+    unsigned int transport;  // MVSIM_TRANSPORT_GIGE or MVSIM_TRANSPORT_USB
+    unsigned int width;      // 1..65535
+    unsigned int height;     // 1..65535
+    unsigned int pixelType;
+    float exposureMin, exposureMax, exposure;  // exposure time, microseconds
+    float gainMin, gainMax, gain;              // gain, dB
+    double frameRate;      // free-running frames per second; 0 = as fast as the consumer takes them
+    double linePulseRate;  // pulses per second on line 0 while grabbing (an encoder or PLC); 0 = none
+} MvsimDeviceSpec;
+
+// Fills a spec with the stand-in's defaults (640 x 480 Mono8 GigE, exposure
+// 10..1000000 at 10000, gain 0..20 at 0, frame rate 0, no pulses) and the
+// given texts.
+void MVSIM_DefaultSpec(MvsimDeviceSpec* spec, const char* modelName, const char* serialNumber);
+
+// What a device currently holds; for tests that check a setting reached it.
+typedef struct MvsimDeviceState {
+    int present;            // 0 once unplugged or removed
+    int openHandles;        // handles that hold it open (0 or 1)
+    int grabbing;
+    unsigned int triggerMode;    // 0 off, 1 on
+    unsigned int triggerSource;  // 0 line 0, 7 software
+    unsigned int exposureAuto;   // 0 off; devices start with 2 (continuous)
+    unsigned int balanceWhiteAuto;  // 0 off; devices start with 1 (continuous)
+    unsigned int balanceRatioRed, balanceRatioGreen, balanceRatioBlue;
+    float exposure, exposureMin, exposureMax;
+    float gain, gainMin, gainMax;
+    unsigned int width, height, pixelType;
+} MvsimDeviceState;
+
+// Frame counters of a device since it was added. A frame event (a frame-rate
+// tick, a line-0 pulse, a software trigger) that finds the consumer still busy
+// with the previous frame is lost; produced = delivered + frames generated
+// while no callback was registered.
+typedef struct MvsimCounters {
+    unsigned long long produced;
+    unsigned long long delivered;
+    unsigned long long lost;
+} MvsimCounters;
+
+// The stamp the stand-in writes over the first bytes of every frame (as far
+// as the frame is large enough), after the test pattern.
+typedef struct MvsimFrameStamp {
+    unsigned int magic;        // MVSIM_STAMP_MAGIC
+    unsigned int frameNumber;  // same as _MV_FRAME_OUT_INFO_::nFrameNum
+    float exposure;            // exposure time in effect
+    float gain;                // gain in effect
+    unsigned int triggerSource;  // 0 line 0, 7 software, 0xFFFFFFFF free-running
+} MvsimFrameStamp;
+
+#define MVSIM_STAMP_MAGIC 0x5346574Bu  // "KWFS" in memory order
+#define MVSIM_FREE_RUNNING 0xFFFFFFFFu
+
+// The pattern value of pixel (x, y) of frame n, for each byte of the pixel:
+// byte b of pixel (x, y) holds (x + 2*y + 3*n + 64*b) & 0xFF for 8-bit
+// channels; 16-bit channels hold that value * 257.
+unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int frameNumber, unsigned int channel);
+
+// Registry. Reset stops every acquisition thread, destroys every handle,
+// removes all devices, clears faults, call log and counters, and leaves the
+// registry empty (no configuration is loaded afterwards). Without a reset or a
+// load, the first call into the stand-in loads $MVSIM_CONFIG, or the built-in
+// default of three cameras when the variable is unset or empty.
+void MVSIM_Reset(void);
+int MVSIM_LoadConfig(const char* path);  // replaces the registry; MVSIM_E_CONFIG on error
+int MVSIM_LoadDefaultConfig(void);       // replaces the registry with the built-in three cameras
+int MVSIM_AddDevice(const MvsimDeviceSpec* spec);  // device id >= 0, or a failure code (< 0)
+int MVSIM_RemoveDevice(int deviceId);    // unlisted; its handles fail from now on
+int MVSIM_UnplugDevice(int deviceId);    // frames stop; handle calls fail with MVSIM_E_NODEVICE
+int MVSIM_DeviceCount(void);             // devices currently listed
+int MVSIM_FindDevice(const char* modelName, const char* serialNumber);  // id or MVSIM_E_NODEVICE
+int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state);
+int MVSIM_GetCounters(int deviceId, MvsimCounters* counters);
+
+// Faults: the nth call (1 = the next one) of the named SDK function, counted
+// from now, fails with code without doing anything. Several faults may be
+// pending at once.
+void MVSIM_FailCall(const char* functionName, unsigned int nth, int code);
+void MVSIM_ClearFaults(void);
+
+// Call log of the SDK functions (not of this interface). One entry per call:
+// the function name, then each argument but the handle, separated by single
+// spaces; texts unquoted, floats as %g, pointers as "ptr" or "null".
+// Examples: "MV_CC_SetEnumValue TriggerSource 0", "MV_CC_SetExposureTime 100",
+// "MV_CC_GetWidth ptr", "MV_CC_StartGrabbing".
+int MVSIM_CallLogSize(void);
+// Copies entry i (NUL-terminated, cut to cap) and returns its full length, or -1.
+int MVSIM_CallLogEntry(int i, char* buffer, size_t cap);
+void MVSIM_ClearCallLog(void);
+
+// Handles created and not yet destroyed.
+int MVSIM_LiveHandles(void);
+// Acquisition threads running now (one per grabbing device).
+int MVSIM_AcquisitionThreads(void);
+
+// Line 0: one pulse; triggers a frame when the device grabs with trigger mode
+// on and source line 0. Returns 0 when the pulse triggered a frame event.
+int MVSIM_PulseLine0(int deviceId);
+
+// Delivers one frame now through the image callback registered on the handle
+// that holds the device open, whatever the trigger mode. With data null the
+// frame comes from the device's own ring (pattern and stamp); otherwise data
+// is passed as it is. width, height and pixelType go into the frame record
+// (0 for all three: the device's own). Flags choose the thread and null
+// pointers for the callback's three arguments.
+#define MVSIM_DELIVER_OWN_THREAD 1u  // on a thread of the stand-in's own, joined before return
+#define MVSIM_DELIVER_NULL_DATA 2u
+#define MVSIM_DELIVER_NULL_INFO 4u
+#define MVSIM_DELIVER_NULL_USER 8u
+int MVSIM_DeliverFrame(int deviceId, unsigned int flags);
+int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigned int width, unsigned int height,
+                         unsigned int pixelType, unsigned int flags);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+#endif  // MVSIM_CONTROL_H
