@@ -105,6 +105,16 @@ typedef struct MvsimFrameStamp {
 // The pattern value of pixel (x, y) of frame n, for each byte of the pixel:
 // byte b of pixel (x, y) holds (x + 2*y + 3*n + 64*b) & 0xFF for 8-bit
 // channels; 16-bit channels hold that value * 257.
+// MVSIM_PatternValue returns (x + 2*y + 3*n + 64*channel) & 0xFF. Channels:
+// Mono8 and BayerRG8 channel 0 (byte 0), RGB8 channels 0..2 (bytes 0..2),
+// RGBa8 channels 0..3 (bytes 0..3), each holding the value; Mono16 channel 0
+// and RGB16 channels 0..2 are little-endian uint16 (bytes 2c, 2c+1) holding
+// value * 257. Other pixel types given as codes: with a whole number of
+// bytes per pixel, byte b is channel b; packed ones are rows of
+// ceil(width * bits / 8) bytes where byte i of a row takes x = i, channel 0.
+// Frame numbers count frame events (delivered, lost, or produced with no
+// callback, and MVSIM_DeliverFrame*) since a handle last opened the device,
+// starting at 1.
 unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int frameNumber, unsigned int channel);
 
 // Registry. Reset stops every acquisition thread, destroys every handle,

@@ -1,0 +1,75 @@
+#include "calllog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace mvsim {
+namespace calllog {
+
+namespace {
+
+struct Log {
+    std::mutex mutex;
+    std::vector<std::string> entries;
+};
+
+// Never destroyed: an acquisition thread may still run while the process
+// exits, and the log must outlive it.
+Log& log() {
+    static Log* instance = new Log;
+    return *instance;
+}
+
+}  // namespace
+
+void append(std::string entry) {
+    Log& l = log();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.entries.push_back(std::move(entry));
+}
+
+int size() {
+    Log& l = log();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return static_cast<int>(l.entries.size());
+}
+
+int entry(int index, char* buffer, std::size_t cap) {
+    Log& l = log();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (index < 0 || static_cast<std::size_t>(index) >= l.entries.size())
+        return -1;
+    const std::string& text = l.entries[static_cast<std::size_t>(index)];
+    if (buffer && cap > 0) {
+        const std::size_t n = std::min(cap - 1, text.size());
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<int>(text.size());
+}
+
+void clear() {
+    Log& l = log();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    l.entries.clear();
+}
+
+std::string arg(unsigned value) { return std::to_string(value); }
+
+std::string arg(int value) { return std::to_string(value); }
+
+std::string arg(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+    return text;
+}
+
+std::string arg(const char* text) { return text ? std::string(text) : std::string("null"); }
+
+std::string arg(const void* pointer) { return pointer ? "ptr" : "null"; }
+
+}  // namespace calllog
+}  // namespace mvsim

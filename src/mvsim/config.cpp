@@ -1,0 +1,236 @@
+#include "config.h"
+
+#include "pattern.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+
+#include <cmath>
+
+namespace mvsim {
+
+namespace {
+
+struct PixelName {
+    const char* name;
+    unsigned type;
+};
+
+const PixelName pixelNames[] = {
+    {"Mono8", MVSIM_PIXEL_MONO8},   {"RGB8", MVSIM_PIXEL_RGB8},     {"RGBa8", MVSIM_PIXEL_RGBA8},
+    {"RGB16", MVSIM_PIXEL_RGB16},   {"Mono16", MVSIM_PIXEL_MONO16}, {"BayerRG8", MVSIM_PIXEL_BAYERRG8},
+};
+
+// A failure while reading one entry: where it is and why.
+struct ConfigError {
+    std::string where;
+    std::string reason;
+};
+
+bool isInteger(const QJsonValue& v) { return v.isDouble() && std::floor(v.toDouble()) == v.toDouble(); }
+
+std::string describeType(const QJsonValue& v) {
+    switch (v.type()) {
+    case QJsonValue::Null: return "null";
+    case QJsonValue::Bool: return "a boolean";
+    case QJsonValue::Double: return "a number";
+    case QJsonValue::String: return "a string";
+    case QJsonValue::Array: return "an array";
+    case QJsonValue::Object: return "an object";
+    case QJsonValue::Undefined: break;
+    }
+    return "undefined";
+}
+
+std::string readText(const QJsonObject& o, const char* key, const std::string& where, bool required,
+                     std::string fallback) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined()) {
+        if (required)
+            throw ConfigError{where + "." + key, "missing"};
+        return fallback;
+    }
+    if (!v.isString())
+        throw ConfigError{where + "." + key, "must be a string, not " + describeType(v)};
+    return v.toString().toStdString();
+}
+
+unsigned readSize(const QJsonObject& o, const char* key, const std::string& where, unsigned fallback) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined())
+        return fallback;
+    if (!isInteger(v) || v.toDouble() < 1 || v.toDouble() > 65535)
+        throw ConfigError{where + "." + key, "must be 1..65535"};
+    return static_cast<unsigned>(v.toDouble());
+}
+
+double readRate(const QJsonObject& o, const char* key, const std::string& where, double fallback) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined())
+        return fallback;
+    if (!v.isDouble() || !(v.toDouble() >= 0) || std::isinf(v.toDouble()))
+        throw ConfigError{where + "." + key, "must be a number >= 0"};
+    return v.toDouble();
+}
+
+void readLimits(const QJsonObject& o, const char* key, const std::string& where, float* min, float* max,
+                float* value) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined())
+        return;
+    const std::string at = where + "." + key;
+    if (!v.isObject())
+        throw ConfigError{at, "must be an object with min, max and value"};
+    const QJsonObject limits = v.toObject();
+    float* targets[] = {min, max, value};
+    const char* names[] = {"min", "max", "value"};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonValue n = limits.value(QLatin1String(names[i]));
+        if (n.isUndefined())
+            continue;
+        if (!n.isDouble())
+            throw ConfigError{at + "." + names[i], "must be a number"};
+        *targets[i] = static_cast<float>(n.toDouble());
+    }
+}
+
+unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigned fallback) {
+    const QJsonValue v = o.value(QLatin1String("pixelFormat"));
+    const std::string at = where + ".pixelFormat";
+    if (v.isUndefined())
+        return fallback;
+    if (v.isString()) {
+        const std::string name = v.toString().toStdString();
+        for (const PixelName& p : pixelNames)
+            if (name == p.name)
+                return p.type;
+        throw ConfigError{at, "unknown pixel format \"" + name + "\""};
+    }
+    if (!isInteger(v) || v.toDouble() < 1 || v.toDouble() > 4294967295.0)
+        throw ConfigError{at, "must be a pixel format name or a pixel type code"};
+    return static_cast<unsigned>(v.toDouble());
+}
+
+DeviceSpec readDevice(const QJsonValue& entry, const std::string& where) {
+    if (!entry.isObject())
+        throw ConfigError{where, "must be an object, not " + describeType(entry)};
+    const QJsonObject o = entry.toObject();
+    DeviceSpec spec;
+    spec.modelName = readText(o, "model", where, true, {});
+    spec.serialNumber = readText(o, "serial", where, true, {});
+    const std::string transport = readText(o, "transport", where, false, "gige");
+    if (transport == "gige")
+        spec.transport = MVSIM_TRANSPORT_GIGE;
+    else if (transport == "usb")
+        spec.transport = MVSIM_TRANSPORT_USB;
+    else
+        throw ConfigError{where + ".transport", "must be \"gige\" or \"usb\""};
+    spec.width = readSize(o, "width", where, spec.width);
+    spec.height = readSize(o, "height", where, spec.height);
+    spec.pixelType = readPixelFormat(o, where, spec.pixelType);
+    readLimits(o, "exposure", where, &spec.exposureMin, &spec.exposureMax, &spec.exposure);
+    readLimits(o, "gain", where, &spec.gainMin, &spec.gainMax, &spec.gain);
+    spec.frameRate = readRate(o, "frameRate", where, spec.frameRate);
+    spec.linePulseRate = readRate(o, "linePulseRate", where, spec.linePulseRate);
+    const std::string problem = checkSpec(spec);
+    if (!problem.empty())
+        throw ConfigError{where + "." + problem.substr(0, problem.find(':')),
+                          problem.substr(problem.find(':') + 2)};
+    return spec;
+}
+
+bool limitsHold(float min, float max, float value) {
+    return std::isfinite(min) && std::isfinite(max) && std::isfinite(value) && min <= value && value <= max;
+}
+
+DeviceSpec camera(const char* model, const char* serial, unsigned transport, unsigned width, unsigned height,
+                  unsigned pixelType) {
+    DeviceSpec spec;
+    spec.modelName = model;
+    spec.serialNumber = serial;
+    spec.transport = transport;
+    spec.width = width;
+    spec.height = height;
+    spec.pixelType = pixelType;
+    spec.exposureMin = 15.0f;
+    spec.exposureMax = 1000000.0f;
+    spec.exposure = 10000.0f;
+    spec.gainMin = 0.0f;
+    spec.gainMax = 20.0f;
+    spec.gain = 0.0f;
+    spec.frameRate = 30.0;
+    return spec;
+}
+
+}  // namespace
+
+std::string checkSpec(const DeviceSpec& spec) {
+    if (spec.transport != MVSIM_TRANSPORT_GIGE && spec.transport != MVSIM_TRANSPORT_USB)
+        return "transport: must be gige (1) or usb (4)";
+    if (spec.width < 1 || spec.width > 65535)
+        return "width: must be 1..65535";
+    if (spec.height < 1 || spec.height > 65535)
+        return "height: must be 1..65535";
+    if (bitsPerPixel(spec.pixelType) == 0)
+        return "pixelFormat: pixel type codes no bits per pixel";
+    if (!limitsHold(spec.exposureMin, spec.exposureMax, spec.exposure))
+        return "exposure: must have min <= value <= max";
+    if (!limitsHold(spec.gainMin, spec.gainMax, spec.gain))
+        return "gain: must have min <= value <= max";
+    if (!(spec.frameRate >= 0) || std::isinf(spec.frameRate))
+        return "frameRate: must be a number >= 0";
+    if (!(spec.linePulseRate >= 0) || std::isinf(spec.linePulseRate))
+        return "linePulseRate: must be a number >= 0";
+    return {};
+}
+
+ConfigResult loadConfigFile(const std::string& path) {
+    ConfigResult result;
+    const std::string prefix = path + ": ";
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = prefix + "cannot read: " + file.errorString().toStdString();
+        return result;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        result.error = prefix + "bad JSON at offset " + std::to_string(parseError.offset) + ": " +
+                       parseError.errorString().toStdString();
+        return result;
+    }
+    try {
+        if (!doc.isObject())
+            throw ConfigError{"top level", "must be an object with a devices array"};
+        const QJsonValue devices = doc.object().value(QLatin1String("devices"));
+        if (devices.isUndefined())
+            throw ConfigError{"devices", "missing"};
+        if (!devices.isArray())
+            throw ConfigError{"devices", "must be an array, not " + describeType(devices)};
+        const QJsonArray list = devices.toArray();
+        if (list.size() > MV_MAX_DEVICE_NUM)
+            throw ConfigError{"devices", "more than " + std::to_string(MV_MAX_DEVICE_NUM) + " devices"};
+        for (int i = 0; i < list.size(); ++i)
+            result.devices.push_back(readDevice(list.at(i), "devices[" + std::to_string(i) + "]"));
+    } catch (const ConfigError& e) {
+        result.devices.clear();
+        result.error = prefix + e.where + ": " + e.reason;
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+std::vector<DeviceSpec> defaultDevices() {
+    return {
+        camera("MV-CA013-20GM", "00A1B2C3D4", MVSIM_TRANSPORT_GIGE, 1280, 1024, MVSIM_PIXEL_MONO8),
+        camera("MV-CA050-20UC", "00E5F6A7B8", MVSIM_TRANSPORT_USB, 2448, 2048, MVSIM_PIXEL_RGB8),
+        camera("MV-CH120-10GM", "00C9D0E1F2", MVSIM_TRANSPORT_GIGE, 4096, 3000, MVSIM_PIXEL_MONO16),
+    };
+}
+
+}  // namespace mvsim

@@ -1,0 +1,28 @@
+// Device lists: the JSON configuration file, the built-in default and the
+// checks every device goes through, whichever way it is added.
+#ifndef MVSIM_CONFIG_H
+#define MVSIM_CONFIG_H
+
+#include "device.h"
+
+#include <string>
+#include <vector>
+
+namespace mvsim {
+
+struct ConfigResult {
+    bool ok = false;
+    std::vector<DeviceSpec> devices;
+    std::string error;  // "<path>: <where>: <reason>" when not ok
+};
+
+ConfigResult loadConfigFile(const std::string& path);
+std::vector<DeviceSpec> defaultDevices();
+
+// Empty when the spec describes a device the stand-in can simulate,
+// otherwise "<field>: <reason>".
+std::string checkSpec(const DeviceSpec& spec);
+
+}  // namespace mvsim
+
+#endif  // MVSIM_CONFIG_H

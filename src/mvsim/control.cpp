@@ -1,0 +1,306 @@
+// The control interface (mvsim/control.h) over the registry.
+#include "exports.h"
+
+#include "acquisition.h"
+#include "calllog.h"
+#include "config.h"
+#include "faults.h"
+#include "pattern.h"
+#include "registry.h"
+
+#include <climits>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+using namespace mvsim;
+
+namespace {
+
+DeviceSpec specFrom(const MvsimDeviceSpec& s) {
+    DeviceSpec spec;
+    spec.modelName = s.modelName;
+    spec.serialNumber = s.serialNumber;
+    spec.transport = s.transport;
+    spec.width = s.width;
+    spec.height = s.height;
+    spec.pixelType = s.pixelType;
+    spec.exposureMin = s.exposureMin;
+    spec.exposureMax = s.exposureMax;
+    spec.exposure = s.exposure;
+    spec.gainMin = s.gainMin;
+    spec.gainMax = s.gainMax;
+    spec.gain = s.gain;
+    spec.frameRate = s.frameRate;
+    spec.linePulseRate = s.linePulseRate;
+    return spec;
+}
+
+// Devices that unplugging or removing may still act on: not yet removed.
+Device* knownDevice(Registry& registry, int id) {
+    Device* device = registry.findDevice(id);
+    return device && !device->removed ? device : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+MVSIM_EXPORT void MVSIM_DefaultSpec(MvsimDeviceSpec* spec, const char* modelName, const char* serialNumber) {
+    if (!spec)
+        return;
+    const DeviceSpec d;
+    *spec = MvsimDeviceSpec{};
+    spec->modelName = modelName;
+    spec->serialNumber = serialNumber;
+    spec->transport = d.transport;
+    spec->width = d.width;
+    spec->height = d.height;
+    spec->pixelType = d.pixelType;
+    spec->exposureMin = d.exposureMin;
+    spec->exposureMax = d.exposureMax;
+    spec->exposure = d.exposure;
+    spec->gainMin = d.gainMin;
+    spec->gainMax = d.gainMax;
+    spec->gain = d.gain;
+    spec->frameRate = d.frameRate;
+    spec->linePulseRate = d.linePulseRate;
+}
+
+MVSIM_EXPORT unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int frameNumber,
+                                             unsigned int channel) {
+    return patternValue(x, y, frameNumber, channel);
+}
+
+MVSIM_EXPORT void MVSIM_Reset(void) {
+    ThreadsToJoin joins;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock(false);
+    registry.reset(joins);
+}
+
+MVSIM_EXPORT int MVSIM_LoadConfig(const char* path) {
+    if (!path)
+        return MVSIM_E_PARAMETER;
+    const ConfigResult config = loadConfigFile(path);
+    ThreadsToJoin joins;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock(false);
+    return registry.load(config, joins);
+}
+
+MVSIM_EXPORT int MVSIM_LoadDefaultConfig(void) {
+    ThreadsToJoin joins;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock(false);
+    return registry.load(ConfigResult{true, defaultDevices(), {}}, joins);
+}
+
+MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSpec* spec) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    if (!spec || !spec->modelName || !spec->serialNumber)
+        return MVSIM_E_PARAMETER;
+    return registry.addDevice(specFrom(*spec));
+}
+
+MVSIM_EXPORT int MVSIM_RemoveDevice(int deviceId) {
+    ThreadsToJoin joins;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* device = knownDevice(registry, deviceId);
+    if (!device)
+        return MVSIM_E_NODEVICE;
+    registry.takeDevice(*device, true, joins);
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_UnplugDevice(int deviceId) {
+    ThreadsToJoin joins;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* device = knownDevice(registry, deviceId);
+    if (!device)
+        return MVSIM_E_NODEVICE;
+    registry.takeDevice(*device, false, joins);
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_DeviceCount(void) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    return registry.listedDevices();
+}
+
+MVSIM_EXPORT int MVSIM_FindDevice(const char* modelName, const char* serialNumber) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    return registry.findDeviceByName(modelName, serialNumber);
+}
+
+MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    if (!state)
+        return MVSIM_E_PARAMETER;
+    const Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    *state = MvsimDeviceState{};
+    state->present = d->present ? 1 : 0;
+    state->openHandles = d->openedBy ? 1 : 0;
+    state->grabbing = d->acquisition ? 1 : 0;
+    state->triggerMode = d->triggerMode;
+    state->triggerSource = d->triggerSource;
+    state->exposureAuto = d->exposureAuto;
+    state->balanceWhiteAuto = d->balanceWhiteAuto;
+    state->balanceRatioRed = d->balanceRatio[0];
+    state->balanceRatioGreen = d->balanceRatio[1];
+    state->balanceRatioBlue = d->balanceRatio[2];
+    state->exposure = d->spec.exposure;
+    state->exposureMin = d->spec.exposureMin;
+    state->exposureMax = d->spec.exposureMax;
+    state->gain = d->spec.gain;
+    state->gainMin = d->spec.gainMin;
+    state->gainMax = d->spec.gainMax;
+    state->width = d->spec.width;
+    state->height = d->spec.height;
+    state->pixelType = d->spec.pixelType;
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    if (!counters)
+        return MVSIM_E_PARAMETER;
+    const Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    counters->produced = d->stats->produced;
+    counters->delivered = d->stats->delivered;
+    counters->lost = d->stats->lost;
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT void MVSIM_FailCall(const char* functionName, unsigned int nth, int code) {
+    auto lock = Registry::instance().lock();  // a first-call load would clear the fault
+    faults::add(functionName, nth, code);
+}
+
+MVSIM_EXPORT void MVSIM_ClearFaults(void) {
+    auto lock = Registry::instance().lock();
+    faults::clear();
+}
+
+MVSIM_EXPORT int MVSIM_CallLogSize(void) {
+    auto lock = Registry::instance().lock();
+    return calllog::size();
+}
+
+MVSIM_EXPORT int MVSIM_CallLogEntry(int i, char* buffer, size_t cap) {
+    auto lock = Registry::instance().lock();
+    return calllog::entry(i, buffer, cap);
+}
+
+MVSIM_EXPORT void MVSIM_ClearCallLog(void) {
+    auto lock = Registry::instance().lock();
+    calllog::clear();
+}
+
+MVSIM_EXPORT int MVSIM_LiveHandles(void) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    return registry.liveHandles();
+}
+
+MVSIM_EXPORT int MVSIM_AcquisitionThreads(void) {
+    auto lock = Registry::instance().lock();
+    return Acquisition::runningThreads();
+}
+
+MVSIM_EXPORT int MVSIM_PulseLine0(int deviceId) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* device = registry.findDevice(deviceId);
+    if (!device || !device->present)
+        return MVSIM_E_NODEVICE;
+    if (!device->acquisition)
+        return MVSIM_E_CALLORDER;
+    // Not armed for line 0, or lost to a busy consumer.
+    if (device->acquisition->trigger(MVSIM_TRIGGER_SOURCE_LINE0) != Acquisition::Trigger::Queued)
+        return MVSIM_E_CALLORDER;
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_DeliverFrame(int deviceId, unsigned int flags) {
+    return MVSIM_DeliverFrameAs(deviceId, nullptr, 0, 0, 0, flags);
+}
+
+// The frame is numbered and counted like any other; the callback runs with
+// no lock held, on copies of the callback and user pointer taken under the
+// lock, so a handle destroyed meanwhile is never touched.
+MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigned int width, unsigned int height,
+                                      unsigned int pixelType, unsigned int flags) {
+    MvImageCallback callback = nullptr;
+    void* user = nullptr;
+    FrameSettings settings;
+    unsigned number = 0;
+    std::shared_ptr<DeviceStats> stats;
+    {
+        Registry& registry = Registry::instance();
+        auto lock = registry.lock();
+        Device* device = registry.findDevice(deviceId);
+        if (!device || !device->present)
+            return MVSIM_E_NODEVICE;
+        if (!device->openedBy || !device->openedBy->callback)
+            return MVSIM_E_CALLORDER;
+        callback = device->openedBy->callback;
+        user = device->openedBy->user;
+        settings = frameSettingsOf(*device);
+        if (width || height || pixelType) {
+            settings.width = width;
+            settings.height = height;
+            settings.pixelType = pixelType;
+        }
+        if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
+            return MVSIM_E_RESOURCE;
+        stats = device->stats;
+        number = stats->nextFrameNumber();
+    }
+
+    _MV_FRAME_OUT_INFO_ info;
+    std::vector<unsigned char> own;
+    try {
+        const PatternWriter writer(settings.width, settings.height, settings.pixelType);
+        if (!data) {
+            own.resize(writer.frameBytes());
+            composeFrame(writer, own.data(), number, settings, &info);
+            data = own.data();
+        } else {
+            composeFrame(writer, nullptr, number, settings, &info);  // the caller's bytes as they are
+        }
+    } catch (const std::bad_alloc&) {
+        return MVSIM_E_RESOURCE;
+    }
+
+    unsigned char* const frameData = (flags & MVSIM_DELIVER_NULL_DATA) ? nullptr : data;
+    _MV_FRAME_OUT_INFO_* const frameInfo = (flags & MVSIM_DELIVER_NULL_INFO) ? nullptr : &info;
+    void* const frameUser = (flags & MVSIM_DELIVER_NULL_USER) ? nullptr : user;
+    ++stats->produced;
+    ++stats->delivered;
+    if (flags & MVSIM_DELIVER_OWN_THREAD) {
+        try {
+            std::thread thread([&] { callback(frameData, frameInfo, frameUser); });
+            thread.join();
+        } catch (const std::system_error&) {
+            return MVSIM_E_RESOURCE;
+        }
+    } else {
+        callback(frameData, frameInfo, frameUser);
+    }
+    return MVSIM_OK;
+}
+
+}  // extern "C"

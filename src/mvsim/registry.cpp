@@ -1,0 +1,245 @@
+#include "registry.h"
+
+#include "acquisition.h"
+#include "calllog.h"
+#include "faults.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace mvsim {
+
+namespace {
+
+void copyText(unsigned char* field, std::size_t size, const std::string& text) {
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+// Compares a record field with a text as the record would hold it.
+bool fieldHolds(const unsigned char* field, std::size_t size, const std::string& text) {
+    unsigned char expected[64] = {};
+    copyText(expected, size, text);
+    return std::memcmp(field, expected, size) == 0;
+}
+
+void fillRecord(MV_CC_DEVICE_INFO* record, const DeviceSpec& spec) {
+    std::memset(record, 0, sizeof *record);
+    record->nMajorVer = 1;
+    record->nMinorVer = 0;
+    record->nTLayerType = spec.transport;
+    copyText(record->chModelName, sizeof record->chModelName, spec.modelName);
+    copyText(record->chManufacturerName, sizeof record->chManufacturerName, "mvsim");
+    copyText(record->chSerialNumber, sizeof record->chSerialNumber, spec.serialNumber);
+}
+
+}  // namespace
+
+ThreadsToJoin::~ThreadsToJoin() {
+    for (std::thread& t : threads_)
+        if (t.joinable())
+            t.join();
+}
+
+Registry& Registry::instance() {
+    static Registry* registry = new Registry;
+    return *registry;
+}
+
+std::unique_lock<std::mutex> Registry::lock(bool loadFirst) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!loaded_ && loadFirst) {
+        // Nothing runs yet, so there is nothing to join.
+        ThreadsToJoin none;
+        const char* path = std::getenv("MVSIM_CONFIG");
+        if (path && *path)
+            load(loadConfigFile(path), none);
+        else
+            load(ConfigResult{true, defaultDevices(), {}}, none);
+    }
+    return lock;
+}
+
+Handle* Registry::findHandle(void* handle) const {
+    // The value is only compared, never dereferenced, until it is known live.
+    auto it = handles_.find(static_cast<Handle*>(handle));
+    return it == handles_.end() ? nullptr : *it;
+}
+
+Device* Registry::findDevice(int id) const {
+    if (id < 0 || static_cast<std::size_t>(id) >= devices_.size())
+        return nullptr;
+    return devices_[static_cast<std::size_t>(id)].get();
+}
+
+// A record the stand-in handed out is recognised by its address; any other
+// record by the model name and serial number it holds, among the devices
+// still listed.
+Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const {
+    for (const auto& d : devices_)
+        if (d->record.get() == record)
+            return d.get();
+    for (const auto& d : devices_)
+        if (d->present && fieldHolds(record->chModelName, sizeof record->chModelName, d->spec.modelName) &&
+            fieldHolds(record->chSerialNumber, sizeof record->chSerialNumber, d->spec.serialNumber))
+            return d.get();
+    return nullptr;
+}
+
+int Registry::findDeviceByName(const char* modelName, const char* serialNumber) const {
+    if (!modelName || !serialNumber)
+        return MVSIM_E_NODEVICE;
+    for (const auto& d : devices_)
+        if (!d->removed && d->spec.modelName == modelName && d->spec.serialNumber == serialNumber)
+            return d->id;
+    return MVSIM_E_NODEVICE;
+}
+
+int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list) {
+    if (configFailed_)
+        return MVSIM_E_CONFIG;
+    std::memset(list, 0, sizeof *list);
+    for (const auto& d : devices_) {
+        if (!d->present || !(d->spec.transport & transportMask) || list->nDeviceNum == MV_MAX_DEVICE_NUM)
+            continue;
+        fillRecord(d->record.get(), d->spec);
+        list->pDeviceInfo[list->nDeviceNum++] = d->record.get();
+    }
+    return MVSIM_OK;
+}
+
+int Registry::listedDevices() const {
+    int n = 0;
+    for (const auto& d : devices_)
+        n += d->present ? 1 : 0;
+    return n;
+}
+
+int Registry::addDevice(const DeviceSpec& spec) {
+    if (!checkSpec(spec).empty())
+        return MVSIM_E_PARAMETER;
+    if (listedDevices() >= MV_MAX_DEVICE_NUM || devices_.size() >= INT_MAX)
+        return MVSIM_E_RESOURCE;
+    auto device = std::make_unique<Device>();
+    device->id = static_cast<int>(devices_.size());
+    device->spec = spec;
+    device->record = std::make_unique<MV_CC_DEVICE_INFO>();
+    fillRecord(device->record.get(), spec);
+    devices_.push_back(std::move(device));
+    return devices_.back()->id;
+}
+
+Handle* Registry::createHandle(Device& device) {
+    auto handle = std::make_unique<Handle>();
+    handle->device = &device;
+    handles_.insert(handle.get());
+    return handle.release();
+}
+
+void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins) {
+    Device& device = *handle->device;
+    if (device.openedBy == handle) {
+        stopAcquisition(device, joins);
+        device.openedBy = nullptr;
+    }
+    handles_.erase(handle);
+    delete handle;
+    reapParked(false, joins);
+}
+
+int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins) {
+    reapParked(false, joins);
+    const FrameSettings settings = frameSettingsOf(device);
+    // The frame record carries the length as 32 bits.
+    if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
+        return MVSIM_E_RESOURCE;
+    try {
+        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, device.stats);
+        device.thread = Acquisition::launch(acquisition);
+        device.acquisition = std::move(acquisition);
+    } catch (const std::bad_alloc&) {
+        return MVSIM_E_RESOURCE;
+    } catch (const std::system_error&) {
+        return MVSIM_E_RESOURCE;
+    }
+    return MVSIM_OK;
+}
+
+void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins) {
+    if (!device.acquisition)
+        return;
+    device.acquisition->requestStop();
+    std::thread thread = std::move(device.thread);
+    std::shared_ptr<Acquisition> acquisition = std::move(device.acquisition);
+    if (thread.get_id() == std::this_thread::get_id()) {
+        // Called from the image callback, on the acquisition thread itself:
+        // it cannot join itself. It leaves its loop as soon as the callback
+        // returns and touches nothing but its own context on the way out.
+        parked_.push_back({std::move(thread), std::move(acquisition)});
+        return;
+    }
+    joins.add(std::move(thread));
+}
+
+void Registry::takeDevice(Device& device, bool remove, ThreadsToJoin& joins) {
+    stopAcquisition(device, joins);
+    device.present = false;
+    if (remove)
+        device.removed = true;
+}
+
+void Registry::settingsChanged(Device& device) {
+    if (device.acquisition)
+        device.acquisition->update(frameSettingsOf(device));
+}
+
+void Registry::reapParked(bool all, ThreadsToJoin& joins) {
+    for (auto it = parked_.begin(); it != parked_.end();) {
+        const bool self = it->thread.get_id() == std::this_thread::get_id();
+        if (self && all) {
+            // A reset from inside a callback: the thread ends by itself.
+            it->thread.detach();
+            it = parked_.erase(it);
+        } else if (!self && (all || it->acquisition->finished())) {
+            joins.add(std::move(it->thread));
+            it = parked_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Registry::reset(ThreadsToJoin& joins) {
+    loaded_ = true;
+    configFailed_ = false;
+    for (const auto& d : devices_)
+        stopAcquisition(*d, joins);
+    reapParked(true, joins);
+    for (Handle* h : handles_)
+        delete h;
+    handles_.clear();
+    for (auto& d : devices_)
+        retiredRecords_.push_back(std::move(d->record));
+    devices_.clear();
+    faults::clear();
+    calllog::clear();
+}
+
+int Registry::load(const ConfigResult& config, ThreadsToJoin& joins) {
+    reset(joins);
+    if (!config.ok) {
+        std::fprintf(stderr, "mvsim: %s\n", config.error.c_str());
+        configFailed_ = true;
+        return MVSIM_E_CONFIG;
+    }
+    for (const DeviceSpec& spec : config.devices)
+        addDevice(spec);
+    return MVSIM_OK;
+}
+
+}  // namespace mvsim

@@ -1,0 +1,346 @@
+// The 21 SDK functions over the registry.
+//
+// Every call goes through Call: it takes the registry lock, writes the call
+// log entry and applies an injected fault before any other check. Then, for
+// calls on a handle, the checks run in this order: handle live (else
+// MVSIM_E_HANDLE), device present (else MVSIM_E_NODEVICE), handle open where
+// needed (else MVSIM_E_CALLORDER), then the arguments.
+#include "exports.h"
+
+#include "acquisition.h"
+#include "calllog.h"
+#include "faults.h"
+#include "registry.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+using namespace mvsim;
+
+namespace {
+
+constexpr unsigned maxBalanceRatio = 16383;
+
+class Call {
+public:
+    template <typename... Args>
+    explicit Call(const char* name, const Args&... args) : registry_(Registry::instance()), lock_(registry_.lock()) {
+        std::string entry = name;
+        ((entry += ' ', entry += calllog::arg(args)), ...);
+        calllog::append(std::move(entry));
+        faulted_ = faults::take(name, &code_);
+    }
+
+    // The injected fault's code, when this call has one.
+    bool faulted(int* code) const {
+        *code = code_;
+        return faulted_;
+    }
+
+    // Looks up the handle and its device; 0 when they may be used.
+    int resolve(void* h, bool mustBeOpen) {
+        handle = registry_.findHandle(h);
+        if (!handle)
+            return MVSIM_E_HANDLE;
+        device = handle->device;
+        if (!device->present)
+            return MVSIM_E_NODEVICE;
+        if (mustBeOpen && !handle->open)
+            return MVSIM_E_CALLORDER;
+        return MVSIM_OK;
+    }
+
+    Registry& registry() { return registry_; }
+
+    Handle* handle = nullptr;
+    Device* device = nullptr;
+
+private:
+    Registry& registry_;
+    std::unique_lock<std::mutex> lock_;
+    bool faulted_ = false;
+    int code_ = MVSIM_OK;
+};
+
+std::string presence(const void* p) { return p ? "ptr" : "null"; }
+std::string presence(MvImageCallback cb) { return cb ? "ptr" : "null"; }
+
+// Runs `body` on the open handle's device unless the call ends earlier.
+template <typename Body>
+int onOpenHandle(Call& call, void* h, Body body) {
+    int code = MVSIM_OK;
+    if (call.faulted(&code))
+        return code;
+    code = call.resolve(h, true);
+    if (code != MVSIM_OK)
+        return code;
+    return body(*call.device);
+}
+
+int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
+    Call call(name, presence(value));
+    return onOpenHandle(call, h, [&](Device& d) {
+        if (!value)
+            return MVSIM_E_PARAMETER;
+        std::memset(value, 0, sizeof *value);
+        // Sizes are fixed: no region of interest.
+        value->nCurValue = width ? d.spec.width : d.spec.height;
+        value->nMax = value->nCurValue;
+        value->nMin = value->nCurValue;
+        value->nInc = 1;
+        return MVSIM_OK;
+    });
+}
+
+int setLimited(const char* name, void* h, float v, float DeviceSpec::*current, float DeviceSpec::*min,
+               float DeviceSpec::*max) {
+    Call call(name, v);
+    return onOpenHandle(call, h, [&](Device& d) {
+        if (std::isnan(v) || v < d.spec.*min || v > d.spec.*max)
+            return MVSIM_E_PARAMETER;
+        d.spec.*current = v;
+        call.registry().settingsChanged(d);
+        return MVSIM_OK;
+    });
+}
+
+int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSpec::*current,
+               float DeviceSpec::*min, float DeviceSpec::*max) {
+    Call call(name, presence(value));
+    return onOpenHandle(call, h, [&](Device& d) {
+        if (!value)
+            return MVSIM_E_PARAMETER;
+        std::memset(value, 0, sizeof *value);
+        value->fCurValue = d.spec.*current;
+        value->fMin = d.spec.*min;
+        value->fMax = d.spec.*max;
+        return MVSIM_OK;
+    });
+}
+
+int setBalanceRatio(const char* name, void* h, unsigned v, int channel) {
+    Call call(name, v);
+    return onOpenHandle(call, h, [&](Device& d) {
+        if (v > maxBalanceRatio)
+            return MVSIM_E_PARAMETER;
+        // Ratios are the automatic balance's to set while it runs.
+        if (d.balanceWhiteAuto != 0)
+            return MVSIM_E_CALLORDER;
+        d.balanceRatio[channel] = v;
+        return MVSIM_OK;
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+MVSIM_EXPORT int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST* pstDevList) {
+    Call call("MV_CC_EnumDevices", nTLayerType, pstDevList);
+    int code = MVSIM_OK;
+    if (call.faulted(&code))
+        return code;
+    if (!pstDevList)
+        return MVSIM_E_PARAMETER;
+    return call.registry().enumerate(nTLayerType, pstDevList);
+}
+
+MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* pstDevInfo) {
+    Call call("MV_CC_CreateHandle", phHandle, pstDevInfo);
+    int code = MVSIM_OK;
+    if (call.faulted(&code))
+        return code;
+    if (!phHandle || !pstDevInfo)
+        return MVSIM_E_PARAMETER;
+    Device* device = call.registry().findDeviceByRecord(pstDevInfo);
+    if (!device || !device->present)
+        return MVSIM_E_NODEVICE;
+    *phHandle = call.registry().createHandle(*device);
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsigned short nSwitchoverKey) {
+    Call call("MV_CC_OpenDevice", nAccessMode, nSwitchoverKey);
+    int code = MVSIM_OK;
+    if (call.faulted(&code))
+        return code;
+    code = call.resolve(hHandle, false);
+    if (code != MVSIM_OK)
+        return code;
+    if (call.handle->open)
+        return MVSIM_E_CALLORDER;
+    // Access modes 1..7 are taken; every one of them holds the device for
+    // this handle alone.
+    if (nAccessMode < 1 || nAccessMode > 7)
+        return MVSIM_E_PARAMETER;
+    if (call.device->openedBy)
+        return MVSIM_E_ACCESS;
+    call.handle->open = true;
+    call.device->openedBy = call.handle;
+    call.device->stats->frameNumber = 0;
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MV_CC_RegisterImageCallBack(void* hHandle,
+                                             void (*cbOutput)(unsigned char* pData,
+                                                              _MV_FRAME_OUT_INFO_* pFrameInfo, void* pUser),
+                                             void* pUser) {
+    Call call("MV_CC_RegisterImageCallBack", presence(cbOutput), pUser);
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        // The acquisition thread copied the callback when it started.
+        if (d.acquisition)
+            return MVSIM_E_CALLORDER;
+        call.handle->callback = cbOutput;  // null unregisters
+        call.handle->user = pUser;
+        return MVSIM_OK;
+    });
+}
+
+MVSIM_EXPORT int MV_CC_DestroyHandle(void* hHandle) {
+    ThreadsToJoin joins;  // joined after the lock is released
+    Call call("MV_CC_DestroyHandle");
+    int code = MVSIM_OK;
+    if (call.faulted(&code))
+        return code;
+    Handle* handle = call.registry().findHandle(hHandle);
+    if (!handle)
+        return MVSIM_E_HANDLE;
+    call.registry().destroyHandle(handle, joins);
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MV_CC_GetWidth(void* hHandle, MVCC_INTVALUE* pstValue) {
+    return getSize("MV_CC_GetWidth", hHandle, pstValue, true);
+}
+
+MVSIM_EXPORT int MV_CC_GetHeight(void* hHandle, MVCC_INTVALUE* pstValue) {
+    return getSize("MV_CC_GetHeight", hHandle, pstValue, false);
+}
+
+MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue) {
+    Call call("MV_CC_GetPixelFormat", presence(pstValue));
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (!pstValue)
+            return MVSIM_E_PARAMETER;
+        std::memset(pstValue, 0, sizeof *pstValue);
+        // A device produces its one pixel type.
+        pstValue->nCurValue = d.spec.pixelType;
+        pstValue->nSupportedNum = 1;
+        pstValue->nSupportValue[0] = d.spec.pixelType;
+        return MVSIM_OK;
+    });
+}
+
+MVSIM_EXPORT int MV_CC_SetExposureTime(void* hHandle, float fValue) {
+    // Taken also while automatic exposure runs; it then only stores the value.
+    return setLimited("MV_CC_SetExposureTime", hHandle, fValue, &DeviceSpec::exposure, &DeviceSpec::exposureMin,
+                      &DeviceSpec::exposureMax);
+}
+
+MVSIM_EXPORT int MV_CC_SetGain(void* hHandle, float fValue) {
+    return setLimited("MV_CC_SetGain", hHandle, fValue, &DeviceSpec::gain, &DeviceSpec::gainMin,
+                      &DeviceSpec::gainMax);
+}
+
+MVSIM_EXPORT int MV_CC_GetExposureTime(void* hHandle, MVCC_FLOATVALUE* pstValue) {
+    return getLimited("MV_CC_GetExposureTime", hHandle, pstValue, &DeviceSpec::exposure, &DeviceSpec::exposureMin,
+                      &DeviceSpec::exposureMax);
+}
+
+MVSIM_EXPORT int MV_CC_GetGain(void* hHandle, MVCC_FLOATVALUE* pstValue) {
+    return getLimited("MV_CC_GetGain", hHandle, pstValue, &DeviceSpec::gain, &DeviceSpec::gainMin,
+                      &DeviceSpec::gainMax);
+}
+
+MVSIM_EXPORT int MV_CC_SetExposureAutoMode(void* hHandle, unsigned int nValue) {
+    Call call("MV_CC_SetExposureAutoMode", nValue);
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (nValue > 2)  // 0 off, 1 once, 2 continuous
+            return MVSIM_E_PARAMETER;
+        d.exposureAuto = nValue;
+        return MVSIM_OK;
+    });
+}
+
+MVSIM_EXPORT int MV_CC_SetBalanceWhiteAuto(void* hHandle, unsigned int nValue) {
+    Call call("MV_CC_SetBalanceWhiteAuto", nValue);
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (nValue > 2)  // 0 off, 1 continuous, 2 once
+            return MVSIM_E_PARAMETER;
+        d.balanceWhiteAuto = nValue;
+        return MVSIM_OK;
+    });
+}
+
+MVSIM_EXPORT int MV_CC_SetBalanceRatioRed(void* hHandle, unsigned int nValue) {
+    return setBalanceRatio("MV_CC_SetBalanceRatioRed", hHandle, nValue, 0);
+}
+
+MVSIM_EXPORT int MV_CC_SetBalanceRatioGreen(void* hHandle, unsigned int nValue) {
+    return setBalanceRatio("MV_CC_SetBalanceRatioGreen", hHandle, nValue, 1);
+}
+
+MVSIM_EXPORT int MV_CC_SetBalanceRatioBlue(void* hHandle, unsigned int nValue) {
+    return setBalanceRatio("MV_CC_SetBalanceRatioBlue", hHandle, nValue, 2);
+}
+
+MVSIM_EXPORT int MV_CC_SetEnumValue(void* hHandle, const char* strKey, unsigned int nValue) {
+    Call call("MV_CC_SetEnumValue", strKey, nValue);
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (!strKey)
+            return MVSIM_E_PARAMETER;
+        if (std::strcmp(strKey, "TriggerMode") == 0) {
+            if (nValue > 1)
+                return MVSIM_E_PARAMETER;
+            d.triggerMode = nValue;
+        } else if (std::strcmp(strKey, "TriggerSource") == 0) {
+            // Lines 0..3 and software.
+            if (nValue > 3 && nValue != MVSIM_TRIGGER_SOURCE_SOFTWARE)
+                return MVSIM_E_PARAMETER;
+            d.triggerSource = nValue;
+        } else {
+            return MVSIM_E_SUPPORT;
+        }
+        call.registry().settingsChanged(d);
+        return MVSIM_OK;
+    });
+}
+
+MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey) {
+    Call call("MV_CC_SetCommandValue", strKey);
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (!strKey)
+            return MVSIM_E_PARAMETER;
+        if (std::strcmp(strKey, "TriggerSoftware") != 0)
+            return MVSIM_E_SUPPORT;
+        if (!d.acquisition || d.triggerMode != 1 || d.triggerSource != MVSIM_TRIGGER_SOURCE_SOFTWARE)
+            return MVSIM_E_CALLORDER;
+        // A trigger that finds the consumer busy is accepted and lost.
+        d.acquisition->trigger(MVSIM_TRIGGER_SOURCE_SOFTWARE);
+        return MVSIM_OK;
+    });
+}
+
+MVSIM_EXPORT int MV_CC_StartGrabbing(void* hHandle) {
+    ThreadsToJoin joins;  // parked threads, joined after the lock is released
+    Call call("MV_CC_StartGrabbing");
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (d.acquisition)
+            return MVSIM_E_CALLORDER;
+        return call.registry().startAcquisition(d, *call.handle, joins);
+    });
+}
+
+MVSIM_EXPORT int MV_CC_StopGrabbing(void* hHandle) {
+    ThreadsToJoin joins;  // joined after the lock is released
+    Call call("MV_CC_StopGrabbing");
+    return onOpenHandle(call, hHandle, [&](Device& d) {
+        if (!d.acquisition)
+            return MVSIM_E_CALLORDER;
+        call.registry().stopAcquisition(d, joins);
+        return MVSIM_OK;
+    });
+}
+
+}  // extern "C"
