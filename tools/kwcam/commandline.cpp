@@ -1,0 +1,354 @@
+#include "commandline.h"
+
+#include <QtCore/QCommandLineOption>
+#include <QtCore/QCommandLineParser>
+
+#include <cmath>
+
+#include "imagewriter.h"
+
+namespace kwcam {
+
+namespace {
+
+// Qt timers tick in whole milliseconds: one trigger per tick at most.
+const double kMaxRateHz = 1000.0;
+// Qt timers take an int of milliseconds.
+const double kMaxTimeoutSeconds = 24.0 * 24 * 3600;
+
+const char kGeneralUsage[] =
+    "Usage: kwcam [--plugin PATH] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Drives a camera through the kwcamera plug-in, as a host application does.\n"
+    "\n"
+    "Commands:\n"
+    "  list                    Print the keys of the cameras found, one per line.\n"
+    "  grab [KEY] [OPTIONS]    Acquire frames, print a summary, optionally save frames.\n"
+    "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
+    "\n"
+    "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
+    "Run 'kwcam COMMAND --help' for the options of a command.\n"
+    "\n"
+    "Options:\n"
+    "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
+    "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
+    "  -h, --help     Show this help.\n"
+    "  -v, --version  Show the version.\n";
+
+struct PropertyName {
+    const char* name;
+    int id;
+};
+
+// The contract's property codes.
+const PropertyName kProperties[] = {
+    {"exposure", 1}, {"gain", 0x10000}, {"wb-red", 2}, {"wb-green", 3}, {"wb-blue", 4},
+};
+
+QCommandLineOption pluginOption()
+{
+    return QCommandLineOption(QStringLiteral("plugin"), QStringLiteral("The plug-in library to load."),
+                              QStringLiteral("PATH"));
+}
+
+QCommandLineOption helpOption()
+{
+    return QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                              QStringLiteral("Show this help."));
+}
+
+ParseResult usageError(const QString& reason, const QString& usage)
+{
+    ParseResult result;
+    result.status = ParseResult::UsageError;
+    result.text = QStringLiteral("kwcam: %1\n\n%2").arg(reason, usage);
+    return result;
+}
+
+ParseResult help(const QString& text)
+{
+    ParseResult result;
+    result.status = ParseResult::Help;
+    result.text = text;
+    return result;
+}
+
+// Qt's help text starts "Usage: <program path> [options]"; name the
+// command instead of the path.
+QString commandHelp(const QCommandLineParser& parser, const QString& command)
+{
+    QString text = parser.helpText();
+    const int options = text.indexOf(QLatin1String("[options]"));
+    if (text.startsWith(QLatin1String("Usage: ")) && options > 0)
+        text.replace(0, options, QStringLiteral("Usage: kwcam %1 ").arg(command));
+    return text;
+}
+
+QString commandHint(const QString& command)
+{
+    return QStringLiteral("Run 'kwcam %1 --help' for its arguments and options.\n").arg(command);
+}
+
+QString joinKey(const QStringList& words)
+{
+    return words.join(QLatin1Char(' '));
+}
+
+bool parseDouble(const QString& text, double low, double high, double* out)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < low || value > high)
+        return false;
+    *out = value;
+    return true;
+}
+
+bool parseWhiteBalance(const QString& text, int out[3])
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 3)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const int value = parts.at(i).trimmed().toInt(&ok);
+        if (!ok || value < 0)
+            return false;
+        out[i] = value;
+    }
+    return true;
+}
+
+ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QString usage = commandHint(QStringLiteral("list"));
+    parser.addPositionalArgument(QStringLiteral("list"), QStringLiteral("Print the camera keys, one per line."),
+                                 QString());
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(parser, QStringLiteral("list")));
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("list takes no arguments"), usage);
+    ParseResult result;
+    result.invocation.command = Command::List;
+    return result;
+}
+
+ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QString usage = commandHint(QStringLiteral("grab"));
+    const QCommandLineOption frames(QStringList{QStringLiteral("n"), QStringLiteral("frames")},
+                                    QStringLiteral("Frames to receive (default 10)."), QStringLiteral("FRAMES"));
+    const QCommandLineOption trigger(QStringLiteral("trigger"),
+                                     QStringLiteral("hardware (line 0), free (free-running, the default) or "
+                                                    "software."),
+                                     QStringLiteral("MODE"));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+                                  QStringLiteral("Triggers per second in the triggered modes (default 10, at most "
+                                                 "1000). In hardware mode 0 sends no pulses and waits for pulses "
+                                                 "from outside."),
+                                  QStringLiteral("HZ"));
+    const QCommandLineOption exposure(QStringLiteral("exposure"), QStringLiteral("Exposure time, microseconds."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption gain(QStringLiteral("gain"), QStringLiteral("Gain."), QStringLiteral("N"));
+    const QCommandLineOption wb(QStringLiteral("wb"), QStringLiteral("White-balance ratios red,green,blue."),
+                                QStringLiteral("R,G,B"));
+    const QCommandLineOption save(QStringLiteral("save"),
+                                  QStringLiteral("Save the last frame to FILE (.png, .pgm or .ppm); with %d "
+                                                 "(or %0Nd) in the name, save every frame, the frame number in "
+                                                 "its place."),
+                                  QStringLiteral("FILE"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Give up after this many seconds (default 10)."),
+                                     QStringLiteral("SECONDS"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Also show the plug-in's log entry for each frame."));
+    parser.addOptions({frames, trigger, rate, exposure, gain, wb, save, timeout, verbose});
+    parser.addPositionalArgument(QStringLiteral("key"),
+                                 QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
+                                 QStringLiteral("[KEY]"));
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(parser, QStringLiteral("grab")));
+
+    ParseResult result;
+    result.invocation.command = Command::Grab;
+    GrabOptions& options = result.invocation.grab;
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 2)
+        return usageError(QStringLiteral("grab takes one camera key"), usage);
+    options.key = joinKey(positional);
+
+    if (parser.isSet(frames)) {
+        bool ok = false;
+        options.frames = parser.value(frames).toULongLong(&ok);
+        if (!ok || options.frames == 0)
+            return usageError(QStringLiteral("-n needs a whole number of frames above 0, not '%1'")
+                                  .arg(parser.value(frames)),
+                              usage);
+    }
+    if (parser.isSet(trigger)) {
+        const QString mode = parser.value(trigger);
+        if (mode == QLatin1String("hardware"))
+            options.trigger = TriggerChoice::Hardware;
+        else if (mode == QLatin1String("free"))
+            options.trigger = TriggerChoice::Free;
+        else if (mode == QLatin1String("software"))
+            options.trigger = TriggerChoice::Software;
+        else
+            return usageError(QStringLiteral("--trigger is hardware, free or software, not '%1'").arg(mode), usage);
+    }
+    if (parser.isSet(rate)) {
+        if (options.trigger == TriggerChoice::Free)
+            return usageError(QStringLiteral("--rate applies to the hardware and software trigger modes"), usage);
+        // Below one trigger in 1000 s the tool would only wait for its timeout;
+        // 0 is meaningful in hardware mode only.
+        const bool zeroAllowed = options.trigger == TriggerChoice::Hardware;
+        if (!parseDouble(parser.value(rate), 0.0, kMaxRateHz, &options.rateHz) ||
+            (options.rateHz == 0.0 && !zeroAllowed) || (options.rateHz > 0.0 && options.rateHz < 1e-3))
+            return usageError(QStringLiteral("--rate needs triggers per second from 0.001 to %1%2, not '%3'")
+                                  .arg(kMaxRateHz)
+                                  .arg(zeroAllowed ? QStringLiteral(" (or 0)") : QString())
+                                  .arg(parser.value(rate)),
+                              usage);
+    }
+    if (parser.isSet(exposure)) {
+        bool ok = false;
+        options.exposure = parser.value(exposure).toInt(&ok);
+        if (!ok)
+            return usageError(QStringLiteral("--exposure needs a whole number, not '%1'").arg(parser.value(exposure)),
+                              usage);
+        options.exposureGiven = true;
+    }
+    if (parser.isSet(gain)) {
+        bool ok = false;
+        options.gain = parser.value(gain).toInt(&ok);
+        if (!ok)
+            return usageError(QStringLiteral("--gain needs a whole number, not '%1'").arg(parser.value(gain)), usage);
+        options.gainGiven = true;
+    }
+    if (parser.isSet(wb)) {
+        if (!parseWhiteBalance(parser.value(wb), options.whiteBalance))
+            return usageError(
+                QStringLiteral("--wb needs three whole numbers R,G,B, not '%1'").arg(parser.value(wb)), usage);
+        options.whiteBalanceGiven = true;
+    }
+    if (parser.isSet(save)) {
+        options.savePath = parser.value(save);
+        const QString problem = checkSavePath(options.savePath);
+        if (!problem.isEmpty())
+            return usageError(QStringLiteral("--save: %1").arg(problem), usage);
+    }
+    if (parser.isSet(timeout) &&
+        (!parseDouble(parser.value(timeout), 0.0, kMaxTimeoutSeconds, &options.timeoutSeconds) ||
+         options.timeoutSeconds <= 0.0))
+        return usageError(QStringLiteral("--timeout needs a number of seconds above 0, not '%1'")
+                              .arg(parser.value(timeout)),
+                          usage);
+    options.verbose = parser.isSet(verbose);
+    return result;
+}
+
+ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QString usage = commandHint(QStringLiteral("set"));
+    parser.addPositionalArgument(QStringLiteral("key"), QStringLiteral("The camera, \"MODEL SERIAL\"."),
+                                 QStringLiteral("KEY"));
+    parser.addPositionalArgument(QStringLiteral("property"),
+                                 QStringLiteral("exposure, gain, wb-red, wb-green or wb-blue."),
+                                 QStringLiteral("PROPERTY"));
+    parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number."),
+                                 QStringLiteral("VALUE"));
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(parser, QStringLiteral("set")));
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 3 && positional.size() != 4)
+        return usageError(QStringLiteral("set takes a camera key, a property and a value"), usage);
+
+    ParseResult result;
+    result.invocation.command = Command::Set;
+    SetOptions& options = result.invocation.set;
+    const int count = positional.size();
+    options.key = joinKey(positional.mid(0, count - 2));
+    options.property = positional.at(count - 2);
+    for (const PropertyName& property : kProperties) {
+        if (options.property == QLatin1String(property.name))
+            options.propertyId = property.id;
+    }
+    if (options.propertyId == 0)
+        return usageError(QStringLiteral("unknown property '%1' (exposure, gain, wb-red, wb-green, wb-blue)")
+                              .arg(options.property),
+                          usage);
+    bool ok = false;
+    options.value = positional.at(count - 1).toInt(&ok);
+    if (!ok)
+        return usageError(QStringLiteral("the value needs to be a whole number, not '%1'").arg(positional.last()),
+                          usage);
+    return result;
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(const QStringList& arguments)
+{
+    const QString usage = QString::fromLatin1(kGeneralUsage);
+
+    // The first pass finds the command; whatever follows it is the command's.
+    QCommandLineParser global;
+    global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version."));
+    global.addOptions({pluginOption(), helpOption(), version});
+    if (!global.parse(arguments))
+        return usageError(global.errorText(), usage);
+
+    const QStringList rest = global.positionalArguments();
+    if (rest.isEmpty()) {
+        if (global.isSet(QStringLiteral("help")))
+            return help(usage);
+        if (global.isSet(version))
+            return help(QStringLiteral("kwcam %1\n").arg(QStringLiteral(KWCAM_VERSION)));
+        return usageError(QStringLiteral("no command given"), usage);
+    }
+
+    const QString command = rest.first();
+    QCommandLineParser parser;
+    parser.addOptions({pluginOption(), helpOption()});
+    const QStringList commandArguments = QStringList{arguments.value(0, QStringLiteral("kwcam"))} + rest.mid(1);
+    ParseResult result;
+    if (command == QLatin1String("list"))
+        result = parseList(parser, commandArguments);
+    else if (command == QLatin1String("grab"))
+        result = parseGrab(parser, commandArguments);
+    else if (command == QLatin1String("set"))
+        result = parseSet(parser, commandArguments);
+    else
+        return usageError(QStringLiteral("unknown command '%1'").arg(command), usage);
+
+    if (result.status == ParseResult::Run) {
+        result.invocation.pluginPath = parser.isSet(QStringLiteral("plugin")) ? parser.value(QStringLiteral("plugin"))
+                                                                              : global.value(QStringLiteral("plugin"));
+    }
+    return result;
+}
+
+QString triggerName(TriggerChoice trigger)
+{
+    switch (trigger) {
+    case TriggerChoice::Hardware:
+        return QStringLiteral("hardware");
+    case TriggerChoice::Software:
+        return QStringLiteral("software");
+    case TriggerChoice::Free:
+        break;
+    }
+    return QStringLiteral("free");
+}
+
+}  // namespace kwcam

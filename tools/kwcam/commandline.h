@@ -1,0 +1,58 @@
+// The command line of kwcam: commands, their options and the checks on
+// option values. Parsing does nothing but fill an Invocation; a wrong command
+// line ends in a usage error before any camera is touched.
+#ifndef KWCAM_COMMANDLINE_H
+#define KWCAM_COMMANDLINE_H
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+namespace kwcam {
+
+enum class Command { List, Grab, Set };
+
+enum class TriggerChoice { Hardware, Free, Software };
+
+struct GrabOptions {
+    QString key;  // empty: the first camera listed
+    quint64 frames = 10;
+    TriggerChoice trigger = TriggerChoice::Free;
+    double rateHz = 10.0;  // triggered modes; 0 in hardware mode: pulses come from outside
+    bool exposureGiven = false;
+    int exposure = 0;
+    bool gainGiven = false;
+    int gain = 0;
+    bool whiteBalanceGiven = false;
+    int whiteBalance[3] = {0, 0, 0};  // red, green, blue ratios
+    QString savePath;  // empty: no frame is saved
+    double timeoutSeconds = 10.0;
+    bool verbose = false;
+};
+
+struct SetOptions {
+    QString key;
+    QString property;  // as typed: exposure, gain, wb-red, wb-green, wb-blue
+    int propertyId = 0;
+    int value = 0;
+};
+
+struct Invocation {
+    Command command = Command::List;
+    QString pluginPath;  // empty: search the usual places
+    GrabOptions grab;
+    SetOptions set;
+};
+
+struct ParseResult {
+    enum Status { Run, Help, UsageError } status = Run;
+    QString text;  // help text for Help, the reason and usage for UsageError
+    Invocation invocation;
+};
+
+ParseResult parseCommandLine(const QStringList& arguments);
+
+QString triggerName(TriggerChoice trigger);
+
+}  // namespace kwcam
+
+#endif  // KWCAM_COMMANDLINE_H

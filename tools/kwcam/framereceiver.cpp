@@ -1,0 +1,127 @@
+#include "framereceiver.h"
+
+#include <cstring>
+
+#include "mvsim/control.h"
+
+namespace kwcam {
+
+FrameReceiver::FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode)
+    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode)
+{
+    qRegisterMetaType<kwcam::FrameCopy>("kwcam::FrameCopy");
+}
+
+void FrameReceiver::OnImageReady(ICameraObject* pCamera)
+{
+    // Only this thread writes the count; the target is met exactly once.
+    const quint64 count = m_frames.load(std::memory_order_relaxed);
+    if (pCamera == nullptr || count >= m_target)
+        return;
+
+    measureInterval();
+
+    // The members describe this frame during this call only.
+    const int width = pCamera->m_nWidth;
+    const int height = pCamera->m_nHeight;
+    const PixelLayout layout = m_deviceLayout != PixelLayout::Unknown
+                                   ? m_deviceLayout
+                                   : layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+    const unsigned char* data = pCamera->m_pImageData;
+    const quint64 frameBytes = data == nullptr || width <= 0 || height <= 0
+                                   ? 0
+                                   : static_cast<quint64>(width) * static_cast<quint64>(height) *
+                                         static_cast<quint64>(bytesPerPixel(layout));
+
+    if (m_stats.frames > 0 &&
+        (width != m_stats.width || height != m_stats.height || pCamera->m_nPixelFormat != m_stats.pluginFormat))
+        m_stats.geometryChanged = true;
+    m_stats.width = width;
+    m_stats.height = height;
+    m_stats.pluginFormat = pCamera->m_nPixelFormat;
+    m_stats.pluginBitsPerPixel = pCamera->m_nBitsPerPixel;
+    m_stats.layout = layout;
+
+    bool stamped = false;
+    quint32 stampNumber = 0;
+    readFrameNumber(data, frameBytes, &stamped, &stampNumber);
+    const quint64 number = stamped ? stampNumber : count + 1;
+
+    if (m_saveMode == SaveMode::LastFrame && frameBytes > 0) {
+        m_lastBytes.resize(frameBytes);
+        memcpy(m_lastBytes.data(), data, frameBytes);
+        m_lastImage.data = m_lastBytes.data();
+        m_lastImage.width = width;
+        m_lastImage.height = height;
+        m_lastImage.layout = layout;
+        m_lastNumber = number;
+    } else if (m_saveMode == SaveMode::EveryFrame && frameBytes > 0) {
+        FrameCopy copy;
+        copy.bytes = QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(frameBytes));
+        copy.width = width;
+        copy.height = height;
+        copy.layout = layout;
+        copy.number = number;
+        Q_EMIT frameCopied(copy);
+    }
+
+    ++m_stats.frames;
+    m_stats.bytes += frameBytes;
+    m_bytes.store(m_stats.bytes, std::memory_order_relaxed);
+    // Release: whoever sees the count sees the statistics of these frames.
+    m_frames.store(count + 1, std::memory_order_release);
+    if (count + 1 == m_target)
+        Q_EMIT targetReached();
+}
+
+void FrameReceiver::measureInterval()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_havePrevious) {
+        const double ms = std::chrono::duration<double, std::milli>(now - m_previousArrival).count();
+        if (m_stats.intervals == 0 || ms < m_stats.minIntervalMs)
+            m_stats.minIntervalMs = ms;
+        if (m_stats.intervals == 0 || ms > m_stats.maxIntervalMs)
+            m_stats.maxIntervalMs = ms;
+        m_stats.sumIntervalMs += ms;
+        ++m_stats.intervals;
+    }
+    m_havePrevious = true;
+    m_previousArrival = now;
+}
+
+void FrameReceiver::readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number)
+{
+    // The stand-in writes its stamp over the first bytes of every frame; a
+    // frame from any other SDK has no magic there, or only by chance, and
+    // then the numbers will not run in sequence either.
+    MvsimFrameStamp stamp;
+    const quint64 needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
+    if (data != nullptr && frameBytes >= needed) {
+        memcpy(&stamp, data, static_cast<size_t>(needed));
+        if (stamp.magic == MVSIM_STAMP_MAGIC) {
+            *stamped = true;
+            *number = stamp.frameNumber;
+        }
+    }
+
+    if (!*stamped) {
+        m_stats.numbered = false;
+        return;
+    }
+    if (m_stats.frames == 0 || !m_stats.numbered) {
+        if (m_stats.frames == 0)
+            m_stats.firstNumber = *number;
+        m_stats.lastNumber = *number;
+        return;
+    }
+    const quint32 previous = static_cast<quint32>(m_stats.lastNumber);
+    if (*number != static_cast<quint32>(previous + 1u)) {
+        m_stats.inSequence = false;
+        if (*number > previous)
+            m_stats.missingNumbers += *number - previous - 1u;
+    }
+    m_stats.lastNumber = *number;
+}
+
+}  // namespace kwcam

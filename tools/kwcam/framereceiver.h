@@ -1,0 +1,110 @@
+// The tool's ICameraCallback: counts and measures the frames of one grab and
+// copies the frames that will be saved.
+//
+// OnImageReady runs on the SDK's acquisition thread, one frame at a time, and
+// must return quickly: the SDK loses frames that arrive while it runs. It
+// takes no lock and waits for nothing; what the main thread reads while
+// frames arrive is atomic, and everything else is read only after the camera
+// has been stopped, when the SDK runs no callback any more.
+#ifndef KWCAM_FRAMERECEIVER_H
+#define KWCAM_FRAMERECEIVER_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QMetaType>
+#include <QtCore/QObject>
+
+#include <atomic>
+#include <chrono>
+#include <vector>
+
+#include "cameraobject.h"
+#include "imagewriter.h"
+#include "pixellayout.h"
+
+namespace kwcam {
+
+// A copy of a frame's pixels that outlives the callback.
+struct FrameCopy {
+    QByteArray bytes;
+    int width = 0;
+    int height = 0;
+    PixelLayout layout = PixelLayout::Unknown;
+    quint64 number = 0;  // see FrameReceiver::frameNumber
+};
+
+struct FrameStats {
+    quint64 frames = 0;
+    quint64 bytes = 0;
+    quint64 intervals = 0;
+    double minIntervalMs = 0;
+    double maxIntervalMs = 0;
+    double sumIntervalMs = 0;
+    // The last frame's geometry as the plug-in announced it, and the layout
+    // the tool read it with.
+    int width = 0;
+    int height = 0;
+    int pluginFormat = 0;
+    int pluginBitsPerPixel = 0;
+    PixelLayout layout = PixelLayout::Unknown;
+    bool geometryChanged = false;
+    // Frame numbers from the stand-in's stamp. numbered: every frame had one.
+    bool numbered = true;
+    quint64 firstNumber = 0;
+    quint64 lastNumber = 0;
+    bool inSequence = true;  // each number followed its predecessor
+    quint64 missingNumbers = 0;  // numbers skipped between consecutive frames
+};
+
+class FrameReceiver : public QObject, public ICameraCallback {
+    Q_OBJECT
+public:
+    enum class SaveMode { None, LastFrame, EveryFrame };
+
+    // deviceLayout: the layout of the device's pixel type when the SDK can
+    // tell it, else Unknown and the plug-in's report is used.
+    FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode);
+
+    // SDK thread. Frames after the target are ignored.
+    void OnImageReady(ICameraObject* pCamera) override;
+
+    // Any thread, at any time.
+    quint64 framesSoFar() const { return m_frames.load(std::memory_order_relaxed); }
+    quint64 bytesSoFar() const { return m_bytes.load(std::memory_order_relaxed); }
+
+    // Only once the SDK has stopped calling OnImageReady.
+    const FrameStats& stats() const { return m_stats; }
+    bool hasLastFrame() const { return m_stats.frames > 0 && m_lastImage.data != nullptr; }
+    const FrameImage& lastFrame() const { return m_lastImage; }
+    quint64 lastFrameNumber() const { return m_lastNumber; }
+
+Q_SIGNALS:
+    // Emitted on the SDK thread; connect queued.
+    void targetReached();
+    void frameCopied(const kwcam::FrameCopy& frame);
+
+private:
+    void measureInterval();
+    void readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number);
+
+    const quint64 m_target;
+    const PixelLayout m_deviceLayout;
+    const SaveMode m_saveMode;
+
+    std::atomic<quint64> m_frames{0};
+    std::atomic<quint64> m_bytes{0};
+
+    // Owned by the SDK thread while frames arrive.
+    FrameStats m_stats;
+    bool m_havePrevious = false;
+    std::chrono::steady_clock::time_point m_previousArrival;
+    // The last frame's pixels, in one buffer reused from frame to frame.
+    std::vector<unsigned char> m_lastBytes;
+    FrameImage m_lastImage;
+    quint64 m_lastNumber = 0;
+};
+
+}  // namespace kwcam
+
+Q_DECLARE_METATYPE(kwcam::FrameCopy)
+
+#endif  // KWCAM_FRAMERECEIVER_H

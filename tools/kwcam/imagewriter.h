@@ -1,0 +1,35 @@
+// Writing a frame to a picture file: PNG through QImage, PGM and PPM by hand
+// so that 16-bit samples keep their full depth (maxval 65535, big-endian).
+#ifndef KWCAM_IMAGEWRITER_H
+#define KWCAM_IMAGEWRITER_H
+
+#include <QtCore/QString>
+
+#include "pixellayout.h"
+
+namespace kwcam {
+
+// A frame's pixels, rows packed without padding, samples as the camera sent
+// them (16-bit samples little-endian).
+struct FrameImage {
+    const unsigned char* data = nullptr;
+    int width = 0;
+    int height = 0;
+    PixelLayout layout = PixelLayout::Unknown;
+};
+
+// Why a --save name cannot work (unknown extension, several %d), or empty.
+QString checkSavePath(const QString& path);
+// True when the name holds %d or %0Nd: every frame gets a file of its own.
+bool savesEveryFrame(const QString& path);
+// The name with the frame number in place of %d / %0Nd.
+QString framePath(const QString& path, quint64 frameNumber);
+
+// Writes the frame in the format the file's extension names. Grey frames go
+// to .pgm, colour frames to .ppm; the fourth byte of 32-bit pixels is not
+// written. Returns the reason on failure, empty on success.
+QString writeImage(const QString& path, const FrameImage& frame);
+
+}  // namespace kwcam
+
+#endif  // KWCAM_IMAGEWRITER_H

@@ -1,0 +1,59 @@
+// Loading the camera plug-in as any host does: by path, through its two
+// exported entry points. The tool knows the library's file name and the
+// contract, nothing else of the plug-in.
+#ifndef KWCAM_PLUGIN_H
+#define KWCAM_PLUGIN_H
+
+#include <QtCore/QLibrary>
+#include <QtCore/QString>
+
+#include "cameraobject.h"
+
+namespace kwcam {
+
+class Plugin {
+public:
+    // Loads the plug-in named by path, else by $KWCAM_PLUGIN, else the one
+    // installed beside the tool, else the one in the build tree the tool came
+    // from. The library stays loaded for the life of the process: camera
+    // objects and the SDK's threads must never outlive their code.
+    bool load(const QString& path, QString* error);
+    QString fileName() const { return m_library.fileName(); }
+
+    ICameraObject* create(tagQZ_CAMERA_CONFIG* config, ICameraCallback* callback) const;
+    void destroy(ICameraObject* camera) const;
+
+private:
+    using CreateFunction = ICameraObject* (*)(tagQZ_CAMERA_CONFIG*, ICameraCallback*);
+    using DeleteFunction = void (*)(ICameraObject*);
+
+    QLibrary m_library;
+    CreateFunction m_create = nullptr;
+    DeleteFunction m_delete = nullptr;
+};
+
+// A camera object for the length of a scope. The configuration record and
+// the callback must outlive it: the object keeps pointers to both.
+class CameraObject {
+public:
+    CameraObject(const Plugin& plugin, tagQZ_CAMERA_CONFIG* config, ICameraCallback* callback);
+    ~CameraObject();
+    CameraObject(const CameraObject&) = delete;
+    CameraObject& operator=(const CameraObject&) = delete;
+
+    ICameraObject* get() const { return m_camera; }
+    ICameraObject* operator->() const { return m_camera; }
+    explicit operator bool() const { return m_camera != nullptr; }
+
+private:
+    const Plugin& m_plugin;
+    ICameraObject* m_camera;
+};
+
+// An empty configuration record: type, pixel format and timeout as a host
+// that knows nothing of the camera yet leaves them.
+tagQZ_CAMERA_CONFIG emptyConfig();
+
+}  // namespace kwcam
+
+#endif  // KWCAM_PLUGIN_H

@@ -1,0 +1,61 @@
+#include "progress.h"
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+
+#include <cstdio>
+
+#include "messagelog.h"
+
+namespace kwcam {
+
+namespace {
+
+const int kBarWidth = 30;
+const double kMiB = 1024.0 * 1024.0;
+
+void writeErr(const QByteArray& text)
+{
+    fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    fflush(stderr);
+}
+
+}  // namespace
+
+Progress::Progress(quint64 target, bool terminal) : m_target(target), m_terminal(terminal) {}
+
+void Progress::report(quint64 frames, quint64 bytes, double elapsedSeconds)
+{
+    const double span = elapsedSeconds - m_lastSeconds;
+    const double fps = span > 0 ? static_cast<double>(frames - m_lastFrames) / span : 0.0;
+    const double mibps = span > 0 ? static_cast<double>(bytes - m_lastBytes) / kMiB / span : 0.0;
+    m_lastFrames = frames;
+    m_lastBytes = bytes;
+    m_lastSeconds = elapsedSeconds;
+
+    const QString rates = QStringLiteral("%1/%2 frames  %3 fps  %4 MiB/s")
+                              .arg(frames)
+                              .arg(m_target)
+                              .arg(fps, 0, 'f', 1)
+                              .arg(mibps, 0, 'f', 2);
+    if (!m_terminal) {
+        writeErr(QStringLiteral("kwcam: %1  %2 s\n").arg(rates).arg(elapsedSeconds, 0, 'f', 1).toLocal8Bit());
+        return;
+    }
+    const int filled = m_target == 0 ? 0 : static_cast<int>(qMin<quint64>(frames, m_target) * kBarWidth / m_target);
+    const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
+    writeErr(QStringLiteral("\r\033[K[%1] %2").arg(bar, rates).toLocal8Bit());
+    m_drawn = true;
+    setStatusLineActive(true);
+}
+
+void Progress::finish()
+{
+    if (!m_drawn)
+        return;
+    setStatusLineActive(false);
+    writeErr("\r\033[K");
+    m_drawn = false;
+}
+
+}  // namespace kwcam

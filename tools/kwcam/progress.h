@@ -1,0 +1,34 @@
+// The live report of a grab on stderr: a bar redrawn in place on a
+// terminal, a plain line per report otherwise (logs, pipes, tests).
+#ifndef KWCAM_PROGRESS_H
+#define KWCAM_PROGRESS_H
+
+#include <QtCore/QtGlobal>
+
+namespace kwcam {
+
+class Progress {
+public:
+    Progress(quint64 target, bool terminal);
+
+    bool isTerminal() const { return m_terminal; }
+    // How often report() is meant to be called, milliseconds.
+    int intervalMs() const { return m_terminal ? 200 : 1000; }
+
+    // Rates are over the time since the previous report.
+    void report(quint64 frames, quint64 bytes, double elapsedSeconds);
+    // Leaves the terminal's line empty for what follows.
+    void finish();
+
+private:
+    const quint64 m_target;
+    const bool m_terminal;
+    quint64 m_lastFrames = 0;
+    quint64 m_lastBytes = 0;
+    double m_lastSeconds = 0;
+    bool m_drawn = false;
+};
+
+}  // namespace kwcam
+
+#endif  // KWCAM_PROGRESS_H

@@ -1,0 +1,47 @@
+// The SDK stand-in's optional control functions, found by name at run time.
+//
+// Over the vendor's SDK none of them exist and every query answers "not
+// available"; the tool then does without: no line pulses of its own, frame
+// losses counted from frame numbers or not at all, pixel layout as the
+// plug-in reports it.
+#ifndef KWCAM_SDKCONTROL_H
+#define KWCAM_SDKCONTROL_H
+
+#include <QtCore/QString>
+
+#include "mvsim/control.h"
+
+namespace kwcam {
+
+class SdkControl {
+public:
+    // Looks the functions up in the whole process; call after the plug-in
+    // (and with it the SDK) is loaded.
+    SdkControl();
+
+    bool canPulse() const { return m_pulse != nullptr; }
+
+    // The device behind a camera key ("MODEL SERIAL"), or -1 when the SDK
+    // cannot tell.
+    int findDevice(const QString& key) const;
+    bool deviceState(int device, MvsimDeviceState* state) const;
+    bool counters(int device, MvsimCounters* counters) const;
+    // One pulse on line 0; false when it triggered no frame event (or there
+    // is no such function).
+    bool pulseLine0(int device) const;
+
+private:
+    using FindDevice = int (*)(const char*, const char*);
+    using GetDeviceState = int (*)(int, MvsimDeviceState*);
+    using GetCounters = int (*)(int, MvsimCounters*);
+    using PulseLine0 = int (*)(int);
+
+    FindDevice m_find = nullptr;
+    GetDeviceState m_state = nullptr;
+    GetCounters m_counters = nullptr;
+    PulseLine0 m_pulse = nullptr;
+};
+
+}  // namespace kwcam
+
+#endif  // KWCAM_SDKCONTROL_H
