@@ -102,6 +102,14 @@ Acquisition::Trigger Acquisition::trigger(unsigned source) {
     return Trigger::Queued;
 }
 
+bool Acquisition::waitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (threadId_ == std::this_thread::get_id())
+        return false;
+    wake_.wait_for(lock, timeout, [&] { return stop_ || (!busy_ && !pending_); });
+    return !stop_ && !busy_ && !pending_;
+}
+
 bool Acquisition::finished() {
     std::lock_guard<std::mutex> lock(mutex_);
     return finished_;
@@ -141,6 +149,7 @@ void Acquisition::loseLocked(unsigned long long events) {
 
 void Acquisition::run() {
     std::unique_lock<std::mutex> lock(mutex_);
+    threadId_ = std::this_thread::get_id();
     while (!stop_) {
         Clock::duration period{};
         const bool timed = tickPeriodLocked(&period);
@@ -173,6 +182,7 @@ void Acquisition::run() {
         produce(number, frame);
         lock.lock();
         busy_ = false;
+        wake_.notify_all();  // waitIdle
         // Ticks that came while the consumer was busy are lost.
         if (tickPeriodLocked(&period) && !rescheduled_)
             loseLocked(ticksUpToLocked(Clock::now(), period));

@@ -58,6 +58,10 @@ public:
     void update(const FrameSettings& settings);
     // A line-0 pulse (source 0) or a software trigger (source 7).
     Trigger trigger(unsigned source);
+    // Waits until no frame is in production or in the callback and no
+    // trigger is pending. False on timeout, on stop, or when called on the
+    // acquisition thread itself (it would wait for its own callback).
+    bool waitIdle(std::chrono::milliseconds timeout);
     // True once the thread has left its loop and will not touch anything
     // shared any more.
     bool finished();
@@ -81,6 +85,7 @@ private:
     bool finished_ = false;
     bool rescheduled_ = true;  // tick schedule restarts from now
     Clock::time_point nextTick_;
+    std::thread::id threadId_;
 
     const MvImageCallback callback_;
     void* const user_;

@@ -234,6 +234,22 @@ MVSIM_EXPORT int MVSIM_PulseLine0(int deviceId) {
     return MVSIM_OK;
 }
 
+MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs) {
+    std::shared_ptr<Acquisition> acquisition;
+    {
+        Registry& registry = Registry::instance();
+        auto lock = registry.lock();
+        Device* device = registry.findDevice(deviceId);
+        if (!device || !device->present)
+            return MVSIM_E_NODEVICE;
+        acquisition = device->acquisition;
+    }
+    // Waits without the registry lock: the callback may need it to finish.
+    if (!acquisition || !acquisition->waitIdle(std::chrono::milliseconds(timeoutMs)))
+        return MVSIM_E_CALLORDER;
+    return MVSIM_OK;
+}
+
 MVSIM_EXPORT int MVSIM_DeliverFrame(int deviceId, unsigned int flags) {
     return MVSIM_DeliverFrameAs(deviceId, nullptr, 0, 0, 0, flags);
 }
@@ -299,6 +315,25 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
         }
     } else {
         callback(frameData, frameInfo, frameUser);
+    }
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_GetImageCallback(int deviceId,
+                                        void (**callback)(unsigned char*, struct _MV_FRAME_OUT_INFO_*, void*),
+                                        void** user) {
+    if (!callback || !user)
+        return MVSIM_E_PARAMETER;
+    *callback = nullptr;
+    *user = nullptr;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* device = registry.findDevice(deviceId);
+    if (!device || !device->present)
+        return MVSIM_E_NODEVICE;
+    if (device->openedBy) {
+        *callback = device->openedBy->callback;
+        *user = device->openedBy->user;
     }
     return MVSIM_OK;
 }

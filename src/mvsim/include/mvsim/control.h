@@ -158,6 +158,13 @@ int MVSIM_AcquisitionThreads(void);
 // on and source line 0. Returns 0 when the pulse triggered a frame event.
 int MVSIM_PulseLine0(int deviceId);
 
+// Waits until the device's acquisition is idle: no frame being produced or
+// in the image callback, no trigger pending. A trigger sent after it returns
+// 0 is queued, not lost. MVSIM_E_CALLORDER when the device does not grab (or
+// stops meanwhile), when called from inside the device's own image callback,
+// or when the acquisition is still busy after timeoutMs milliseconds.
+int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs);
+
 // Delivers one frame now through the image callback registered on the handle
 // that holds the device open, whatever the trigger mode. With data null the
 // frame comes from the device's own ring (pattern and stamp); otherwise data
@@ -171,6 +178,14 @@ int MVSIM_PulseLine0(int deviceId);
 int MVSIM_DeliverFrame(int deviceId, unsigned int flags);
 int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigned int width, unsigned int height,
                          unsigned int pixelType, unsigned int flags);
+
+// The image callback and user pointer registered on the handle that holds the
+// device open, for benchmarks that call the frame path exactly as the
+// acquisition thread does, without the stand-in's locks. Both null when
+// nothing is registered; MVSIM_E_PARAMETER for null out-pointers.
+struct _MV_FRAME_OUT_INFO_;
+int MVSIM_GetImageCallback(int deviceId, void (**callback)(unsigned char*, struct _MV_FRAME_OUT_INFO_*, void*),
+                           void** user);
 
 #ifdef __cplusplus
 }  // extern "C"

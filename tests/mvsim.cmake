@@ -1,0 +1,18 @@
+# The SDK stand-in's own tests, against its C interface only.
+set(MVSIM_TEST_DATA ${CMAKE_CURRENT_LIST_DIR}/data)
+
+add_executable(mvsim_test
+  ${CMAKE_CURRENT_LIST_DIR}/mvsim_sdk_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mvsim_engine_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mvsim_config_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mvsim_support.h)
+target_link_libraries(mvsim_test PRIVATE MVCameraControl GTest::gtest_main kwcam_build_flags)
+target_compile_definitions(mvsim_test PRIVATE MVSIM_TEST_DATA="${MVSIM_TEST_DATA}")
+gtest_discover_tests(mvsim_test DISCOVERY_TIMEOUT 60 PROPERTIES LABELS mvsim TIMEOUT 300)
+
+# The first call into the stand-in loads $MVSIM_CONFIG: that needs a process
+# of its own.
+add_executable(mvsim_env_test ${CMAKE_CURRENT_LIST_DIR}/mvsim_env_test.cpp)
+target_link_libraries(mvsim_env_test PRIVATE MVCameraControl GTest::gtest_main kwcam_build_flags)
+target_compile_definitions(mvsim_env_test PRIVATE MVSIM_TEST_DATA="${MVSIM_TEST_DATA}")
+gtest_discover_tests(mvsim_env_test DISCOVERY_TIMEOUT 60 PROPERTIES LABELS mvsim TIMEOUT 120)

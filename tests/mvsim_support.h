@@ -1,0 +1,191 @@
+// Helpers shared by the stand-in's tests: devices, handles, frame recording
+// and waiting on conditions with a deadline.
+#ifndef MVSIM_SUPPORT_H
+#define MVSIM_SUPPORT_H
+
+#include "mvcameracontrol.h"
+#include "mvsim/control.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mvsimtest {
+
+// Long enough for a loaded CI machine with sanitizers; only ever reached
+// when something is broken.
+constexpr std::chrono::seconds deadline{30};
+
+inline int addDevice(const char* model, const char* serial, unsigned transport = MVSIM_TRANSPORT_GIGE,
+                     unsigned width = 64, unsigned height = 8, unsigned pixelType = MVSIM_PIXEL_MONO8,
+                     double frameRate = 0.0) {
+    MvsimDeviceSpec spec;
+    MVSIM_DefaultSpec(&spec, model, serial);
+    spec.transport = transport;
+    spec.width = width;
+    spec.height = height;
+    spec.pixelType = pixelType;
+    spec.frameRate = frameRate;
+    return MVSIM_AddDevice(&spec);
+}
+
+inline MV_CC_DEVICE_INFO* recordOf(const char* serial) {
+    static MV_CC_DEVICE_INFO_LIST list;
+    if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MVSIM_OK)
+        return nullptr;
+    for (unsigned i = 0; i < list.nDeviceNum; ++i)
+        if (std::strncmp(reinterpret_cast<const char*>(list.pDeviceInfo[i]->chSerialNumber), serial,
+                         MV_SERIAL_NUMBER_SIZE) == 0)
+            return list.pDeviceInfo[i];
+    return nullptr;
+}
+
+inline void* createHandle(const char* serial) {
+    MV_CC_DEVICE_INFO* record = recordOf(serial);
+    void* handle = nullptr;
+    if (!record || MV_CC_CreateHandle(&handle, record) != MVSIM_OK)
+        return nullptr;
+    return handle;
+}
+
+inline void* openHandle(const char* serial) {
+    void* handle = createHandle(serial);
+    if (handle && MV_CC_OpenDevice(handle, MV_ACCESS_EXCLUSIVE, 0) != MVSIM_OK) {
+        MV_CC_DestroyHandle(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+inline MvsimCounters counters(int deviceId) {
+    MvsimCounters c{};
+    EXPECT_EQ(MVSIM_GetCounters(deviceId, &c), MVSIM_OK);
+    return c;
+}
+
+inline MvsimDeviceState state(int deviceId) {
+    MvsimDeviceState s{};
+    EXPECT_EQ(MVSIM_GetDeviceState(deviceId, &s), MVSIM_OK);
+    return s;
+}
+
+// Polls a stand-in query until it holds, on a condition nobody signals.
+// Only for states with no callback to wait on (threads winding down).
+inline bool eventually(const std::function<bool()>& holds) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Runs f on another thread; a call that does not return by the deadline is
+// a deadlock, and the test binary ends with a message instead of hanging.
+inline void returnsWithinDeadline(const char* what, const std::function<void()>& f) {
+    auto done = std::async(std::launch::async, f);
+    if (done.wait_for(deadline) != std::future_status::ready) {
+        std::fprintf(stderr, "%s did not return within %lld s: deadlock\n", what,
+                     static_cast<long long>(deadline.count()));
+        std::_Exit(1);
+    }
+    done.get();
+}
+
+struct Frame {
+    unsigned number = 0;
+    unsigned width = 0, height = 0, pixelType = 0, length = 0;
+    unsigned long long timestamp = 0;
+    std::vector<unsigned char> data;
+};
+
+// An image callback target that records frames and lets a test wait for them.
+class Recorder {
+public:
+    static void callback(unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user) {
+        static_cast<Recorder*>(user)->onFrame(data, info);
+    }
+
+    bool keepData = false;
+    // Runs inside the callback, after the frame is recorded, without the
+    // recorder's lock.
+    std::function<void(const Frame&)> hook;
+
+    bool waitForFrames(std::size_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, deadline, [&] { return frames_.size() >= n; });
+    }
+
+    std::vector<Frame> frames() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return frames_;
+    }
+
+    std::size_t count() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return frames_.size();
+    }
+
+    int active() const { return active_.load(); }
+
+private:
+    void onFrame(unsigned char* data, _MV_FRAME_OUT_INFO_* info) {
+        ++active_;
+        Frame frame;
+        if (info) {
+            frame.number = info->nFrameNum;
+            frame.width = info->nWidth;
+            frame.height = info->nHeight;
+            frame.pixelType = info->enPixelType;
+            frame.length = info->nFrameLen;
+            frame.timestamp = info->nHostTimeStamp;
+            if (keepData && data)
+                frame.data.assign(data, data + info->nFrameLen);
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            frames_.push_back(frame);
+        }
+        if (hook)
+            hook(frame);
+        --active_;
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Frame> frames_;
+    std::atomic<int> active_{0};
+};
+
+inline int registerRecorder(void* handle, Recorder& recorder) {
+    return MV_CC_RegisterImageCallBack(handle, &Recorder::callback, &recorder);
+}
+
+inline std::string callLogEntry(int i) {
+    char text[256];
+    if (MVSIM_CallLogEntry(i, text, sizeof text) < 0)
+        return "<none>";
+    return text;
+}
+
+inline std::vector<std::string> callLog() {
+    std::vector<std::string> entries;
+    for (int i = 0; i < MVSIM_CallLogSize(); ++i)
+        entries.push_back(callLogEntry(i));
+    return entries;
+}
+
+}  // namespace mvsimtest
+
+#endif  // MVSIM_SUPPORT_H
