@@ -1,0 +1,198 @@
+#include "pluginhost.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kwtest {
+
+Plugin& Plugin::get()
+{
+    static Plugin plugin = [] {
+        Plugin p;
+        p.library = dlopen(KWCAM_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (p.library == nullptr) {
+            std::fprintf(stderr, "cannot load %s: %s\n", KWCAM_PLUGIN_PATH, dlerror());
+            std::abort();
+        }
+        p.create = reinterpret_cast<CreateFn>(dlsym(p.library, "Camera_Create"));
+        p.destroy = reinterpret_cast<DeleteFn>(dlsym(p.library, "Camera_Delete"));
+        if (p.create == nullptr || p.destroy == nullptr) {
+            std::fprintf(stderr, "%s lacks Camera_Create or Camera_Delete\n", KWCAM_PLUGIN_PATH);
+            std::abort();
+        }
+        return p;
+    }();
+    return plugin;
+}
+
+namespace {
+LogCapture* g_capture = nullptr;
+const char kFrameEntryPrefix[] = "Hikvision Camera image get:";
+}  // namespace
+
+LogCapture::LogCapture()
+{
+    g_capture = this;
+    m_previous = qInstallMessageHandler(&LogCapture::handler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+    g_capture = nullptr;
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    LogCapture* capture = g_capture;
+    if (capture == nullptr)
+        return;
+    LogEntry entry{type, text, QString::fromUtf8(context.file ? context.file : ""), context.line,
+                   QString::fromUtf8(context.function ? context.function : ""),
+                   QString::fromUtf8(context.category ? context.category : "")};
+    std::lock_guard<std::mutex> lock(capture->m_mutex);
+    capture->m_entries.push_back(entry);
+}
+
+std::vector<LogEntry> LogCapture::all() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries;
+}
+
+QStringList LogCapture::lines() const
+{
+    QStringList result;
+    for (const LogEntry& entry : all()) {
+        if (entry.text.startsWith(QLatin1String(kFrameEntryPrefix)))
+            continue;
+        const char* level = entry.type == QtWarningMsg ? "W: " : entry.type == QtDebugMsg ? "D: " : "?: ";
+        result.append(QString::fromLatin1(level) + entry.text);
+    }
+    return result;
+}
+
+int LogCapture::frameEntries() const
+{
+    int n = 0;
+    for (const LogEntry& entry : all())
+        if (entry.text.startsWith(QLatin1String(kFrameEntryPrefix)))
+            ++n;
+    return n;
+}
+
+void LogCapture::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.clear();
+}
+
+QString warning(const QString& text)
+{
+    return QStringLiteral("W: ") + text;
+}
+
+QString debug(const QString& text)
+{
+    return QStringLiteral("D: ") + text;
+}
+
+std::vector<std::string> callLog()
+{
+    std::vector<std::string> entries;
+    const int n = MVSIM_CallLogSize();
+    for (int i = 0; i < n; ++i) {
+        char buffer[512];
+        if (MVSIM_CallLogEntry(i, buffer, sizeof buffer) >= 0)
+            entries.emplace_back(buffer);
+    }
+    return entries;
+}
+
+std::vector<std::string> callNames()
+{
+    std::vector<std::string> names;
+    for (const std::string& entry : callLog())
+        names.push_back(entry.substr(0, entry.find(' ')));
+    return names;
+}
+
+void RecordingCallback::OnImageReady(ICameraObject* pCamera)
+{
+    FrameSnapshot snapshot{pCamera,
+                           pCamera->m_nFrameCount,
+                           pCamera->m_pImageData,
+                           pCamera->m_nWidth,
+                           pCamera->m_nHeight,
+                           pCamera->m_nPixelFormat,
+                           pCamera->m_nBitsPerPixel,
+                           pCamera->m_nImageSize,
+                           std::this_thread::get_id()};
+    if (onFrame)
+        onFrame(pCamera);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_frames.push_back(snapshot);
+    m_arrived.notify_all();
+}
+
+std::vector<FrameSnapshot> RecordingCallback::frames() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frames;
+}
+
+int RecordingCallback::count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_frames.size());
+}
+
+bool RecordingCallback::waitForFrames(int n, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_arrived.wait_for(lock, timeout, [&] { return static_cast<int>(m_frames.size()) >= n; });
+}
+
+HostCamera::HostCamera(const QString& key, int pixelFormat, bool withCallback)
+{
+    config.nCameraType = CameraTypeHik;
+    config.strCameraName = QStringLiteral("test camera");
+    config.strCameraKey = key;
+    config.nCameraIndex = 0;
+    config.nPixelFormat = pixelFormat;
+    config.nTimeout = 1000;
+    config.nExposureTime = 0;
+    config.nGain = 0;
+    object = Plugin::get().create(&config, withCallback ? &callback : nullptr);
+}
+
+HostCamera::~HostCamera()
+{
+    destroy();
+}
+
+void HostCamera::destroy()
+{
+    Plugin::get().destroy(object);
+    object = nullptr;
+}
+
+MvsimDeviceSpec deviceSpec(const char* model, const char* serial)
+{
+    MvsimDeviceSpec spec;
+    MVSIM_DefaultSpec(&spec, model, serial);
+    return spec;
+}
+
+int resetWithOneDevice()
+{
+    MVSIM_Reset();
+    const MvsimDeviceSpec spec = deviceSpec("MV-TEST", "0001");
+    const int id = MVSIM_AddDevice(&spec);
+    MVSIM_ClearCallLog();
+    return id;
+}
+
+}  // namespace kwtest
