@@ -1,0 +1,145 @@
+// Frames saved by kwcam, read back and compared with the stand-in's test
+// pattern: every pixel type it produces, in every file format that takes it.
+#include <gtest/gtest.h>
+
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QTemporaryDir>
+
+#include "mvsim/control.h"
+#include "pictures.h"
+#include "toolrunner.h"
+
+namespace {
+
+const int kWidth = 64;
+const int kHeight = 48;
+
+struct PixelCase {
+    const char* key;
+    int channels;       // in the saved picture
+    int bytesPerPixel;  // in the frame the camera sent
+    bool wide;          // 16-bit samples
+    const char* ext;    // PNM extension that takes it
+};
+
+// The stamp covers the first bytes of each frame: pixels that reach into
+// it hold no pattern.
+bool coveredByStamp(int x, int y, int bytesPerPixel)
+{
+    return (static_cast<long>(y) * kWidth + x) * bytesPerPixel < static_cast<long>(sizeof(MvsimFrameStamp));
+}
+
+// Compares the whole picture with frame n of the pattern; reports the first
+// mismatch only.
+::testing::AssertionResult matchesPattern(const Picture& picture, const PixelCase& c, unsigned frameNumber)
+{
+    if (picture.width != kWidth || picture.height != kHeight)
+        return ::testing::AssertionFailure() << "size " << picture.width << "x" << picture.height;
+    if (picture.channels != c.channels)
+        return ::testing::AssertionFailure() << picture.channels << " channels";
+    if (picture.wide != c.wide)
+        return ::testing::AssertionFailure() << (picture.wide ? "16-bit" : "8-bit") << " samples";
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            if (coveredByStamp(x, y, c.bytesPerPixel))
+                continue;
+            for (int ch = 0; ch < c.channels; ++ch) {
+                const unsigned value = MVSIM_PatternValue(static_cast<unsigned>(x), static_cast<unsigned>(y),
+                                                          frameNumber, static_cast<unsigned>(ch));
+                const unsigned expected = c.wide ? value * 257u : value;
+                if (picture.at(x, y, ch) != expected)
+                    return ::testing::AssertionFailure()
+                           << "pixel (" << x << ", " << y << ") channel " << ch << " is " << picture.at(x, y, ch)
+                           << ", pattern of frame " << frameNumber << " gives " << expected;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+const PixelCase kPixelCases[] = {
+    {"KW-MONO8 S0001", 1, 1, false, "pgm"},
+    {"KW-BAYER S0006", 1, 1, false, "pgm"},  // the raw mosaic, as grey
+    {"KW-MONO16 S0005", 1, 2, true, "pgm"},
+    {"KW-RGB8 S0002", 3, 3, false, "ppm"},
+    {"KW-RGBA8 S0003", 3, 4, false, "ppm"},  // the fourth byte is dropped
+    {"KW-RGB16 S0004", 3, 6, true, "ppm"},
+};
+
+TEST(KwcamSave, LastFrameReadsBackAsThePatternForEveryPixelTypeAndFormat)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QRegularExpression saved(QStringLiteral("^(.*) \\(frame (\\d+)\\)$"));
+    for (const PixelCase& c : kPixelCases) {
+        for (const QString& ext : {QStringLiteral("png"), QString::fromLatin1(c.ext)}) {
+            const QString path = dir.filePath(QStringLiteral("last.") + ext);
+            const QStringList arguments = {"grab", c.key, "-n", "3", "--save", path};
+            const ToolResult result = runTool(arguments);
+            ASSERT_TRUE(result.finished);
+            const std::string what = (describe(arguments) + "\n" + result.out + result.err).toStdString();
+            ASSERT_EQ(result.exitCode, 0) << what;
+            const QRegularExpressionMatch match = saved.match(result.summary("saved"));
+            ASSERT_TRUE(match.hasMatch()) << what;
+            EXPECT_EQ(match.captured(1), path);
+            // The last of three frames after opening.
+            EXPECT_EQ(match.captured(2), QStringLiteral("3")) << what;
+
+            Picture picture;
+            const QString error = readPicture(path, &picture);
+            ASSERT_TRUE(error.isEmpty()) << what << error.toStdString();
+            EXPECT_TRUE(matchesPattern(picture, c, 3)) << what;
+            QFile::remove(path);
+        }
+    }
+}
+
+TEST(KwcamSave, PlaceholderSavesEveryFrameUnderItsNumber)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const PixelCase& c = kPixelCases[5];  // RGB16: the widest pixels
+    const QStringList arguments = {"grab", c.key, "-n", "4", "--save", dir.filePath(QStringLiteral("f%03d.ppm"))};
+    const ToolResult result = runTool(arguments);
+    ASSERT_TRUE(result.finished);
+    ASSERT_EQ(result.exitCode, 0) << (result.out + result.err).toStdString();
+    EXPECT_TRUE(result.summary("saved").startsWith(QLatin1String("4 frames as "))) << result.out.toStdString();
+
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files, (QStringList{"f001.ppm", "f002.ppm", "f003.ppm", "f004.ppm"}));
+    for (unsigned n = 1; n <= 4; ++n) {
+        Picture picture;
+        const QString path = dir.filePath(files.at(static_cast<int>(n - 1)));
+        ASSERT_TRUE(readPicture(path, &picture).isEmpty()) << path.toStdString();
+        EXPECT_TRUE(matchesPattern(picture, c, n)) << path.toStdString();
+    }
+}
+
+TEST(KwcamSave, FormatThatCannotHoldTheFrameFailsAfterTheSummary)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        const char* key;
+        const char* file;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"KW-RGB8 S0002", "colour.pgm", "a colour frame (24-bit RGB) is saved as .ppm or .png, not .pgm"},
+        {"KW-MONO16 S0005", "grey.ppm", "a grey frame (16-bit grey) is saved as .pgm or .png, not .ppm"},
+        {"KW-MONO8 S0001", "missing-directory/frame.png", "cannot save the last frame"},
+    };
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QLatin1String(c.file));
+        const ToolResult result = runTool({"grab", c.key, "-n", "1", "--save", path});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 1) << c.key;
+        EXPECT_TRUE(result.err.contains(QLatin1String(c.reason))) << result.err.toStdString();
+        EXPECT_EQ(result.summary("frames"), QStringLiteral("1 of 1")) << result.out.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path));
+    }
+}
+
+}  // namespace
