@@ -184,7 +184,7 @@ int runGrab(const Invocation& invocation)
         return kExitFailure;
     }
 
-    GrabSession session(camera.get(), &receiver, sdk, device, options, key, deviceType);
+    GrabSession session(camera.get(), &receiver, sdk, device, options, plugin.fileName(), key, deviceType);
     return session.run();
 }
 

@@ -38,12 +38,14 @@ void printErr(const QString& text)
 }  // namespace
 
 GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const SdkControl& sdk, int device,
-                         const GrabOptions& options, const QString& key, const QString& deviceType)
+                         const GrabOptions& options, const QString& plugin, const QString& key,
+                         const QString& deviceType)
     : m_camera(camera),
       m_receiver(receiver),
       m_sdk(sdk),
       m_device(device),
       m_options(options),
+      m_plugin(plugin),
       m_key(key),
       m_deviceType(deviceType),
       m_progress(options.frames, isatty(STDERR_FILENO) != 0)
@@ -177,6 +179,7 @@ int GrabSession::conclude()
 
     const FrameStats& stats = m_receiver->stats();
     Summary summary;
+    summary.plugin = m_plugin;
     summary.key = m_key;
     summary.trigger = triggerDescription();
     summary.target = m_options.frames;

@@ -27,7 +27,7 @@ public:
     // camera is open and has receiver as its callback; device is the SDK's
     // device id when the SDK can tell it, else -1.
     GrabSession(ICameraObject* camera, FrameReceiver* receiver, const SdkControl& sdk, int device,
-                const GrabOptions& options, const QString& key, const QString& deviceType);
+                const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
 
     // Runs to the end, prints the summary on stdout, returns the exit code.
     int run();
@@ -48,6 +48,7 @@ private:
     const SdkControl& m_sdk;
     const int m_device;
     const GrabOptions m_options;
+    const QString m_plugin;
     const QString m_key;
     const QString m_deviceType;
 

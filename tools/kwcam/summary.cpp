@@ -32,6 +32,7 @@ QString formatSummary(const Summary& summary)
 {
     const FrameStats& stats = summary.stats;
     QString text;
+    text += line("plug-in", summary.plugin);
     text += line("camera", summary.key);
     text += line("trigger", summary.trigger);
     text += line("frames", QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));

@@ -10,6 +10,7 @@
 namespace kwcam {
 
 struct Summary {
+    QString plugin;  // the library the camera object came from
     QString key;
     QString trigger;  // "free-running", "software at 10 Hz", ...
     quint64 target = 0;
