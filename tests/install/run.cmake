@@ -1,0 +1,57 @@
+# Run by ctest with cmake -P; see tests/install.cmake for the variables.
+cmake_minimum_required(VERSION 3.25)
+
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${result}):\n${out}\n${err}")
+  endif()
+  set(run_output "${out}" PARENT_SCOPE)
+endfunction()
+
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+
+run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+foreach(file
+    ${BINDIR}/kwcam
+    ${LIBDIR}/libMVCameraControl.so
+    ${LIBDIR}/kwcamera/libkwcamhik.so
+    ${INCLUDEDIR}/kwcamera/cameraobject.h
+    ${LIBDIR}/cmake/KwCamera/KwCameraConfig.cmake
+    ${LIBDIR}/cmake/KwCamera/KwCameraConfigVersion.cmake
+    ${LIBDIR}/cmake/KwCamera/KwCameraTargets.cmake)
+  if(NOT EXISTS ${prefix}/${file})
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+# Only the installed package may be found: no package registry, no build tree.
+run("configuring the host" ${CMAKE_COMMAND} -S ${HOST_SOURCE_DIR} -B ${WORK_DIR}/host-build -G ${GENERATOR}
+    -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF)
+run("building the host" ${CMAKE_COMMAND} --build ${WORK_DIR}/host-build)
+
+set(expected_keys "KW-MONO8 S0001\nKW-RGB8 S0002\nKW-RGBA8 S0003\nKW-RGB16 S0004\nKW-MONO16 S0005\nKW-BAYER S0006\nKW-ENCODER S0007\n")
+# No library path: the installed plug-in must find the installed SDK by its
+# run-time path alone.
+set(environment ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH --unset=KWCAM_PLUGIN MVSIM_CONFIG=${MVSIM_CONFIG_FILE})
+
+run("the host" ${environment} ${WORK_DIR}/host-build/kwcamera_host)
+if(NOT run_output STREQUAL expected_keys)
+  message(FATAL_ERROR "the host listed:\n${run_output}\nexpected:\n${expected_keys}")
+endif()
+
+run("the installed kwcam" ${environment} ${prefix}/${BINDIR}/kwcam list)
+if(NOT run_output STREQUAL expected_keys)
+  message(FATAL_ERROR "kwcam list printed:\n${run_output}\nexpected:\n${expected_keys}")
+endif()
+
+# The tool must take the plug-in installed beside it, not the build tree's.
+run("the installed kwcam" ${environment} ${prefix}/${BINDIR}/kwcam grab -n 2)
+file(REAL_PATH ${prefix}/${LIBDIR}/kwcamera/libkwcamhik.so installed_plugin)
+if(NOT run_output MATCHES "plug-in: +${installed_plugin}\n")
+  message(FATAL_ERROR "kwcam grab did not load ${installed_plugin}:\n${run_output}")
+endif()
+message(STATUS "installed layout, package, host and tool: fine")
