@@ -21,8 +21,14 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The host tool over the stand-in's built-in cameras: list them, then grab
+# 30 frames from the first and keep the last as a picture.
 demo: build
-	@echo "demo: the host tool is not built yet; everything else is built in $(BUILD)/"
+	@echo "demo: kwcam list"
+	@env -u MVSIM_CONFIG $(BUILD)/tools/kwcam/kwcam list
+	@echo "demo: kwcam grab -n 30 --save $(BUILD)/demo-frame.png"
+	@env -u MVSIM_CONFIG $(BUILD)/tools/kwcam/kwcam grab -n 30 --save $(BUILD)/demo-frame.png
+	@echo "demo: the last frame is in $(abspath $(BUILD))/demo-frame.png"
 
 clean:
 	rm -rf $(BUILD) build-*
