@@ -148,7 +148,7 @@ void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins) {
         device.openedBy = nullptr;
     }
     handles_.erase(handle);
-    delete handle;
+    retire(handle);
     reapParked(false, joins);
 }
 
@@ -168,6 +168,14 @@ int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& jo
         return MVSIM_E_RESOURCE;
     }
     return MVSIM_OK;
+}
+
+void Registry::retire(Handle* handle) {
+    constexpr std::size_t keptHandles = 4096;
+    handle->device = nullptr;
+    retiredHandles_.emplace_back(handle);
+    if (retiredHandles_.size() > keptHandles)
+        retiredHandles_.pop_front();
 }
 
 void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins) {
@@ -221,7 +229,7 @@ void Registry::reset(ThreadsToJoin& joins) {
         stopAcquisition(*d, joins);
     reapParked(true, joins);
     for (Handle* h : handles_)
-        delete h;
+        retire(h);
     handles_.clear();
     for (auto& d : devices_)
         retiredRecords_.push_back(std::move(d->record));

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "device.h"
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -85,6 +86,11 @@ private:
     std::vector<std::unique_ptr<Device>> devices_;  // index = device id
     std::unordered_set<Handle*> handles_;
     std::vector<Parked> parked_;
+    // Destroyed handles stay allocated for a while so that their addresses
+    // are not handed out again at once: a caller's stale handle value then
+    // stays unknown instead of naming someone else's new handle.
+    std::deque<std::unique_ptr<Handle>> retiredHandles_;
+    void retire(Handle* handle);
     // Records of devices forgotten by a reset: kept, never freed, since a
     // caller may still hold them and pass one to MV_CC_CreateHandle.
     std::vector<std::unique_ptr<MV_CC_DEVICE_INFO>> retiredRecords_;
