@@ -21,8 +21,6 @@ public:
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-    bool isWatching() const { return m_notifier != nullptr; }
-
 Q_SIGNALS:
     void interrupted(int signalNumber);
 

@@ -11,7 +11,6 @@ class Progress {
 public:
     Progress(quint64 target, bool terminal);
 
-    bool isTerminal() const { return m_terminal; }
     // How often report() is meant to be called, milliseconds.
     int intervalMs() const { return m_terminal ? 200 : 1000; }
 
