@@ -167,7 +167,8 @@ int runGrab(const Invocation& invocation)
             ? FrameReceiver::SaveMode::None
             : (savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
                                                  : FrameReceiver::SaveMode::LastFrame);
-    FrameReceiver receiver(options.frames, deviceLayout, saveMode);
+    const Wakeup wakeup;
+    FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup);
     tagQZ_CAMERA_CONFIG config = emptyConfig();
     config.strCameraKey = key;
     CameraObject camera(plugin, &config, &receiver);
@@ -184,7 +185,7 @@ int runGrab(const Invocation& invocation)
         return kExitFailure;
     }
 
-    GrabSession session(camera.get(), &receiver, sdk, device, options, plugin.fileName(), key, deviceType);
+    GrabSession session(camera.get(), &receiver, wakeup, sdk, device, options, plugin.fileName(), key, deviceType);
     return session.run();
 }
 

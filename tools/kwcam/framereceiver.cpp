@@ -1,15 +1,23 @@
 #include "framereceiver.h"
 
 #include <cstring>
+#include <utility>
 
 #include "mvsim/control.h"
 
 namespace kwcam {
 
-FrameReceiver::FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode)
-    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode)
+FrameReceiver::FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode, const Wakeup& wakeup)
+    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup)
 {
-    qRegisterMetaType<kwcam::FrameCopy>("kwcam::FrameCopy");
+}
+
+std::vector<FrameCopy> FrameReceiver::takeCopiedFrames()
+{
+    std::vector<FrameCopy> frames;
+    std::lock_guard<std::mutex> lock(m_copiedMutex);
+    frames.swap(m_copied);
+    return frames;
 }
 
 void FrameReceiver::OnImageReady(ICameraObject* pCamera)
@@ -56,13 +64,19 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
         m_lastImage.layout = layout;
         m_lastNumber = number;
     } else if (m_saveMode == SaveMode::EveryFrame && frameBytes > 0) {
+        // The copy is made before the lock: the main thread holds it only
+        // to move the list, never while it writes files.
         FrameCopy copy;
-        copy.bytes = QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(frameBytes));
+        copy.bytes.assign(data, data + frameBytes);
         copy.width = width;
         copy.height = height;
         copy.layout = layout;
         copy.number = number;
-        Q_EMIT frameCopied(copy);
+        {
+            std::lock_guard<std::mutex> lock(m_copiedMutex);
+            m_copied.push_back(std::move(copy));
+        }
+        m_wakeup.notify();
     }
 
     ++m_stats.frames;
@@ -71,7 +85,7 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
     // Release: whoever sees the count sees the statistics of these frames.
     m_frames.store(count + 1, std::memory_order_release);
     if (count + 1 == m_target)
-        Q_EMIT targetReached();
+        m_wakeup.notify();
 }
 
 void FrameReceiver::measureInterval()

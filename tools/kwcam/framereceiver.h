@@ -3,29 +3,30 @@
 //
 // OnImageReady runs on the SDK's acquisition thread, one frame at a time, and
 // must return quickly: the SDK loses frames that arrive while it runs. It
-// takes no lock and waits for nothing; what the main thread reads while
-// frames arrive is atomic, and everything else is read only after the camera
-// has been stopped, when the SDK runs no callback any more.
+// waits for nothing: the main thread learns of news through a Wakeup, reads
+// counts that are atomic, takes copied frames from a list under a lock held
+// only to move the list, and reads everything else only after the camera has
+// been stopped, when the SDK runs no callback any more.
 #ifndef KWCAM_FRAMERECEIVER_H
 #define KWCAM_FRAMERECEIVER_H
 
-#include <QtCore/QByteArray>
-#include <QtCore/QMetaType>
-#include <QtCore/QObject>
+#include <QtCore/QtGlobal>
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <vector>
 
 #include "cameraobject.h"
 #include "imagewriter.h"
 #include "pixellayout.h"
+#include "wakeup.h"
 
 namespace kwcam {
 
 // A copy of a frame's pixels that outlives the callback.
 struct FrameCopy {
-    QByteArray bytes;
+    std::vector<unsigned char> bytes;
     int width = 0;
     int height = 0;
     PixelLayout layout = PixelLayout::Unknown;
@@ -55,14 +56,15 @@ struct FrameStats {
     quint64 missingNumbers = 0;  // numbers skipped between consecutive frames
 };
 
-class FrameReceiver : public QObject, public ICameraCallback {
-    Q_OBJECT
+class FrameReceiver : public ICameraCallback {
 public:
     enum class SaveMode { None, LastFrame, EveryFrame };
 
     // deviceLayout: the layout of the device's pixel type when the SDK can
     // tell it, else Unknown and the plug-in's report is used.
-    FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode);
+    // wakeup is notified when the target is reached and when a frame has
+    // been copied for saving.
+    FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode, const Wakeup& wakeup);
 
     // SDK thread. Frames after the target are ignored.
     void OnImageReady(ICameraObject* pCamera) override;
@@ -70,17 +72,15 @@ public:
     // Any thread, at any time.
     quint64 framesSoFar() const { return m_frames.load(std::memory_order_relaxed); }
     quint64 bytesSoFar() const { return m_bytes.load(std::memory_order_relaxed); }
+    bool targetReached() const { return m_frames.load(std::memory_order_acquire) >= m_target; }
+    // Frames copied for saving since the last call, oldest first.
+    std::vector<FrameCopy> takeCopiedFrames();
 
     // Only once the SDK has stopped calling OnImageReady.
     const FrameStats& stats() const { return m_stats; }
     bool hasLastFrame() const { return m_stats.frames > 0 && m_lastImage.data != nullptr; }
     const FrameImage& lastFrame() const { return m_lastImage; }
     quint64 lastFrameNumber() const { return m_lastNumber; }
-
-Q_SIGNALS:
-    // Emitted on the SDK thread; connect queued.
-    void targetReached();
-    void frameCopied(const kwcam::FrameCopy& frame);
 
 private:
     void measureInterval();
@@ -89,9 +89,12 @@ private:
     const quint64 m_target;
     const PixelLayout m_deviceLayout;
     const SaveMode m_saveMode;
+    const Wakeup& m_wakeup;
 
     std::atomic<quint64> m_frames{0};
     std::atomic<quint64> m_bytes{0};
+    std::mutex m_copiedMutex;
+    std::vector<FrameCopy> m_copied;
 
     // Owned by the SDK thread while frames arrive.
     FrameStats m_stats;
@@ -104,7 +107,5 @@ private:
 };
 
 }  // namespace kwcam
-
-Q_DECLARE_METATYPE(kwcam::FrameCopy)
 
 #endif  // KWCAM_FRAMERECEIVER_H

@@ -1,7 +1,5 @@
 #include "grabsession.h"
 
-#include <QtCore/QCoreApplication>
-#include <QtCore/QEvent>
 #include <QtCore/QTextStream>
 
 #include <cmath>
@@ -37,7 +35,8 @@ void printErr(const QString& text)
 
 }  // namespace
 
-GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const SdkControl& sdk, int device,
+GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk,
+                         int device,
                          const GrabOptions& options, const QString& plugin, const QString& key,
                          const QString& deviceType)
     : m_camera(camera),
@@ -50,11 +49,9 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const S
       m_deviceType(deviceType),
       m_progress(options.frames, isatty(STDERR_FILENO) != 0)
 {
-    // The receiver's signals come from the SDK's thread: queued, so that all
-    // of the session's work happens on the main thread.
-    connect(m_receiver, &FrameReceiver::targetReached, this, [this]() { finish(Outcome::Completed); },
-            Qt::QueuedConnection);
-    connect(m_receiver, &FrameReceiver::frameCopied, this, &GrabSession::saveFrame, Qt::QueuedConnection);
+    // The receiver's news arrive through the wake-up, on the main thread,
+    // where all of the session's work happens.
+    connect(&wakeup, &Wakeup::woken, this, &GrabSession::takeNews);
     connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this](int signalNumber) {
         m_signal = signalNumber;
         finish(Outcome::Interrupted);
@@ -120,23 +117,32 @@ void GrabSession::reportProgress()
                       static_cast<double>(m_clock.nsecsElapsed()) / 1e9);
 }
 
-void GrabSession::saveFrame(const FrameCopy& frame)
+void GrabSession::takeNews()
 {
-    if (!m_saveError.isEmpty())
-        return;
-    FrameImage image;
-    image.data = reinterpret_cast<const unsigned char*>(frame.bytes.constData());
-    image.width = frame.width;
-    image.height = frame.height;
-    image.layout = frame.layout;
-    const QString path = framePath(m_options.savePath, frame.number);
-    const QString error = writeImage(path, image);
-    if (!error.isEmpty()) {
-        m_saveError = QStringLiteral("cannot save frame %1 to %2: %3").arg(frame.number).arg(path, error);
-        finish(Outcome::SaveFailed);
-        return;
+    saveCopiedFrames();
+    if (m_receiver->targetReached())
+        finish(Outcome::Completed);
+}
+
+void GrabSession::saveCopiedFrames()
+{
+    for (const FrameCopy& frame : m_receiver->takeCopiedFrames()) {
+        if (!m_saveError.isEmpty())
+            return;
+        FrameImage image;
+        image.data = frame.bytes.data();
+        image.width = frame.width;
+        image.height = frame.height;
+        image.layout = frame.layout;
+        const QString path = framePath(m_options.savePath, frame.number);
+        const QString error = writeImage(path, image);
+        if (!error.isEmpty()) {
+            m_saveError = QStringLiteral("cannot save frame %1 to %2: %3").arg(frame.number).arg(path, error);
+            finish(Outcome::SaveFailed);
+            return;
+        }
+        ++m_framesSaved;
     }
-    ++m_framesSaved;
 }
 
 bool GrabSession::readLostCounter(quint64* lost) const
@@ -173,8 +179,8 @@ int GrabSession::conclude()
     // on the receiver's statistics and buffers belong to this thread.
     m_camera->IStopCamera();
     m_camera->ICloseCamera();
-    // Frames copied before the stop are still queued for saving.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // Frames copied before the stop may still wait for saving.
+    saveCopiedFrames();
     m_progress.finish();
 
     const FrameStats& stats = m_receiver->stats();

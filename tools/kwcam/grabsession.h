@@ -18,15 +18,16 @@
 #include "progress.h"
 #include "sdkcontrol.h"
 #include "summary.h"
+#include "wakeup.h"
 
 namespace kwcam {
 
 class GrabSession : public QObject {
     Q_OBJECT
 public:
-    // camera is open and has receiver as its callback; device is the SDK's
-    // device id when the SDK can tell it, else -1.
-    GrabSession(ICameraObject* camera, FrameReceiver* receiver, const SdkControl& sdk, int device,
+    // camera is open and has receiver as its callback, which notifies
+    // wakeup; device is the SDK's device id when the SDK can tell it, else -1.
+    GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk, int device,
                 const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
 
     // Runs to the end, prints the summary on stdout, returns the exit code.
@@ -38,7 +39,8 @@ private:
     void finish(Outcome outcome);
     void fireTrigger();
     void reportProgress();
-    void saveFrame(const kwcam::FrameCopy& frame);
+    void takeNews();
+    void saveCopiedFrames();
     bool readLostCounter(quint64* lost) const;
     QString triggerDescription() const;
     int conclude();
