@@ -558,4 +558,76 @@ TEST_F(EngineTest, DeliverFrameHonoursItsFlags) {
     EXPECT_EQ(MVSIM_DeliverFrame(device, 0), MVSIM_E_CALLORDER) << "delivered with the callback unregistered";
 }
 
+TEST_F(EngineTest, DeliveredFramesTakeTurnsWithGrabbedOnes) {
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    Recorder recorder;
+    recorder.hook = [&](const Frame&) {
+        if (++inside > 1)
+            ++overlaps;
+        std::this_thread::yield();  // widen the window an overlap needs
+        --inside;
+    };
+    ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
+    ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(MVSIM_DeliverFrame(device, i % 2 ? MVSIM_DELIVER_OWN_THREAD : 0), MVSIM_OK);
+    }
+    ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
+    EXPECT_EQ(overlaps.load(), 0) << "two callbacks of one device ran at once";
+    EXPECT_GE(recorder.count(), 50u);
+}
+
+TEST_F(EngineTest, CallbacksMayDeliverAndStopWithoutDeadlock) {
+    const struct {
+        const char* what;
+        std::function<void(void*, int)> fromCallback;
+    } cases[] = {
+        {"DeliverFrame", [](void*, int id) { EXPECT_EQ(MVSIM_DeliverFrame(id, 0), MVSIM_OK); }},
+        {"DeliverFrame on its own thread",
+         [](void*, int id) { EXPECT_EQ(MVSIM_DeliverFrame(id, MVSIM_DELIVER_OWN_THREAD), MVSIM_OK); }},
+        {"WaitIdle", [](void*, int id) { EXPECT_EQ(MVSIM_WaitIdle(id, waitMs), MVSIM_E_CALLORDER); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Recorder recorder;
+        std::atomic<bool> once{false};
+        Latch done;
+        recorder.hook = [&](const Frame&) {
+            if (!once.exchange(true)) {
+                c.fromCallback(handle, device);
+                done.open();
+            }
+        };
+        ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
+        ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
+        if (!done.wait()) {
+            std::fprintf(stderr, "%s from inside the image callback did not return: deadlock\n", c.what);
+            std::_Exit(1);
+        }
+        returnsWithinDeadline("StopGrabbing", [&] { EXPECT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK); });
+    }
+
+    // A delivered frame's callback stops the acquisition whose next frame
+    // waits for its turn.
+    Recorder recorder;
+    std::atomic<std::thread::id> deliverer{std::thread::id()};
+    std::atomic<int> stopResult{-1};
+    recorder.hook = [&](const Frame&) {
+        if (std::this_thread::get_id() == deliverer.load()) {
+            stopResult = MV_CC_StopGrabbing(handle);
+        }
+    };
+    ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
+    ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
+    ASSERT_TRUE(recorder.waitForFrames(3));
+    returnsWithinDeadline("DeliverFrame whose callback stops grabbing", [&] {
+        deliverer = std::this_thread::get_id();
+        EXPECT_EQ(MVSIM_DeliverFrame(device, 0), MVSIM_OK);
+    });
+    EXPECT_EQ(stopResult.load(), MVSIM_OK);
+    EXPECT_EQ(state(device).grabbing, 0);
+    EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
+}
+
 }  // namespace

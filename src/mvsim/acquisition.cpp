@@ -52,8 +52,8 @@ void composeFrame(const PatternWriter& writer, unsigned char* frame, unsigned nu
 }
 
 Acquisition::Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user,
-                         std::shared_ptr<DeviceStats> stats)
-    : settings_(settings), callback_(callback), user_(user), stats_(std::move(stats)),
+                         std::shared_ptr<DeviceStats> stats, std::shared_ptr<DeliveryGate> gate)
+    : settings_(settings), callback_(callback), user_(user), stats_(std::move(stats)), gate_(std::move(gate)),
       writer_(settings.width, settings.height, settings.pixelType) {
     for (std::size_t i = 0; i < ringSize; ++i)
         ring_.emplace_back(new unsigned char[writer_.frameBytes()]);
@@ -74,9 +74,14 @@ std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition)
 int Acquisition::runningThreads() { return threadsRunning.load(); }
 
 void Acquisition::requestStop() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    wake_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        stopping_ = true;
+        wake_.notify_all();
+    }
+    // A frame waiting for its turn behind a delivered one is dropped.
+    gate_->wake();
 }
 
 void Acquisition::update(const FrameSettings& settings) {
@@ -183,8 +188,9 @@ void Acquisition::run() {
         lock.lock();
         busy_ = false;
         wake_.notify_all();  // waitIdle
-        // Ticks that came while the consumer was busy are lost.
-        if (tickPeriodLocked(&period) && !rescheduled_)
+        // Ticks that came while the consumer was busy are lost; once the
+        // consumer has asked to stop, they are merely not wanted.
+        if (!stop_ && tickPeriodLocked(&period) && !rescheduled_)
             loseLocked(ticksUpToLocked(Clock::now(), period));
     }
     finished_ = true;
@@ -193,15 +199,22 @@ void Acquisition::run() {
 }
 
 void Acquisition::produce(unsigned number, const FrameSettings& settings) {
-    ++stats_->produced;
-    if (!callback_)
+    if (!callback_) {
+        ++stats_->produced;
         return;
+    }
     unsigned char* buffer = ring_[nextSlot_].get();
     nextSlot_ = (nextSlot_ + 1) % ring_.size();
     _MV_FRAME_OUT_INFO_ info;
     composeFrame(writer_, buffer, number, settings, &info);
+    if (!gate_->enter(&stopping_)) {
+        ++stats_->lost;
+        return;
+    }
+    ++stats_->produced;
     ++stats_->delivered;
     callback_(buffer, &info, user_);
+    gate_->leave();
 }
 
 }  // namespace mvsim

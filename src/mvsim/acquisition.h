@@ -6,6 +6,7 @@
 #include "device.h"
 #include "pattern.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -47,7 +48,7 @@ public:
 
     // Allocates the ring; throws std::bad_alloc.
     Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user,
-                std::shared_ptr<DeviceStats> stats);
+                std::shared_ptr<DeviceStats> stats, std::shared_ptr<DeliveryGate> gate);
 
     // Starts the thread that runs the acquisition. Throws std::system_error.
     static std::thread launch(const std::shared_ptr<Acquisition>& acquisition);
@@ -90,6 +91,8 @@ private:
     const MvImageCallback callback_;
     void* const user_;
     const std::shared_ptr<DeviceStats> stats_;
+    const std::shared_ptr<DeliveryGate> gate_;
+    std::atomic<bool> stopping_{false};  // stop_, readable while waiting for the gate
     const PatternWriter writer_;
     std::vector<std::unique_ptr<unsigned char[]>> ring_;  // touched by the thread only
     std::size_t nextSlot_ = 0;

@@ -264,6 +264,7 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
     FrameSettings settings;
     unsigned number = 0;
     std::shared_ptr<DeviceStats> stats;
+    std::shared_ptr<DeliveryGate> gate;
     {
         Registry& registry = Registry::instance();
         auto lock = registry.lock();
@@ -283,6 +284,7 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
         if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
             return MVSIM_E_RESOURCE;
         stats = device->stats;
+        gate = device->gate;
         number = stats->nextFrameNumber();
     }
 
@@ -304,36 +306,28 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
     unsigned char* const frameData = (flags & MVSIM_DELIVER_NULL_DATA) ? nullptr : data;
     _MV_FRAME_OUT_INFO_* const frameInfo = (flags & MVSIM_DELIVER_NULL_INFO) ? nullptr : &info;
     void* const frameUser = (flags & MVSIM_DELIVER_NULL_USER) ? nullptr : user;
-    ++stats->produced;
-    ++stats->delivered;
+    // Takes turns with the acquisition thread's callback. From inside a
+    // callback of the same device the turn is already this thread's; a
+    // thread of our own then runs while this one only waits for it.
+    const bool nested = gate->heldByThisThread();
+    const auto deliver = [&] {
+        if (!nested)
+            gate->enter();
+        ++stats->produced;
+        ++stats->delivered;
+        callback(frameData, frameInfo, frameUser);
+        if (!nested)
+            gate->leave();
+    };
     if (flags & MVSIM_DELIVER_OWN_THREAD) {
         try {
-            std::thread thread([&] { callback(frameData, frameInfo, frameUser); });
+            std::thread thread(deliver);
             thread.join();
         } catch (const std::system_error&) {
             return MVSIM_E_RESOURCE;
         }
     } else {
-        callback(frameData, frameInfo, frameUser);
-    }
-    return MVSIM_OK;
-}
-
-MVSIM_EXPORT int MVSIM_GetImageCallback(int deviceId,
-                                        void (**callback)(unsigned char*, struct _MV_FRAME_OUT_INFO_*, void*),
-                                        void** user) {
-    if (!callback || !user)
-        return MVSIM_E_PARAMETER;
-    *callback = nullptr;
-    *user = nullptr;
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    Device* device = registry.findDevice(deviceId);
-    if (!device || !device->present)
-        return MVSIM_E_NODEVICE;
-    if (device->openedBy) {
-        *callback = device->openedBy->callback;
-        *user = device->openedBy->user;
+        deliver();
     }
     return MVSIM_OK;
 }

@@ -2,6 +2,7 @@
 #ifndef MVSIM_DEVICE_H
 #define MVSIM_DEVICE_H
 
+#include "deliverygate.h"
 #include "exports.h"
 
 #include <atomic>
@@ -64,6 +65,7 @@ struct Device {
     // from an earlier enumeration never dangles.
     std::unique_ptr<MV_CC_DEVICE_INFO> record;
     std::shared_ptr<DeviceStats> stats = std::make_shared<DeviceStats>();
+    std::shared_ptr<DeliveryGate> gate = std::make_shared<DeliveryGate>();
     // Set while grabbing. The device owns the thread; whoever stops the
     // acquisition takes both out of the device and joins the thread.
     std::shared_ptr<Acquisition> acquisition;

@@ -159,7 +159,8 @@ int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& jo
     if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
         return MVSIM_E_RESOURCE;
     try {
-        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, device.stats);
+        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, device.stats,
+                                                         device.gate);
         device.thread = Acquisition::launch(acquisition);
         device.acquisition = std::move(acquisition);
     } catch (const std::bad_alloc&) {
