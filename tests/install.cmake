@@ -3,6 +3,13 @@
 # package, the run-time paths and the tool's plug-in search are checked as a
 # user meets them.
 if(TARGET kwcam)
+  # The host loads the plug-in, so it must carry the same sanitizer runtime.
+  set(host_flags "")
+  if(KWCAM_ASAN)
+    set(host_flags "-fsanitize=address,undefined")
+  elseif(KWCAM_TSAN)
+    set(host_flags "-fsanitize=thread")
+  endif()
   add_test(NAME install.package_and_host
     COMMAND ${CMAKE_COMMAND}
       -DBUILD_DIR=${PROJECT_BINARY_DIR}
@@ -10,6 +17,7 @@ if(TARGET kwcam)
       -DHOST_SOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/install/host
       -DGENERATOR=${CMAKE_GENERATOR}
       -DBUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DHOST_FLAGS=${host_flags}
       -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
       -DBINDIR=${CMAKE_INSTALL_BINDIR}
       -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR}

@@ -36,8 +36,7 @@ void printErr(const QString& text)
 }  // namespace
 
 GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk,
-                         int device,
-                         const GrabOptions& options, const QString& plugin, const QString& key,
+                         int device, const GrabOptions& options, const QString& plugin, const QString& key,
                          const QString& deviceType)
     : m_camera(camera),
       m_receiver(receiver),
@@ -100,6 +99,9 @@ void GrabSession::finish(Outcome outcome)
         return;
     m_outcome = outcome;
     m_seconds = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
+    // Before the stop: frames the SDK loses while the grab winds down were
+    // never wanted.
+    m_haveLostAfter = m_haveLostBefore && readLostCounter(&m_lostAfter);
     m_loop.quit();
 }
 
@@ -192,10 +194,9 @@ int GrabSession::conclude()
     summary.stats = stats;
     summary.seconds = m_seconds;
     summary.deviceType = m_deviceType;
-    quint64 lostAfter = 0;
-    if (m_haveLostBefore && readLostCounter(&lostAfter)) {
+    if (m_haveLostAfter) {
         summary.lostSource = Summary::LostSource::Counters;
-        summary.lost = lostAfter - m_lostBefore;
+        summary.lost = m_lostAfter - m_lostBefore;
     } else if (stats.frames > 0 && stats.numbered) {
         summary.lostSource = Summary::LostSource::FrameNumbers;
         summary.lost = stats.missingNumbers;

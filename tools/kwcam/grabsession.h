@@ -67,6 +67,8 @@ private:
     int m_signal = 0;
     bool m_haveLostBefore = false;
     quint64 m_lostBefore = 0;
+    bool m_haveLostAfter = false;
+    quint64 m_lostAfter = 0;
     quint64 m_framesSaved = 0;
     QString m_saveError;
 };
