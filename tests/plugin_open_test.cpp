@@ -223,6 +223,23 @@ TEST_F(OpenTest, EveryFailingStepReleasesTheHandleAndTheNextOpenStartsAfresh)
     EXPECT_EQ(MVSIM_LiveHandles(), 0);
 }
 
+TEST_F(OpenTest, WhatAFailedCreateHandleLeftIsNoHandle)
+{
+    addDevice("MV-CA", "00123");
+    MVSIM_SetScribbleOnFailure(1);
+    MVSIM_FailCall("MV_CC_CreateHandle", 1, MVSIM_E_RESOURCE);
+    HostCamera camera("MV-CA 00123");
+    EXPECT_EQ(camera->IOpenCamera(), 0);
+    EXPECT_EQ(memberAt<void*>(camera.object, 80), nullptr);
+    MVSIM_ClearCallLog();
+    camera->ISnapCamera();
+    tagQZ_CAMERA_PROPERTY property{0x10000, 5};
+    camera->ISetProperty(&property);
+    EXPECT_EQ(callNames(), (std::vector<std::string>{"MV_CC_SetExposureAutoMode", "MV_CC_GetGain"}))
+        << "snap without a handle calls nothing";
+    EXPECT_EQ(camera->IOpenCamera(), 1);
+}
+
 TEST_F(OpenTest, SecondHostCannotOpenAnOpenDevice)
 {
     addDevice("MV-CA", "00123");

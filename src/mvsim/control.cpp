@@ -80,6 +80,12 @@ MVSIM_EXPORT void MVSIM_Reset(void) {
     registry.reset(joins);
 }
 
+MVSIM_EXPORT void MVSIM_SetScribbleOnFailure(int on) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    registry.setScribbleOnFailure(on != 0);
+}
+
 MVSIM_EXPORT int MVSIM_LoadConfig(const char* path) {
     if (!path)
         return MVSIM_E_PARAMETER;

@@ -226,6 +226,7 @@ void Registry::reapParked(bool all, ThreadsToJoin& joins) {
 void Registry::reset(ThreadsToJoin& joins) {
     loaded_ = true;
     configFailed_ = false;
+    scribbleOnFailure_ = false;
     for (const auto& d : devices_)
         stopAcquisition(*d, joins);
     reapParked(true, joins);

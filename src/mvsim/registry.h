@@ -52,6 +52,9 @@ public:
     int enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list);
     int listedDevices() const;
     int liveHandles() const { return static_cast<int>(handles_.size()); }
+    // Whether a failing MV_CC_CreateHandle leaves junk in its output.
+    bool scribbleOnFailure() const { return scribbleOnFailure_; }
+    void setScribbleOnFailure(bool on) { scribbleOnFailure_ = on; }
 
     int addDevice(const DeviceSpec& spec);  // id, or a failure code
     Handle* createHandle(Device& device);
@@ -83,6 +86,7 @@ private:
     std::mutex mutex_;
     bool loaded_ = false;
     bool configFailed_ = false;
+    bool scribbleOnFailure_ = false;
     std::vector<std::unique_ptr<Device>> devices_;  // index = device id
     std::unordered_set<Handle*> handles_;
     std::vector<Parked> parked_;

@@ -5,6 +5,8 @@
 // calls on a handle, the checks run in this order: handle live (else
 // MVSIM_E_HANDLE), device present (else MVSIM_E_NODEVICE), handle open where
 // needed (else MVSIM_E_CALLORDER), then the arguments.
+#include <cstdint>
+
 #include "exports.h"
 
 #include "acquisition.h"
@@ -149,15 +151,22 @@ MVSIM_EXPORT int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_L
 MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* pstDevInfo) {
     Call call("MV_CC_CreateHandle", phHandle, pstDevInfo);
     int code = MVSIM_OK;
-    if (call.faulted(&code))
-        return code;
-    if (!phHandle || !pstDevInfo)
-        return MVSIM_E_PARAMETER;
-    Device* device = call.registry().findDeviceByRecord(pstDevInfo);
-    if (!device || !device->present)
-        return MVSIM_E_NODEVICE;
-    *phHandle = call.registry().createHandle(*device);
-    return MVSIM_OK;
+    if (!call.faulted(&code)) {
+        if (!phHandle || !pstDevInfo)
+            return MVSIM_E_PARAMETER;
+        Device* device = call.registry().findDeviceByRecord(pstDevInfo);
+        if (!device || !device->present) {
+            code = MVSIM_E_NODEVICE;
+        } else {
+            *phHandle = call.registry().createHandle(*device);
+            return MVSIM_OK;
+        }
+    }
+    // Some SDKs write their output before they fail; callers must not take
+    // what is left there for a handle.
+    if (phHandle && call.registry().scribbleOnFailure())
+        *phHandle = reinterpret_cast<void*>(static_cast<uintptr_t>(0xDEADBEEF));
+    return code;
 }
 
 MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsigned short nSwitchoverKey) {

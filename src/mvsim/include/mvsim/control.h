@@ -138,6 +138,10 @@ int MVSIM_GetCounters(int deviceId, MvsimCounters* counters);
 // pending at once.
 void MVSIM_FailCall(const char* functionName, unsigned int nth, int code);
 void MVSIM_ClearFaults(void);
+// With on non-zero, a failing MV_CC_CreateHandle writes a non-null value that
+// is no handle into its output before it returns, as some SDKs do. Reset
+// turns it off.
+void MVSIM_SetScribbleOnFailure(int on);
 
 // Call log of the SDK functions (not of this interface). One entry per call:
 // the function name, then each argument but the handle, separated by single
