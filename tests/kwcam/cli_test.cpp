@@ -289,7 +289,7 @@ TEST(KwcamGrab, InterruptStopsClosesAndSummarises)
     err += process.readAllStandardError();
 
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "killed instead of stopping";
-    EXPECT_EQ(process.exitCode(), 128 + SIGINT);
+    EXPECT_EQ(process.exitCode(), 1) << "an interrupted grab did not get its frames";
     ToolResult result;
     result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     EXPECT_TRUE(result.summary("frames").endsWith(QLatin1String(" of 100000000"))) << text(result.out);

@@ -6,11 +6,10 @@
 namespace kwcam {
 
 const int kExitSuccess = 0;
-const int kExitFailure = 1;  // the command ran and failed; the reason is on stderr
-const int kExitUsage = 2;    // the command line was wrong; nothing was done
-// A grab ended by SIGINT or SIGTERM exits with 128 + the signal number, as a
-// shell reports a process killed by it, after stopping and summarising.
-const int kExitSignalBase = 128;
+// The command ran and failed; the reason is on stderr. Also a grab ended by
+// SIGINT or SIGTERM before it had its frames, after stopping and summarising.
+const int kExitFailure = 1;
+const int kExitUsage = 2;  // the command line was wrong; nothing was done
 
 }  // namespace kwcam
 

@@ -51,10 +51,7 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const W
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
     connect(&wakeup, &Wakeup::woken, this, &GrabSession::takeNews);
-    connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this](int signalNumber) {
-        m_signal = signalNumber;
-        finish(Outcome::Interrupted);
-    });
+    connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this](int) { finish(Outcome::Interrupted); });
 
     m_triggerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_triggerTimer, &QTimer::timeout, this, &GrabSession::fireTrigger);
@@ -231,7 +228,7 @@ int GrabSession::conclude()
         return kExitFailure;
     case Outcome::Interrupted:
         printErr(QStringLiteral("interrupted with %1 of %2 frames").arg(stats.frames).arg(m_options.frames));
-        return kExitSignalBase + m_signal;
+        return kExitFailure;
     default:
         break;
     }

@@ -64,7 +64,6 @@ private:
     double m_seconds = 0;
 
     Outcome m_outcome = Outcome::Running;
-    int m_signal = 0;
     bool m_haveLostBefore = false;
     quint64 m_lostBefore = 0;
     bool m_haveLostAfter = false;
