@@ -497,7 +497,9 @@ void CCameraHik::OnImageCallBack(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFra
     ConvertPixelType(pFrameInfo->enPixelType);
     UpdateImageSize();
     // The host reads the members and the pixels during this call; the SDK
-    // keeps the buffer until it returns. No copy, no lock, no queue.
+    // keeps the buffer until it returns. No copy, no lock, no queue. The host
+    // may stop, close or delete this object inside the call, so nothing may
+    // touch the object after it.
     if (m_pFrameCallback != nullptr)
         m_pFrameCallback->OnImageReady(this);
 }
