@@ -309,6 +309,8 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
             // at once.
             std::atomic<bool> started{false};
             std::atomic<int> acted{0};
+            std::promise<void> done;  // set once the operation returned
+            std::future<void> operationReturned = done.get_future();
             camera->callback.onFrame = [&](ICameraObject* object) {
                 if (!started.load() || acted.fetch_add(1) != 0)
                     return;
@@ -318,14 +320,15 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
                     object->ICloseCamera();
                 else
                     camera->destroy();
+                done.set_value();
             };
             withWatchdog("an operation from inside OnImageReady", [&] {
                 (*camera)->m_nTriggerMode = 2;
                 ASSERT_EQ((*camera)->IOpenCamera(), 1);
                 ASSERT_EQ((*camera)->IStartCamera(), 1);
-                const long before = camera->callback.count();
                 started = true;
-                ASSERT_TRUE(camera->callback.waitFor(before + 1));
+                ASSERT_EQ(operationReturned.wait_for(kTimeout), std::future_status::ready)
+                    << "the operation from inside OnImageReady did not return";
                 EXPECT_EQ(acted.load(), 1) << "a frame followed the operation";
 
                 if (action == Action::Delete) {
