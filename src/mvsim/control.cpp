@@ -338,4 +338,23 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
     return MVSIM_OK;
 }
 
+MVSIM_EXPORT int MVSIM_GetImageCallback(int deviceId,
+                                        void (**callback)(unsigned char*, struct _MV_FRAME_OUT_INFO_*, void*),
+                                        void** user) {
+    if (!callback || !user)
+        return MVSIM_E_PARAMETER;
+    *callback = nullptr;
+    *user = nullptr;
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* device = registry.findDevice(deviceId);
+    if (!device || !device->present)
+        return MVSIM_E_NODEVICE;
+    if (device->openedBy) {
+        *callback = device->openedBy->callback;
+        *user = device->openedBy->user;
+    }
+    return MVSIM_OK;
+}
+
 }  // extern "C"
