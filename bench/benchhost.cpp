@@ -1,0 +1,123 @@
+#include "benchhost.h"
+
+#include <QtCore/QLoggingCategory>
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "mvsim/control.h"
+
+namespace kwbench {
+
+namespace {
+
+Plugin load(const char* path, bool required)
+{
+    Plugin plugin;
+    void* library = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (library != nullptr) {
+        plugin.create = reinterpret_cast<CreateFn>(dlsym(library, "Camera_Create"));
+        plugin.destroy = reinterpret_cast<DeleteFn>(dlsym(library, "Camera_Delete"));
+    }
+    if (required && (plugin.create == nullptr || plugin.destroy == nullptr)) {
+        std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, dlerror());
+        std::abort();
+    }
+    return plugin;
+}
+
+void discard(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+}  // namespace
+
+const Plugin& shippedPlugin()
+{
+    static const Plugin plugin = load(KWCAM_PLUGIN_PATH, true);
+    return plugin;
+}
+
+const Plugin& streamedPlugin()
+{
+#ifdef KWCAM_STREAMED_PLUGIN_PATH
+    static const Plugin plugin = load(KWCAM_STREAMED_PLUGIN_PATH, true);
+#else
+    static const Plugin plugin;
+#endif
+    return plugin;
+}
+
+DiscardingLog::DiscardingLog() : m_previous(qInstallMessageHandler(&discard)) {}
+
+DiscardingLog::~DiscardingLog()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+WarningsOff::WarningsOff()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.warning=false"));
+}
+
+WarningsOff::~WarningsOff()
+{
+    QLoggingCategory::setFilterRules(QString());
+}
+
+void CountingHost::OnImageReady(ICameraObject* camera)
+{
+    m_checksum += camera->m_pImageData[0] + static_cast<unsigned>(camera->m_nWidth);
+    // One writer per host (the camera's acquisition thread): a plain store,
+    // not a locked read-modify-write, keeps the host's share of the frame
+    // path at what a minimal host costs.
+    m_frames.store(m_frames.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (m_notify.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_arrived.notify_all();
+    }
+}
+
+bool CountingHost::waitBeyond(long seen)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_arrived.wait_for(lock, std::chrono::seconds(10), [&] { return frames() > seen; });
+}
+
+HostCamera::HostCamera(const Plugin& p, const QString& key) : plugin(p)
+{
+    config.nCameraType = CameraTypeHik;
+    config.strCameraKey = key;
+    config.nPixelFormat = CameraPixelFormatGray8;
+    object = plugin.create(&config, &host);
+}
+
+HostCamera::~HostCamera()
+{
+    plugin.destroy(object);
+}
+
+void resetWithDevices(int count, unsigned width, unsigned height)
+{
+    MVSIM_Reset();
+    for (int i = 0; i < count; ++i) {
+        const std::string serial = std::to_string(i);
+        MvsimDeviceSpec spec;
+        MVSIM_DefaultSpec(&spec, "MV-BENCH", serial.c_str());
+        spec.width = width;
+        spec.height = height;
+        spec.frameRate = 0;
+        if (MVSIM_AddDevice(&spec) < 0) {
+            std::fprintf(stderr, "the stand-in refused device %d\n", i);
+            std::abort();
+        }
+    }
+}
+
+QString benchKey(int i)
+{
+    return QStringLiteral("MV-BENCH %1").arg(i);
+}
+
+}  // namespace kwbench
