@@ -362,33 +362,45 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
     }
 }
 
-// A host that stops from inside OnImageReady of its first frame. With frames
-// as fast as the host takes them, that frame usually arrives while the host's
-// thread is still inside IStartCamera, which marks the object as grabbing only
-// after MV_CC_StartGrabbing returned: the stop finds it not grabbing and does
-// nothing, frames keep coming, and the two threads write m_bGrabbing at once.
-// Disabled until the plug-in marks the object as grabbing before it starts
-// acquisition.
-TEST_F(Stress, DISABLED_StopFromTheFirstFrame)
+// A host that stops, closes or deletes its camera from inside OnImageReady of
+// the first frame. With frames as fast as the host takes them, that frame
+// usually arrives while the host's thread is still inside IStartCamera: the
+// object must already count as grabbing then, and IStartCamera must not touch
+// it once acquisition runs.
+TEST_F(Stress, StopCloseOrDeleteFromTheFirstFrame)
 {
     addFastDevice("MV-FAST", "0001");
-    for (int round = 0; round < 20; ++round) {
-        SCOPED_TRACE(round);
-        Camera camera("MV-FAST 0001");
-        std::atomic<int> frames{0};
-        camera.callback.onFrame = [&](ICameraObject* object) {
-            if (frames.fetch_add(1) == 0)
-                object->IStopCamera();
-        };
-        withWatchdog("a stop from the first frame", [&] {
-            camera->m_nTriggerMode = 2;
-            ASSERT_EQ(camera->IOpenCamera(), 1);
-            ASSERT_EQ(camera->IStartCamera(), 1);
-            ASSERT_TRUE(camera.callback.waitFor(1));
-            EXPECT_FALSE(camera->m_bGrabbing);
-            camera->ICloseCamera();
-            EXPECT_EQ(frames.load(), 1) << "frames followed the stop";
-        });
+    enum class Action { Stop, Close, Delete };
+    for (Action action : {Action::Stop, Action::Close, Action::Delete}) {
+        for (int round = 0; round < 20; ++round) {
+            SCOPED_TRACE(testing::Message() << "action " << static_cast<int>(action) << ", round " << round);
+            Camera camera("MV-FAST 0001");
+            std::atomic<int> frames{0};
+            camera.callback.onFrame = [&](ICameraObject* object) {
+                if (frames.fetch_add(1) != 0)
+                    return;
+                if (action == Action::Stop)
+                    object->IStopCamera();
+                else if (action == Action::Close)
+                    object->ICloseCamera();
+                else
+                    camera.destroy();
+            };
+            withWatchdog("an operation from the first frame", [&] {
+                ICameraObject* object = camera.object;
+                object->m_nTriggerMode = 2;
+                ASSERT_EQ(object->IOpenCamera(), 1);
+                ASSERT_EQ(object->IStartCamera(), 1);
+                ASSERT_TRUE(camera.callback.waitFor(1));
+                if (action != Action::Delete) {
+                    EXPECT_FALSE(object->m_bGrabbing);
+                    EXPECT_EQ(object->m_bOpened, action == Action::Stop);
+                    object->ICloseCamera();
+                }
+                EXPECT_EQ(frames.load(), 1) << "frames followed the operation";
+                EXPECT_EQ(MVSIM_LiveHandles(), 0);
+            });
+        }
     }
 }
 

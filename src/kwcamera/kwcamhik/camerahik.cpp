@@ -350,12 +350,17 @@ int CCameraHik::IStartCamera()
     if (m_bGrabbing)
         return 1;
 
+    // The first frame may arrive, and the host may stop, close or delete this
+    // object from its OnImageReady, before MV_CC_StartGrabbing returns: the
+    // object counts as grabbing from before the start, and nothing touches it
+    // after a successful one.
+    m_bGrabbing = true;
     const int nRet = MV_CC_StartGrabbing(m_hDevice);
     if (nRet != 0) {
+        m_bGrabbing = false;
         qWarning() << withCode("Error: StartGrabbing failed [%1]", nRet) << " - " << "CCameraHik::IStartCamera";
         return 0;
     }
-    m_bGrabbing = true;
     return 1;
 }
 
