@@ -67,12 +67,7 @@ protected:
         MVSIM_ClearCallLog();
     }
 
-    MvsimDeviceState deviceState() const
-    {
-        MvsimDeviceState state{};
-        EXPECT_EQ(MVSIM_GetDeviceState(device, &state), 0);
-        return state;
-    }
+    MvsimDeviceState deviceState() const { return kwtest::deviceState(device); }
 
     int device = -1;
     std::unique_ptr<HostCamera> host;

@@ -111,26 +111,29 @@ MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSpec* spec) {
     return registry.addDevice(specFrom(*spec));
 }
 
-MVSIM_EXPORT int MVSIM_RemoveDevice(int deviceId) {
+namespace {
+
+// Unplugs or removes a device; its threads are joined after the lock is
+// released (joins is destroyed last).
+int takeDevice(int deviceId, bool remove) {
     ThreadsToJoin joins;
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* device = knownDevice(registry, deviceId);
     if (!device)
         return MVSIM_E_NODEVICE;
-    registry.takeDevice(*device, true, joins);
+    registry.takeDevice(*device, remove, joins);
     return MVSIM_OK;
 }
 
+}  // namespace
+
+MVSIM_EXPORT int MVSIM_RemoveDevice(int deviceId) {
+    return takeDevice(deviceId, true);
+}
+
 MVSIM_EXPORT int MVSIM_UnplugDevice(int deviceId) {
-    ThreadsToJoin joins;
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    Device* device = knownDevice(registry, deviceId);
-    if (!device)
-        return MVSIM_E_NODEVICE;
-    registry.takeDevice(*device, false, joins);
-    return MVSIM_OK;
+    return takeDevice(deviceId, false);
 }
 
 MVSIM_EXPORT int MVSIM_DeviceCount(void) {

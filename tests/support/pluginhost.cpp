@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,24 +30,31 @@ Plugin& Plugin::get()
 }
 
 namespace {
+// The handler runs on acquisition threads too: a capture is installed,
+// used and removed under this lock, so that no handler still running can
+// reach a capture that is gone.
+std::mutex g_captureMutex;
 LogCapture* g_capture = nullptr;
 const char kFrameEntryPrefix[] = "Hikvision Camera image get:";
 }  // namespace
 
 LogCapture::LogCapture()
 {
+    std::lock_guard<std::mutex> lock(g_captureMutex);
     g_capture = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
+    std::lock_guard<std::mutex> lock(g_captureMutex);
     qInstallMessageHandler(m_previous);
     g_capture = nullptr;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
+    std::lock_guard<std::mutex> captureLock(g_captureMutex);
     LogCapture* capture = g_capture;
     if (capture == nullptr)
         return;
@@ -184,6 +193,13 @@ MvsimDeviceSpec deviceSpec(const char* model, const char* serial)
     MvsimDeviceSpec spec;
     MVSIM_DefaultSpec(&spec, model, serial);
     return spec;
+}
+
+MvsimDeviceState deviceState(int deviceId)
+{
+    MvsimDeviceState state{};
+    EXPECT_EQ(MVSIM_GetDeviceState(deviceId, &state), 0) << "device " << deviceId;
+    return state;
 }
 
 int resetWithOneDevice()

@@ -126,6 +126,9 @@ struct HostCamera {
 // A device spec with the stand-in's defaults and the given texts.
 MvsimDeviceSpec deviceSpec(const char* model, const char* serial);
 
+// What the stand-in's device holds now (a test failure when it is unknown).
+MvsimDeviceState deviceState(int deviceId);
+
 // Empties the stand-in, adds one default device "MV-TEST 0001" and returns
 // its id; clears call log and faults.
 int resetWithOneDevice();
