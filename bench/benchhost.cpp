@@ -103,12 +103,12 @@ void resetWithDevices(int count, unsigned width, unsigned height)
     MVSIM_Reset();
     for (int i = 0; i < count; ++i) {
         const std::string serial = std::to_string(i);
-        MvsimDeviceSpec spec;
-        MVSIM_DefaultSpec(&spec, "MV-BENCH", serial.c_str());
-        spec.width = width;
-        spec.height = height;
-        spec.frameRate = 0;
-        if (MVSIM_AddDevice(&spec) < 0) {
+        MvsimDeviceSetup setup;
+        MVSIM_DefaultSetup(&setup, "MV-BENCH", serial.c_str());
+        setup.width = width;
+        setup.height = height;
+        setup.frameRate = 0;
+        if (MVSIM_AddDevice(&setup) < 0) {
             std::fprintf(stderr, "the stand-in refused device %d\n", i);
             std::abort();
         }

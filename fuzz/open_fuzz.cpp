@@ -129,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<DeviceTexts> devices;
     for (size_t i = 1; i + 1 < lines.size() && devices.size() < kMaxDevices; i += 2) {
         DeviceTexts d{lines[i], lines[i + 1], fieldText(lines[i], kModelField), fieldText(lines[i + 1], kSerialField)};
-        MvsimDeviceSpec spec;
-        MVSIM_DefaultSpec(&spec, d.model.c_str(), d.serial.c_str());
-        if (MVSIM_AddDevice(&spec) != static_cast<int>(devices.size()))
+        MvsimDeviceSetup setup;
+        MVSIM_DefaultSetup(&setup, d.model.c_str(), d.serial.c_str());
+        if (MVSIM_AddDevice(&setup) != static_cast<int>(devices.size()))
             violated("the stand-in refused a device", QString());
         devices.push_back(d);
     }

@@ -40,8 +40,8 @@ protected:
 
     int addDevice(const char* model, const char* serial)
     {
-        const MvsimDeviceSpec spec = deviceSpec(model, serial);
-        const int id = MVSIM_AddDevice(&spec);
+        const MvsimDeviceSetup setup = deviceSetup(model, serial);
+        const int id = MVSIM_AddDevice(&setup);
         EXPECT_GE(id, 0) << model << " " << serial;
         return id;
     }
@@ -151,17 +151,17 @@ TEST_F(BadInput, ExposureAndGainAtTheEndsOfTheRange)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MVSIM_Reset();
-        MvsimDeviceSpec spec = deviceSpec("MV-TEST", "0001");
+        MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
         if (c.id == 1) {
-            spec.exposureMin = c.min;
-            spec.exposureMax = c.max;
-            spec.exposure = c.min;
+            setup.exposureMin = c.min;
+            setup.exposureMax = c.max;
+            setup.exposure = c.min;
         } else {
-            spec.gainMin = c.min;
-            spec.gainMax = c.max;
-            spec.gain = c.min;
+            setup.gainMin = c.min;
+            setup.gainMax = c.max;
+            setup.gain = c.min;
         }
-        const int id = MVSIM_AddDevice(&spec);
+        const int id = MVSIM_AddDevice(&setup);
         ASSERT_GE(id, 0) << "the stand-in refused the limits";
         HostCamera camera("MV-TEST 0001");
         ASSERT_EQ(camera->IOpenCamera(), 1);
@@ -279,8 +279,8 @@ TEST_F(BadInput, FullDeviceList)
         addDevice("MV-FULL", serial.c_str());
         expected.append(QStringLiteral("MV-FULL ") + QString::number(i));
     }
-    MvsimDeviceSpec spec = deviceSpec("MV-FULL", "overflow");
-    EXPECT_LT(MVSIM_AddDevice(&spec), 0) << "the stand-in lists at most 256 devices";
+    MvsimDeviceSetup setup = deviceSetup("MV-FULL", "overflow");
+    EXPECT_LT(MVSIM_AddDevice(&setup), 0) << "the stand-in lists at most 256 devices";
 
     HostCamera camera(QStringLiteral("MV-FULL 255"));
     EXPECT_EQ(camera->IGetCameraList(), expected);

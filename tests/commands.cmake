@@ -7,7 +7,7 @@ add_test(NAME commands.make_demo
 set_tests_properties(commands.make_demo PROPERTIES
   LABELS commands TIMEOUT 300 RUN_SERIAL ON
   ENVIRONMENT "MVSIM_CONFIG="
-  PASS_REGULAR_EXPRESSION "MV-CA013-20GM 00A1B2C3D4.*frames: +30 of 30.*saved: .*demo-frame.png.*the last frame is in")
+  PASS_REGULAR_EXPRESSION "SIM-GM8-1280 00A1B2C3D4.*frames: +30 of 30.*saved: .*demo-frame.png.*the last frame is in")
 
 # The fuzz target over its seed corpus, without the fuzzer.
 add_executable(fuzz_replay fuzzreplay_main.cpp ${PROJECT_SOURCE_DIR}/fuzz/open_fuzz.cpp)

@@ -68,8 +68,8 @@ protected:
         MVSIM_Reset();
         // Line 0 without pulses: a grabbing device delivers no frame unless
         // the operation itself triggers one.
-        const MvsimDeviceSpec spec = deviceSpec("MV-TEST", "0001");
-        device = MVSIM_AddDevice(&spec);
+        const MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
+        device = MVSIM_AddDevice(&setup);
         ASSERT_GE(device, 0);
         host.reset(new HostCamera("MV-TEST 0001"));
         camera = host->object;

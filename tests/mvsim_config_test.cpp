@@ -38,8 +38,8 @@ TEST_F(ConfigTest, ValidFileGivesItsDevicesWithDefaultsForOmittedKeys) {
     EXPECT_EQ(s.gainMax, 12.0f);
     EXPECT_EQ(s.gain, 1.5f);
 
-    MvsimDeviceSpec defaults;
-    MVSIM_DefaultSpec(&defaults, "x", "y");
+    MvsimDeviceSetup defaults;
+    MVSIM_DefaultSetup(&defaults, "x", "y");
     s = state(1);
     EXPECT_EQ(s.width, defaults.width);
     EXPECT_EQ(s.height, defaults.height);
@@ -161,9 +161,9 @@ TEST_F(ConfigTest, BuiltInDefaultHasTheThreeCameras) {
         const char* serial;
         unsigned transport, width, height, pixelType;
     } cameras[] = {
-        {"MV-CA013-20GM", "00A1B2C3D4", MV_GIGE_DEVICE, 1280, 1024, MVSIM_PIXEL_MONO8},
-        {"MV-CA050-20UC", "00E5F6A7B8", MV_USB_DEVICE, 2448, 2048, MVSIM_PIXEL_RGB8},
-        {"MV-CH120-10GM", "00C9D0E1F2", MV_GIGE_DEVICE, 4096, 3000, MVSIM_PIXEL_MONO16},
+        {"SIM-GM8-1280", "00A1B2C3D4", MV_GIGE_DEVICE, 1280, 1024, MVSIM_PIXEL_MONO8},
+        {"SIM-UC24-2448", "00E5F6A7B8", MV_USB_DEVICE, 2448, 2048, MVSIM_PIXEL_RGB8},
+        {"SIM-GM16-4096", "00C9D0E1F2", MV_GIGE_DEVICE, 4096, 3000, MVSIM_PIXEL_MONO16},
     };
     MV_CC_DEVICE_INFO_LIST list;
     ASSERT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list), MVSIM_OK);

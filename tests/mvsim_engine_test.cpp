@@ -289,10 +289,10 @@ TEST_F(EngineTest, TheThreadFollowsTriggerChangesWhileGrabbing) {
 
 TEST_F(EngineTest, TheLinePulseGeneratorTriggersFrames) {
     MVSIM_Reset();
-    MvsimDeviceSpec spec;
-    MVSIM_DefaultSpec(&spec, "Engine", serial);
-    spec.linePulseRate = 200.0;
-    device = MVSIM_AddDevice(&spec);
+    MvsimDeviceSetup setup;
+    MVSIM_DefaultSetup(&setup, "Engine", serial);
+    setup.linePulseRate = 200.0;
+    device = MVSIM_AddDevice(&setup);
     handle = openHandle(serial);
     ASSERT_NE(handle, nullptr);
     Recorder recorder;

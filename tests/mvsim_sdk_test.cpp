@@ -450,29 +450,29 @@ TEST_F(SdkTest, CallLogEntryPerCallInItsFormat) {
 }
 
 TEST_F(SdkTest, ControlInterfaceRefusesBadDevices) {
-    MvsimDeviceSpec spec;
-    MVSIM_DefaultSpec(&spec, "M", "S");
+    MvsimDeviceSetup setup;
+    MVSIM_DefaultSetup(&setup, "M", "S");
     const struct {
         const char* what;
-        std::function<void(MvsimDeviceSpec&)> change;
+        std::function<void(MvsimDeviceSetup&)> change;
     } cases[] = {
-        {"width 0", [](MvsimDeviceSpec& s) { s.width = 0; }},
-        {"height 65536", [](MvsimDeviceSpec& s) { s.height = 65536; }},
-        {"transport 2", [](MvsimDeviceSpec& s) { s.transport = 2; }},
-        {"no bits per pixel", [](MvsimDeviceSpec& s) { s.pixelType = 0x01000001u; }},
-        {"exposure outside limits", [](MvsimDeviceSpec& s) { s.exposure = 5.0f; }},
-        {"gain limits reversed", [](MvsimDeviceSpec& s) { s.gainMin = 30.0f; }},
-        {"negative frame rate", [](MvsimDeviceSpec& s) { s.frameRate = -1.0; }},
-        {"null model", [](MvsimDeviceSpec& s) { s.modelName = nullptr; }},
+        {"width 0", [](MvsimDeviceSetup& s) { s.width = 0; }},
+        {"height 65536", [](MvsimDeviceSetup& s) { s.height = 65536; }},
+        {"transport 2", [](MvsimDeviceSetup& s) { s.transport = 2; }},
+        {"no bits per pixel", [](MvsimDeviceSetup& s) { s.pixelType = 0x01000001u; }},
+        {"exposure outside limits", [](MvsimDeviceSetup& s) { s.exposure = 5.0f; }},
+        {"gain limits reversed", [](MvsimDeviceSetup& s) { s.gainMin = 30.0f; }},
+        {"negative frame rate", [](MvsimDeviceSetup& s) { s.frameRate = -1.0; }},
+        {"null model", [](MvsimDeviceSetup& s) { s.modelName = nullptr; }},
     };
     for (const auto& c : cases) {
-        MvsimDeviceSpec bad = spec;
+        MvsimDeviceSetup bad = setup;
         c.change(bad);
         EXPECT_EQ(MVSIM_AddDevice(&bad), MVSIM_E_PARAMETER) << c.what;
     }
     EXPECT_EQ(MVSIM_AddDevice(nullptr), MVSIM_E_PARAMETER);
     EXPECT_EQ(MVSIM_DeviceCount(), 2);
-    EXPECT_EQ(MVSIM_AddDevice(&spec), 2);
+    EXPECT_EQ(MVSIM_AddDevice(&setup), 2);
     MvsimDeviceState s;
     EXPECT_EQ(MVSIM_GetDeviceState(99, &s), MVSIM_E_NODEVICE);
     EXPECT_EQ(MVSIM_GetDeviceState(0, nullptr), MVSIM_E_PARAMETER);

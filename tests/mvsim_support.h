@@ -28,14 +28,14 @@ constexpr std::chrono::seconds deadline{30};
 inline int addDevice(const char* model, const char* serial, unsigned transport = MVSIM_TRANSPORT_GIGE,
                      unsigned width = 64, unsigned height = 8, unsigned pixelType = MVSIM_PIXEL_MONO8,
                      double frameRate = 0.0) {
-    MvsimDeviceSpec spec;
-    MVSIM_DefaultSpec(&spec, model, serial);
-    spec.transport = transport;
-    spec.width = width;
-    spec.height = height;
-    spec.pixelType = pixelType;
-    spec.frameRate = frameRate;
-    return MVSIM_AddDevice(&spec);
+    MvsimDeviceSetup setup;
+    MVSIM_DefaultSetup(&setup, model, serial);
+    setup.transport = transport;
+    setup.width = width;
+    setup.height = height;
+    setup.pixelType = pixelType;
+    setup.frameRate = frameRate;
+    return MVSIM_AddDevice(&setup);
 }
 
 inline MV_CC_DEVICE_INFO* recordOf(const char* serial) {

@@ -40,10 +40,10 @@ protected:
 
     int addDevice(const char* model, const char* serial, unsigned width = 640, unsigned height = 480)
     {
-        MvsimDeviceSpec spec = deviceSpec(model, serial);
-        spec.width = width;
-        spec.height = height;
-        const int id = MVSIM_AddDevice(&spec);
+        MvsimDeviceSetup setup = deviceSetup(model, serial);
+        setup.width = width;
+        setup.height = height;
+        const int id = MVSIM_AddDevice(&setup);
         EXPECT_GE(id, 0);
         return id;
     }
@@ -52,7 +52,7 @@ protected:
 TEST_F(OpenTest, ListsKeysInEnumerationOrder)
 {
     addDevice("MV-A", "001");
-    MvsimDeviceSpec usb = deviceSpec("MV-B", "002");
+    MvsimDeviceSetup usb = deviceSetup("MV-B", "002");
     usb.transport = MVSIM_TRANSPORT_USB;
     MVSIM_AddDevice(&usb);
     addDevice("MV-C", "003");

@@ -37,14 +37,14 @@ protected:
     {
         host.reset();
         MVSIM_Reset();
-        MvsimDeviceSpec spec = deviceSpec("MV-TEST", "0001");
-        spec.exposureMin = 100;
-        spec.exposureMax = 5000;
-        spec.exposure = 1000;
-        spec.gainMin = 0;
-        spec.gainMax = 20;
-        spec.gain = 1;
-        device = MVSIM_AddDevice(&spec);
+        MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
+        setup.exposureMin = 100;
+        setup.exposureMax = 5000;
+        setup.exposure = 1000;
+        setup.gainMin = 0;
+        setup.gainMax = 20;
+        setup.gain = 1;
+        device = MVSIM_AddDevice(&setup);
         host.reset(new HostCamera("MV-TEST 0001"));
         camera = host->object;
         ASSERT_EQ(camera->IOpenCamera(), 1);

@@ -45,8 +45,8 @@ TEST(PluginLibrary, ExportsExactlyTheTwoEntryPoints)
 TEST(PluginLibrary, LoadingAndCreatingMakeNoSdkCallAndStartNoThread)
 {
     MVSIM_Reset();
-    const MvsimDeviceSpec spec = deviceSpec("MV-TEST", "0001");
-    MVSIM_AddDevice(&spec);
+    const MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
+    MVSIM_AddDevice(&setup);
     MVSIM_ClearCallLog();
     const int threadsBefore = threadsOfThisProcess();
 

@@ -131,11 +131,11 @@ struct Camera {
 
 int addFastDevice(const std::string& model, const std::string& serial, unsigned width = 64, unsigned height = 48)
 {
-    MvsimDeviceSpec spec = deviceSpec(model.c_str(), serial.c_str());
-    spec.width = width;
-    spec.height = height;
-    spec.frameRate = 0;  // as fast as the host takes them
-    return MVSIM_AddDevice(&spec);
+    MvsimDeviceSetup setup = deviceSetup(model.c_str(), serial.c_str());
+    setup.width = width;
+    setup.height = height;
+    setup.frameRate = 0;  // as fast as the host takes them
+    return MVSIM_AddDevice(&setup);
 }
 
 // Runs body on another thread and fails, then aborts, if it does not return

@@ -15,15 +15,15 @@ std::atomic<int> threadsRunning{0};
 
 FrameSettings frameSettingsOf(const Device& device) {
     FrameSettings s;
-    s.width = device.spec.width;
-    s.height = device.spec.height;
-    s.pixelType = device.spec.pixelType;
-    s.exposure = device.spec.exposure;
-    s.gain = device.spec.gain;
+    s.width = device.setup.width;
+    s.height = device.setup.height;
+    s.pixelType = device.setup.pixelType;
+    s.exposure = device.setup.exposure;
+    s.gain = device.setup.gain;
     s.triggerMode = device.triggerMode;
     s.triggerSource = device.triggerSource;
-    s.frameRate = device.spec.frameRate;
-    s.linePulseRate = device.spec.linePulseRate;
+    s.frameRate = device.setup.frameRate;
+    s.linePulseRate = device.setup.linePulseRate;
     return s;
 }
 

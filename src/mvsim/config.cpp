@@ -115,75 +115,75 @@ unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigne
     return static_cast<unsigned>(v.toDouble());
 }
 
-DeviceSpec readDevice(const QJsonValue& entry, const std::string& where) {
+DeviceSetup readDevice(const QJsonValue& entry, const std::string& where) {
     if (!entry.isObject())
         throw ConfigError{where, "must be an object, not " + describeType(entry)};
     const QJsonObject o = entry.toObject();
-    DeviceSpec spec;
-    spec.modelName = readText(o, "model", where, true, {});
-    spec.serialNumber = readText(o, "serial", where, true, {});
+    DeviceSetup setup;
+    setup.modelName = readText(o, "model", where, true, {});
+    setup.serialNumber = readText(o, "serial", where, true, {});
     const std::string transport = readText(o, "transport", where, false, "gige");
     if (transport == "gige")
-        spec.transport = MVSIM_TRANSPORT_GIGE;
+        setup.transport = MVSIM_TRANSPORT_GIGE;
     else if (transport == "usb")
-        spec.transport = MVSIM_TRANSPORT_USB;
+        setup.transport = MVSIM_TRANSPORT_USB;
     else
         throw ConfigError{where + ".transport", "must be \"gige\" or \"usb\""};
-    spec.width = readSize(o, "width", where, spec.width);
-    spec.height = readSize(o, "height", where, spec.height);
-    spec.pixelType = readPixelFormat(o, where, spec.pixelType);
-    readLimits(o, "exposure", where, &spec.exposureMin, &spec.exposureMax, &spec.exposure);
-    readLimits(o, "gain", where, &spec.gainMin, &spec.gainMax, &spec.gain);
-    spec.frameRate = readRate(o, "frameRate", where, spec.frameRate);
-    spec.linePulseRate = readRate(o, "linePulseRate", where, spec.linePulseRate);
-    const std::string problem = checkSpec(spec);
+    setup.width = readSize(o, "width", where, setup.width);
+    setup.height = readSize(o, "height", where, setup.height);
+    setup.pixelType = readPixelFormat(o, where, setup.pixelType);
+    readLimits(o, "exposure", where, &setup.exposureMin, &setup.exposureMax, &setup.exposure);
+    readLimits(o, "gain", where, &setup.gainMin, &setup.gainMax, &setup.gain);
+    setup.frameRate = readRate(o, "frameRate", where, setup.frameRate);
+    setup.linePulseRate = readRate(o, "linePulseRate", where, setup.linePulseRate);
+    const std::string problem = checkSetup(setup);
     if (!problem.empty())
         throw ConfigError{where + "." + problem.substr(0, problem.find(':')),
                           problem.substr(problem.find(':') + 2)};
-    return spec;
+    return setup;
 }
 
 bool limitsHold(float min, float max, float value) {
     return std::isfinite(min) && std::isfinite(max) && std::isfinite(value) && min <= value && value <= max;
 }
 
-DeviceSpec camera(const char* model, const char* serial, unsigned transport, unsigned width, unsigned height,
+DeviceSetup camera(const char* model, const char* serial, unsigned transport, unsigned width, unsigned height,
                   unsigned pixelType) {
-    DeviceSpec spec;
-    spec.modelName = model;
-    spec.serialNumber = serial;
-    spec.transport = transport;
-    spec.width = width;
-    spec.height = height;
-    spec.pixelType = pixelType;
-    spec.exposureMin = 15.0f;
-    spec.exposureMax = 1000000.0f;
-    spec.exposure = 10000.0f;
-    spec.gainMin = 0.0f;
-    spec.gainMax = 20.0f;
-    spec.gain = 0.0f;
-    spec.frameRate = 30.0;
-    return spec;
+    DeviceSetup setup;
+    setup.modelName = model;
+    setup.serialNumber = serial;
+    setup.transport = transport;
+    setup.width = width;
+    setup.height = height;
+    setup.pixelType = pixelType;
+    setup.exposureMin = 15.0f;
+    setup.exposureMax = 1000000.0f;
+    setup.exposure = 10000.0f;
+    setup.gainMin = 0.0f;
+    setup.gainMax = 20.0f;
+    setup.gain = 0.0f;
+    setup.frameRate = 30.0;
+    return setup;
 }
 
 }  // namespace
 
-std::string checkSpec(const DeviceSpec& spec) {
-    if (spec.transport != MVSIM_TRANSPORT_GIGE && spec.transport != MVSIM_TRANSPORT_USB)
+std::string checkSetup(const DeviceSetup& setup) {
+    if (setup.transport != MVSIM_TRANSPORT_GIGE && setup.transport != MVSIM_TRANSPORT_USB)
         return "transport: must be gige (1) or usb (4)";
-    if (spec.width < 1 || spec.width > 65535)
+    if (setup.width < 1 || setup.width > 65535)
         return "width: must be 1..65535";
-    if (spec.height < 1 || spec.height > 65535)
+    if (setup.height < 1 || setup.height > 65535)
         return "height: must be 1..65535";
-    if (bitsPerPixel(spec.pixelType) == 0)
+    if (bitsPerPixel(setup.pixelType) == 0)
         return "pixelFormat: pixel type codes no bits per pixel";
-    if (!limitsHold(spec.exposureMin, spec.exposureMax, spec.exposure))
+    if (!limitsHold(setup.exposureMin, setup.exposureMax, setup.exposure))
         return "exposure: must have min <= value <= max";
-    if (!limitsHold(spec.gainMin, spec.gainMax, spec.gain))
+    if (!limitsHold(setup.gainMin, setup.gainMax, setup.gain))
         return "gain: must have min <= value <= max";
-    if (!(spec.frameRate >= 0) || std::isinf(spec.frameRate))
+    if (!(setup.frameRate >= 0) || std::isinf(setup.frameRate))
         return "frameRate: must be a number >= 0";
-    if (!(spec.linePulseRate >= 0) || std::isinf(spec.linePulseRate))
+    if (!(setup.linePulseRate >= 0) || std::isinf(setup.linePulseRate))
         return "linePulseRate: must be a number >= 0";
     return {};
 }
@@ -225,11 +225,11 @@ ConfigResult loadConfigFile(const std::string& path) {
     return result;
 }
 
-std::vector<DeviceSpec> defaultDevices() {
+std::vector<DeviceSetup> defaultDevices() {
     return {
-        camera("MV-CA013-20GM", "00A1B2C3D4", MVSIM_TRANSPORT_GIGE, 1280, 1024, MVSIM_PIXEL_MONO8),
-        camera("MV-CA050-20UC", "00E5F6A7B8", MVSIM_TRANSPORT_USB, 2448, 2048, MVSIM_PIXEL_RGB8),
-        camera("MV-CH120-10GM", "00C9D0E1F2", MVSIM_TRANSPORT_GIGE, 4096, 3000, MVSIM_PIXEL_MONO16),
+        camera("SIM-GM8-1280", "00A1B2C3D4", MVSIM_TRANSPORT_GIGE, 1280, 1024, MVSIM_PIXEL_MONO8),
+        camera("SIM-UC24-2448", "00E5F6A7B8", MVSIM_TRANSPORT_USB, 2448, 2048, MVSIM_PIXEL_RGB8),
+        camera("SIM-GM16-4096", "00C9D0E1F2", MVSIM_TRANSPORT_GIGE, 4096, 3000, MVSIM_PIXEL_MONO16),
     };
 }
 

@@ -12,16 +12,16 @@ namespace mvsim {
 
 struct ConfigResult {
     bool ok = false;
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceSetup> devices;
     std::string error;  // "<path>: <where>: <reason>" when not ok
 };
 
 ConfigResult loadConfigFile(const std::string& path);
-std::vector<DeviceSpec> defaultDevices();
+std::vector<DeviceSetup> defaultDevices();
 
-// Empty when the spec describes a device the stand-in can simulate,
+// Empty when the setup describes a device the stand-in can simulate,
 // otherwise "<field>: <reason>".
-std::string checkSpec(const DeviceSpec& spec);
+std::string checkSetup(const DeviceSetup& setup);
 
 }  // namespace mvsim
 

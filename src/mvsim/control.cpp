@@ -18,23 +18,23 @@ using namespace mvsim;
 
 namespace {
 
-DeviceSpec specFrom(const MvsimDeviceSpec& s) {
-    DeviceSpec spec;
-    spec.modelName = s.modelName;
-    spec.serialNumber = s.serialNumber;
-    spec.transport = s.transport;
-    spec.width = s.width;
-    spec.height = s.height;
-    spec.pixelType = s.pixelType;
-    spec.exposureMin = s.exposureMin;
-    spec.exposureMax = s.exposureMax;
-    spec.exposure = s.exposure;
-    spec.gainMin = s.gainMin;
-    spec.gainMax = s.gainMax;
-    spec.gain = s.gain;
-    spec.frameRate = s.frameRate;
-    spec.linePulseRate = s.linePulseRate;
-    return spec;
+DeviceSetup setupFrom(const MvsimDeviceSetup& s) {
+    DeviceSetup setup;
+    setup.modelName = s.modelName;
+    setup.serialNumber = s.serialNumber;
+    setup.transport = s.transport;
+    setup.width = s.width;
+    setup.height = s.height;
+    setup.pixelType = s.pixelType;
+    setup.exposureMin = s.exposureMin;
+    setup.exposureMax = s.exposureMax;
+    setup.exposure = s.exposure;
+    setup.gainMin = s.gainMin;
+    setup.gainMax = s.gainMax;
+    setup.gain = s.gain;
+    setup.frameRate = s.frameRate;
+    setup.linePulseRate = s.linePulseRate;
+    return setup;
 }
 
 // Devices that unplugging or removing may still act on: not yet removed.
@@ -47,25 +47,25 @@ Device* knownDevice(Registry& registry, int id) {
 
 extern "C" {
 
-MVSIM_EXPORT void MVSIM_DefaultSpec(MvsimDeviceSpec* spec, const char* modelName, const char* serialNumber) {
-    if (!spec)
+MVSIM_EXPORT void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const char* serialNumber) {
+    if (!setup)
         return;
-    const DeviceSpec d;
-    *spec = MvsimDeviceSpec{};
-    spec->modelName = modelName;
-    spec->serialNumber = serialNumber;
-    spec->transport = d.transport;
-    spec->width = d.width;
-    spec->height = d.height;
-    spec->pixelType = d.pixelType;
-    spec->exposureMin = d.exposureMin;
-    spec->exposureMax = d.exposureMax;
-    spec->exposure = d.exposure;
-    spec->gainMin = d.gainMin;
-    spec->gainMax = d.gainMax;
-    spec->gain = d.gain;
-    spec->frameRate = d.frameRate;
-    spec->linePulseRate = d.linePulseRate;
+    const DeviceSetup d;
+    *setup = MvsimDeviceSetup{};
+    setup->modelName = modelName;
+    setup->serialNumber = serialNumber;
+    setup->transport = d.transport;
+    setup->width = d.width;
+    setup->height = d.height;
+    setup->pixelType = d.pixelType;
+    setup->exposureMin = d.exposureMin;
+    setup->exposureMax = d.exposureMax;
+    setup->exposure = d.exposure;
+    setup->gainMin = d.gainMin;
+    setup->gainMax = d.gainMax;
+    setup->gain = d.gain;
+    setup->frameRate = d.frameRate;
+    setup->linePulseRate = d.linePulseRate;
 }
 
 MVSIM_EXPORT unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int frameNumber,
@@ -103,12 +103,12 @@ MVSIM_EXPORT int MVSIM_LoadDefaultConfig(void) {
     return registry.load(ConfigResult{true, defaultDevices(), {}}, joins);
 }
 
-MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSpec* spec) {
+MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSetup* setup) {
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
-    if (!spec || !spec->modelName || !spec->serialNumber)
+    if (!setup || !setup->modelName || !setup->serialNumber)
         return MVSIM_E_PARAMETER;
-    return registry.addDevice(specFrom(*spec));
+    return registry.addDevice(setupFrom(*setup));
 }
 
 namespace {
@@ -167,15 +167,15 @@ MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state) {
     state->balanceRatioRed = d->balanceRatio[0];
     state->balanceRatioGreen = d->balanceRatio[1];
     state->balanceRatioBlue = d->balanceRatio[2];
-    state->exposure = d->spec.exposure;
-    state->exposureMin = d->spec.exposureMin;
-    state->exposureMax = d->spec.exposureMax;
-    state->gain = d->spec.gain;
-    state->gainMin = d->spec.gainMin;
-    state->gainMax = d->spec.gainMax;
-    state->width = d->spec.width;
-    state->height = d->spec.height;
-    state->pixelType = d->spec.pixelType;
+    state->exposure = d->setup.exposure;
+    state->exposureMin = d->setup.exposureMin;
+    state->exposureMax = d->setup.exposureMax;
+    state->gain = d->setup.gain;
+    state->gainMin = d->setup.gainMin;
+    state->gainMax = d->setup.gainMax;
+    state->width = d->setup.width;
+    state->height = d->setup.height;
+    state->pixelType = d->setup.pixelType;
     return MVSIM_OK;
 }
 

@@ -16,7 +16,7 @@ class Acquisition;
 
 // What a device is made from: a configuration entry or MVSIM_AddDevice.
 // Exposure and gain hold the current values once the device exists.
-struct DeviceSpec {
+struct DeviceSetup {
     std::string modelName;
     std::string serialNumber;
     unsigned transport = MVSIM_TRANSPORT_GIGE;
@@ -51,7 +51,7 @@ struct Handle;
 // All fields are guarded by the registry mutex.
 struct Device {
     int id = 0;
-    DeviceSpec spec;
+    DeviceSetup setup;
     bool present = true;   // false once unplugged or removed
     bool removed = false;  // forgotten: not found by id-less lookups any more
     Handle* openedBy = nullptr;

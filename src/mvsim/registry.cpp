@@ -28,14 +28,14 @@ bool fieldHolds(const unsigned char* field, std::size_t size, const std::string&
     return std::memcmp(field, expected, size) == 0;
 }
 
-void fillRecord(MV_CC_DEVICE_INFO* record, const DeviceSpec& spec) {
+void fillRecord(MV_CC_DEVICE_INFO* record, const DeviceSetup& setup) {
     std::memset(record, 0, sizeof *record);
     record->nMajorVer = 1;
     record->nMinorVer = 0;
-    record->nTLayerType = spec.transport;
-    copyText(record->chModelName, sizeof record->chModelName, spec.modelName);
+    record->nTLayerType = setup.transport;
+    copyText(record->chModelName, sizeof record->chModelName, setup.modelName);
     copyText(record->chManufacturerName, sizeof record->chManufacturerName, "mvsim");
-    copyText(record->chSerialNumber, sizeof record->chSerialNumber, spec.serialNumber);
+    copyText(record->chSerialNumber, sizeof record->chSerialNumber, setup.serialNumber);
 }
 
 }  // namespace
@@ -85,8 +85,8 @@ Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const {
         if (d->record.get() == record)
             return d.get();
     for (const auto& d : devices_)
-        if (d->present && fieldHolds(record->chModelName, sizeof record->chModelName, d->spec.modelName) &&
-            fieldHolds(record->chSerialNumber, sizeof record->chSerialNumber, d->spec.serialNumber))
+        if (d->present && fieldHolds(record->chModelName, sizeof record->chModelName, d->setup.modelName) &&
+            fieldHolds(record->chSerialNumber, sizeof record->chSerialNumber, d->setup.serialNumber))
             return d.get();
     return nullptr;
 }
@@ -95,7 +95,7 @@ int Registry::findDeviceByName(const char* modelName, const char* serialNumber) 
     if (!modelName || !serialNumber)
         return MVSIM_E_NODEVICE;
     for (const auto& d : devices_)
-        if (!d->removed && d->spec.modelName == modelName && d->spec.serialNumber == serialNumber)
+        if (!d->removed && d->setup.modelName == modelName && d->setup.serialNumber == serialNumber)
             return d->id;
     return MVSIM_E_NODEVICE;
 }
@@ -105,9 +105,9 @@ int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list) {
         return MVSIM_E_CONFIG;
     std::memset(list, 0, sizeof *list);
     for (const auto& d : devices_) {
-        if (!d->present || !(d->spec.transport & transportMask) || list->nDeviceNum == MV_MAX_DEVICE_NUM)
+        if (!d->present || !(d->setup.transport & transportMask) || list->nDeviceNum == MV_MAX_DEVICE_NUM)
             continue;
-        fillRecord(d->record.get(), d->spec);
+        fillRecord(d->record.get(), d->setup);
         list->pDeviceInfo[list->nDeviceNum++] = d->record.get();
     }
     return MVSIM_OK;
@@ -120,16 +120,16 @@ int Registry::listedDevices() const {
     return n;
 }
 
-int Registry::addDevice(const DeviceSpec& spec) {
-    if (!checkSpec(spec).empty())
+int Registry::addDevice(const DeviceSetup& setup) {
+    if (!checkSetup(setup).empty())
         return MVSIM_E_PARAMETER;
     if (listedDevices() >= MV_MAX_DEVICE_NUM || devices_.size() >= INT_MAX)
         return MVSIM_E_RESOURCE;
     auto device = std::make_unique<Device>();
     device->id = static_cast<int>(devices_.size());
-    device->spec = spec;
+    device->setup = setup;
     device->record = std::make_unique<MV_CC_DEVICE_INFO>();
-    fillRecord(device->record.get(), spec);
+    fillRecord(device->record.get(), setup);
     devices_.push_back(std::move(device));
     return devices_.back()->id;
 }
@@ -247,8 +247,8 @@ int Registry::load(const ConfigResult& config, ThreadsToJoin& joins) {
         configFailed_ = true;
         return MVSIM_E_CONFIG;
     }
-    for (const DeviceSpec& spec : config.devices)
-        addDevice(spec);
+    for (const DeviceSetup& setup : config.devices)
+        addDevice(setup);
     return MVSIM_OK;
 }
 

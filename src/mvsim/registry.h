@@ -56,7 +56,7 @@ public:
     bool scribbleOnFailure() const { return scribbleOnFailure_; }
     void setScribbleOnFailure(bool on) { scribbleOnFailure_ = on; }
 
-    int addDevice(const DeviceSpec& spec);  // id, or a failure code
+    int addDevice(const DeviceSetup& setup);  // id, or a failure code
     Handle* createHandle(Device& device);
     void destroyHandle(Handle* handle, ThreadsToJoin& joins);
     int startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins);

@@ -87,7 +87,7 @@ int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
             return MVSIM_E_PARAMETER;
         std::memset(value, 0, sizeof *value);
         // Sizes are fixed: no region of interest.
-        value->nCurValue = width ? d.spec.width : d.spec.height;
+        value->nCurValue = width ? d.setup.width : d.setup.height;
         value->nMax = value->nCurValue;
         value->nMin = value->nCurValue;
         value->nInc = 1;
@@ -95,28 +95,28 @@ int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
     });
 }
 
-int setLimited(const char* name, void* h, float v, float DeviceSpec::*current, float DeviceSpec::*min,
-               float DeviceSpec::*max) {
+int setLimited(const char* name, void* h, float v, float DeviceSetup::*current, float DeviceSetup::*min,
+               float DeviceSetup::*max) {
     Call call(name, v);
     return onOpenHandle(call, h, [&](Device& d) {
-        if (std::isnan(v) || v < d.spec.*min || v > d.spec.*max)
+        if (std::isnan(v) || v < d.setup.*min || v > d.setup.*max)
             return MVSIM_E_PARAMETER;
-        d.spec.*current = v;
+        d.setup.*current = v;
         call.registry().settingsChanged(d);
         return MVSIM_OK;
     });
 }
 
-int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSpec::*current,
-               float DeviceSpec::*min, float DeviceSpec::*max) {
+int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSetup::*current,
+               float DeviceSetup::*min, float DeviceSetup::*max) {
     Call call(name, presence(value));
     return onOpenHandle(call, h, [&](Device& d) {
         if (!value)
             return MVSIM_E_PARAMETER;
         std::memset(value, 0, sizeof *value);
-        value->fCurValue = d.spec.*current;
-        value->fMin = d.spec.*min;
-        value->fMax = d.spec.*max;
+        value->fCurValue = d.setup.*current;
+        value->fMin = d.setup.*min;
+        value->fMax = d.setup.*max;
         return MVSIM_OK;
     });
 }
@@ -234,32 +234,32 @@ MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue) {
             return MVSIM_E_PARAMETER;
         std::memset(pstValue, 0, sizeof *pstValue);
         // A device produces its one pixel type.
-        pstValue->nCurValue = d.spec.pixelType;
+        pstValue->nCurValue = d.setup.pixelType;
         pstValue->nSupportedNum = 1;
-        pstValue->nSupportValue[0] = d.spec.pixelType;
+        pstValue->nSupportValue[0] = d.setup.pixelType;
         return MVSIM_OK;
     });
 }
 
 MVSIM_EXPORT int MV_CC_SetExposureTime(void* hHandle, float fValue) {
     // Taken also while automatic exposure runs; it then only stores the value.
-    return setLimited("MV_CC_SetExposureTime", hHandle, fValue, &DeviceSpec::exposure, &DeviceSpec::exposureMin,
-                      &DeviceSpec::exposureMax);
+    return setLimited("MV_CC_SetExposureTime", hHandle, fValue, &DeviceSetup::exposure, &DeviceSetup::exposureMin,
+                      &DeviceSetup::exposureMax);
 }
 
 MVSIM_EXPORT int MV_CC_SetGain(void* hHandle, float fValue) {
-    return setLimited("MV_CC_SetGain", hHandle, fValue, &DeviceSpec::gain, &DeviceSpec::gainMin,
-                      &DeviceSpec::gainMax);
+    return setLimited("MV_CC_SetGain", hHandle, fValue, &DeviceSetup::gain, &DeviceSetup::gainMin,
+                      &DeviceSetup::gainMax);
 }
 
 MVSIM_EXPORT int MV_CC_GetExposureTime(void* hHandle, MVCC_FLOATVALUE* pstValue) {
-    return getLimited("MV_CC_GetExposureTime", hHandle, pstValue, &DeviceSpec::exposure, &DeviceSpec::exposureMin,
-                      &DeviceSpec::exposureMax);
+    return getLimited("MV_CC_GetExposureTime", hHandle, pstValue, &DeviceSetup::exposure, &DeviceSetup::exposureMin,
+                      &DeviceSetup::exposureMax);
 }
 
 MVSIM_EXPORT int MV_CC_GetGain(void* hHandle, MVCC_FLOATVALUE* pstValue) {
-    return getLimited("MV_CC_GetGain", hHandle, pstValue, &DeviceSpec::gain, &DeviceSpec::gainMin,
-                      &DeviceSpec::gainMax);
+    return getLimited("MV_CC_GetGain", hHandle, pstValue, &DeviceSetup::gain, &DeviceSetup::gainMin,
+                      &DeviceSetup::gainMax);
 }
 
 MVSIM_EXPORT int MV_CC_SetExposureAutoMode(void* hHandle, unsigned int nValue) {

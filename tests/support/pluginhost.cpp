@@ -188,11 +188,11 @@ void HostCamera::destroy()
     object = nullptr;
 }
 
-MvsimDeviceSpec deviceSpec(const char* model, const char* serial)
+MvsimDeviceSetup deviceSetup(const char* model, const char* serial)
 {
-    MvsimDeviceSpec spec;
-    MVSIM_DefaultSpec(&spec, model, serial);
-    return spec;
+    MvsimDeviceSetup setup;
+    MVSIM_DefaultSetup(&setup, model, serial);
+    return setup;
 }
 
 MvsimDeviceState deviceState(int deviceId)
@@ -205,8 +205,8 @@ MvsimDeviceState deviceState(int deviceId)
 int resetWithOneDevice()
 {
     MVSIM_Reset();
-    const MvsimDeviceSpec spec = deviceSpec("MV-TEST", "0001");
-    const int id = MVSIM_AddDevice(&spec);
+    const MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
+    const int id = MVSIM_AddDevice(&setup);
     MVSIM_ClearCallLog();
     return id;
 }

@@ -123,8 +123,8 @@ struct HostCamera {
     ICameraObject* object = nullptr;
 };
 
-// A device spec with the stand-in's defaults and the given texts.
-MvsimDeviceSpec deviceSpec(const char* model, const char* serial);
+// A device setup with the stand-in's defaults and the given texts.
+MvsimDeviceSetup deviceSetup(const char* model, const char* serial);
 
 // What the stand-in's device holds now (a test failure when it is unknown).
 MvsimDeviceState deviceState(int deviceId);

@@ -46,7 +46,7 @@ extern "C" {
 // A device to add. Texts are copied into the device record: a text as long as
 // its field (32 bytes for the model name, 16 for the serial number) fills it
 // with no terminator; a longer one is cut to the field.
-typedef struct MvsimDeviceSpec {
+typedef struct MvsimDeviceSetup {
     const char* modelName;
     const char* serialNumber;
     unsigned int transport;  // MVSIM_TRANSPORT_GIGE or MVSIM_TRANSPORT_USB
@@ -57,12 +57,12 @@ typedef struct MvsimDeviceSpec {
     float gainMin, gainMax, gain;              // gain, dB
     double frameRate;      // free-running frames per second; 0 = as fast as the consumer takes them
     double linePulseRate;  // pulses per second on line 0 while grabbing (an encoder or PLC); 0 = none
-} MvsimDeviceSpec;
+} MvsimDeviceSetup;
 
-// Fills a spec with the stand-in's defaults (640 x 480 Mono8 GigE, exposure
+// Fills a setup with the stand-in's defaults (640 x 480 Mono8 GigE, exposure
 // 10..1000000 at 10000, gain 0..20 at 0, frame rate 0, no pulses) and the
 // given texts.
-void MVSIM_DefaultSpec(MvsimDeviceSpec* spec, const char* modelName, const char* serialNumber);
+void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const char* serialNumber);
 
 // What a device currently holds; for tests that check a setting reached it.
 typedef struct MvsimDeviceState {
@@ -125,7 +125,7 @@ unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int fra
 void MVSIM_Reset(void);
 int MVSIM_LoadConfig(const char* path);  // replaces the registry; MVSIM_E_CONFIG on error
 int MVSIM_LoadDefaultConfig(void);       // replaces the registry with the built-in three cameras
-int MVSIM_AddDevice(const MvsimDeviceSpec* spec);  // device id >= 0, or a failure code (< 0)
+int MVSIM_AddDevice(const MvsimDeviceSetup* setup);  // device id >= 0, or a failure code (< 0)
 int MVSIM_RemoveDevice(int deviceId);    // unlisted; its handles fail from now on
 int MVSIM_UnplugDevice(int deviceId);    // frames stop; handle calls fail with MVSIM_E_NODEVICE
 int MVSIM_DeviceCount(void);             // devices currently listed
