@@ -8,7 +8,7 @@ if(KWCAM_BUILD_TOOLS)
   set_tests_properties(commands.make_demo PROPERTIES
     LABELS commands TIMEOUT 300 RUN_SERIAL ON
     ENVIRONMENT "MVSIM_CONFIG="
-      PASS_REGULAR_EXPRESSION "SIM-GM8-1280 00A1B2C3D4.*frames: +30 of 30.*saved: .*demo-frame.png.*the last frame is in")
+    PASS_REGULAR_EXPRESSION "SIM-GM8-1280 00A1B2C3D4.*frames: +30 of 30.*saved: .*demo-frame.png.*the last frame is in")
 endif()
 
 # The fuzz target over its seed corpus, without the fuzzer.
