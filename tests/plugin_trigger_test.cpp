@@ -352,3 +352,29 @@ TEST_F(TriggerTest, FramesArriveOnlyWhenTriggered)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TriggerTest, UnpluggedWhileGrabbing)
+{
+    camera->m_nTriggerMode = 2;
+    ASSERT_EQ(camera->IStartCamera(), 1);
+    ASSERT_TRUE(host->callback.waitForFrames(3)) << "free-running produced no frames";
+    ASSERT_EQ(MVSIM_UnplugDevice(device), 0);
+    const int afterUnplug = host->callback.count();
+    EXPECT_EQ(MVSIM_AcquisitionThreads(), 0) << "frames stop with the device";
+
+    LogCapture log;
+    camera->IStopCamera();
+    EXPECT_EQ(log.lines(), QStringList{warning(QStringLiteral("\"Error: StopGrabbing failed [%1]\"  -  CCameraHik::IStopCamera")
+                                                   .arg(MVSIM_E_NODEVICE))});
+    EXPECT_TRUE(camera->m_bGrabbing);
+    camera->ICloseCamera();
+    EXPECT_FALSE(camera->m_bOpened);
+    EXPECT_EQ(MVSIM_LiveHandles(), 0) << "the handle of an unplugged device is still released";
+    EXPECT_EQ(host->callback.count(), afterUnplug);
+    EXPECT_TRUE(camera->IGetCameraList().isEmpty());
+    EXPECT_EQ(camera->IOpenCamera(), 0);
+}
+
+}  // namespace
