@@ -7,6 +7,9 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "pluginhost.h"
 
 using namespace kwtest;
@@ -218,6 +221,29 @@ TEST(FrameEntry, ReachesTheHandlerExactlyAsTheStreamedEntry)
     EXPECT_EQ(shipped.line, streamed.line);
     EXPECT_EQ(shipped.function, streamed.function);
     EXPECT_EQ(shipped.category, streamed.category);
+}
+
+}  // namespace
+
+namespace {
+
+// Qt aborts on a warning when QT_FATAL_WARNINGS is set, also on one that the
+// category filters out; the shipped entry keeps that effect.
+TEST(FrameEntryDeathTest, FatalWarningsStayFatalWithTheCategoryOff)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            setenv("QT_FATAL_WARNINGS", "1", 1);
+            QLoggingCategory::setFilterRules(QStringLiteral("default.warning=false"));
+            const int device = resetWithOneDevice();
+            HostCamera camera("MV-TEST 0001");
+            if (camera->IOpenCamera() == 1)
+                MVSIM_DeliverFrame(device, 0);
+            std::fprintf(stderr, "the frame did not abort\n");
+            std::exit(0);
+        },
+        "");
 }
 
 }  // namespace
