@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -132,6 +133,15 @@ TEST_F(FrameTest, FrameEntryFollowsTheDefaultCategoryFilter)
     ASSERT_EQ(MVSIM_DeliverFrame(device, 0), 0);
     EXPECT_EQ(log.frameEntries(), 1);
     EXPECT_EQ(camera.callback.count(), 2) << "the frame itself is announced either way";
+}
+
+TEST_F(FrameTest, FrameCountWrapsInsteadOfOverflowing)
+{
+    camera->m_nFrameCount = INT_MAX;
+    ASSERT_EQ(MVSIM_DeliverFrame(device, 0), 0);
+    EXPECT_EQ(camera->m_nFrameCount, INT_MIN);
+    ASSERT_EQ(MVSIM_DeliverFrame(device, 0), 0);
+    EXPECT_EQ(camera->m_nFrameCount, INT_MIN + 1);
 }
 
 TEST_F(FrameTest, NotificationsGoToTheCallbackGivenAtCreation)
