@@ -153,6 +153,17 @@ struct tagQZ_CAMERA_PROPERTY {
     int nValue;
 };
 
+// Codes of tagQZ_CAMERA_PROPERTY::nPropertyId. Exposure time and gain are
+// whole numbers in the SDK's units; the white-balance ratios are taken as
+// unsigned 32-bit values. A plug-in accepts and ignores every other code.
+enum CameraPropertyId {
+    CameraPropertyExposureTime = 1,
+    CameraPropertyBalanceRatioRed = 2,
+    CameraPropertyBalanceRatioGreen = 3,
+    CameraPropertyBalanceRatioBlue = 4,
+    CameraPropertyGain = 0x10000
+};
+
 // The abstract camera object. Hosts read the public members directly and
 // select the trigger mode by writing m_nTriggerMode; there are no accessors.
 class ICameraObject {
@@ -217,5 +228,14 @@ public:
     unsigned char* m_pImageData;
     ICameraCallback* m_pCallback;
 };
+
+// The two functions every camera plug-in exports with C linkage, as a host
+// resolves them: Camera_Create makes a camera object for the host's record
+// and callback (null when the record is null), Camera_Delete deletes it
+// (a null object is harmless).
+extern "C" {
+typedef ICameraObject* (*CameraCreateFunc)(tagQZ_CAMERA_CONFIG* pConfig, ICameraCallback* pCallback);
+typedef void (*CameraDeleteFunc)(ICameraObject* pCamera);
+}
 
 #endif  // KWCAMERA_CONTRACT_CAMERAOBJECT_H

@@ -2,6 +2,8 @@
 // through the ICameraObject it receives here.
 #include "camerahik.h"
 
+#include <type_traits>
+
 extern "C" __attribute__((visibility("default"))) ICameraObject* Camera_Create(tagQZ_CAMERA_CONFIG* pConfig,
                                                                                ICameraCallback* pCallback)
 {
@@ -17,3 +19,7 @@ extern "C" __attribute__((visibility("default"))) void Camera_Delete(ICameraObje
 {
     delete pCamera;
 }
+
+// The exports have the types that hosts resolve them as.
+static_assert(std::is_same<decltype(&Camera_Create), CameraCreateFunc>::value, "Camera_Create's type");
+static_assert(std::is_same<decltype(&Camera_Delete), CameraDeleteFunc>::value, "Camera_Delete's type");

@@ -27,13 +27,6 @@ const unsigned int kTriggerSourceSoftware = 7;
 const unsigned int kTriggerModeOff = 0;
 const unsigned int kTriggerModeOn = 1;
 
-// Property codes of tagQZ_CAMERA_PROPERTY.
-const int kPropertyExposureTime = 1;
-const int kPropertyBalanceRatioRed = 2;
-const int kPropertyBalanceRatioGreen = 3;
-const int kPropertyBalanceRatioBlue = 4;
-const int kPropertyGain = 0x10000;
-
 // A text field of a device record. The SDK terminates it with NUL, but a text
 // that fills its field has none: never read past the field.
 QString deviceText(const unsigned char* field, size_t size)
@@ -409,7 +402,7 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
     const int nPropertyId = pProperty->nPropertyId;
     const int nValue = pProperty->nValue;
     switch (nPropertyId) {
-    case kPropertyExposureTime: {
+    case CameraPropertyExposureTime: {
         // A failure to leave automatic exposure is passed over: the set below
         // still decides the outcome.
         if (MV_CC_SetExposureAutoMode(m_hDevice, 0) != 0)
@@ -434,18 +427,18 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
                  << "CCameraHik::ISetProperty";
         return true;
     }
-    case kPropertyBalanceRatioRed:
-    case kPropertyBalanceRatioGreen:
-    case kPropertyBalanceRatioBlue: {
+    case CameraPropertyBalanceRatioRed:
+    case CameraPropertyBalanceRatioGreen:
+    case CameraPropertyBalanceRatioBlue: {
         if (MV_CC_SetBalanceWhiteAuto(m_hDevice, 0) != 0) {
             qWarning() << "Failed to SetBalanceWhiteAuto to OFF" << " - " << "CCameraHik::ISetProperty";
             return false;
         }
         const unsigned int ratio = static_cast<unsigned int>(nValue);
         int nRet = 0;
-        if (nPropertyId == kPropertyBalanceRatioRed)
+        if (nPropertyId == CameraPropertyBalanceRatioRed)
             nRet = MV_CC_SetBalanceRatioRed(m_hDevice, ratio);
-        else if (nPropertyId == kPropertyBalanceRatioGreen)
+        else if (nPropertyId == CameraPropertyBalanceRatioGreen)
             nRet = MV_CC_SetBalanceRatioGreen(m_hDevice, ratio);
         else
             nRet = MV_CC_SetBalanceRatioBlue(m_hDevice, ratio);
@@ -456,7 +449,7 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
         qDebug() << "Successfully SetBalanceRatio to " << ratio << " - " << "CCameraHik::ISetProperty";
         return true;
     }
-    case kPropertyGain: {
+    case CameraPropertyGain: {
         // Gain is set by hand only with automatic exposure off.
         if (MV_CC_SetExposureAutoMode(m_hDevice, 0) != 0)
             qWarning() << "Failed to SetExposureAutoMode" << " - " << "CCameraHik::ISetProperty";
