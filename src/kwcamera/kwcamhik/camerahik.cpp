@@ -122,6 +122,8 @@ CCameraHik::CCameraHik(tagQZ_CAMERA_CONFIG* pConfig, ICameraCallback* pCallback)
     m_pFrameCallback = pCallback;
     m_nHikReserved1 = 0;
     m_nHikReserved2 = 0;
+    // Defined before the first open for hosts that read the object by offset.
+    m_nDevicePixelType = 0;
 }
 
 CCameraHik::~CCameraHik()
@@ -292,50 +294,12 @@ int CCameraHik::IStartCamera()
     // next start sends the whole sequence again.
     const int requested = m_nTriggerMode;
     if (requested != m_nCurTriggerMode) {
-        int nRet = 0;
-        switch (requested) {
-        case CameraTriggerModeHardware:
-            nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerSource", kTriggerSourceLine0);
-            if (nRet != 0) {
-                qWarning() << withCode("Error: TriggerSource to line0 failed [%1]", nRet) << " - "
-                           << "CCameraHik::IStartCamera";
-                return 0;
-            }
-            nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerMode", kTriggerModeOn);
-            if (nRet != 0) {
-                qWarning() << withCode("Error: SetTriggerMode to on failed [%1]", nRet) << " - "
-                           << "CCameraHik::IStartCamera";
-                return 0;
-            }
-            break;
-        case CameraTriggerModeFreeRun:
-        case CameraTriggerModeFreeRunAlt:
-            nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerMode", kTriggerModeOff);
-            if (nRet != 0) {
-                qWarning() << withCode("Error: SetTriggerMode to off failed [%1]", nRet) << " - "
-                           << "CCameraHik::IStartCamera";
-                return 0;
-            }
-            break;
-        case CameraTriggerModeSoftware:
-            // Software triggering is put into effect when it is requested, so
-            // that the device waits for snaps from the first start on.
-            nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerSource", kTriggerSourceSoftware);
-            if (nRet != 0) {
-                qWarning() << withCode("Error: TriggerSource to software failed [%1]", nRet) << " - "
-                           << "CCameraHik::IStartCamera";
-                return 0;
-            }
-            nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerMode", kTriggerModeOn);
-            if (nRet != 0) {
-                qWarning() << withCode("Error: SetTriggerMode to on failed [%1]", nRet) << " - "
-                           << "CCameraHik::IStartCamera";
-                return 0;
-            }
-            break;
-        default:
-            // Nothing to send; the code is recorded as applied.
-            break;
+        // Codes without a setting send nothing and are recorded as applied.
+        const char* pFailure = nullptr;
+        const int nRet = SendTriggerSetting(requested, &pFailure);
+        if (nRet != 0) {
+            qWarning() << withCode(pFailure, nRet) << " - " << "CCameraHik::IStartCamera";
+            return 0;
         }
         m_nCurTriggerMode = requested;
     }
@@ -357,6 +321,53 @@ int CCameraHik::IStartCamera()
     return 1;
 }
 
+// Puts one trigger mode into effect on the device: the trigger source first
+// (line 0 or software) and then TriggerMode on, or TriggerMode off for
+// free-running; other codes send nothing. Returns 0, or the SDK's code of the
+// first failing call with the message that names it, which the caller logs
+// as its own entry; the calls after a failure are not made.
+int CCameraHik::SendTriggerSetting(int nMode, const char** ppFailure)
+{
+    struct Step {
+        const char* pFeature;
+        unsigned int nValue;
+        const char* pFailure;
+    };
+    static const Step kLine0Source = {"TriggerSource", kTriggerSourceLine0, "Error: TriggerSource to line0 failed [%1]"};
+    static const Step kSoftwareSource = {"TriggerSource", kTriggerSourceSoftware,
+                                         "Error: TriggerSource to software failed [%1]"};
+    static const Step kModeOn = {"TriggerMode", kTriggerModeOn, "Error: SetTriggerMode to on failed [%1]"};
+    static const Step kModeOff = {"TriggerMode", kTriggerModeOff, "Error: SetTriggerMode to off failed [%1]"};
+
+    const Step* steps[2] = {nullptr, nullptr};
+    switch (nMode) {
+    case CameraTriggerModeHardware:
+        steps[0] = &kLine0Source;
+        steps[1] = &kModeOn;
+        break;
+    case CameraTriggerModeFreeRun:
+    case CameraTriggerModeFreeRunAlt:
+        steps[0] = &kModeOff;
+        break;
+    case CameraTriggerModeSoftware:
+        steps[0] = &kSoftwareSource;
+        steps[1] = &kModeOn;
+        break;
+    default:
+        break;
+    }
+    for (const Step* step : steps) {
+        if (step == nullptr)
+            break;
+        const int nRet = MV_CC_SetEnumValue(m_hDevice, step->pFeature, step->nValue);
+        if (nRet != 0) {
+            *ppFailure = step->pFailure;
+            return nRet;
+        }
+    }
+    return 0;
+}
+
 void CCameraHik::IStopCamera()
 {
     if (!m_bOpened || !m_bGrabbing || m_hDevice == nullptr)
@@ -375,16 +386,10 @@ void CCameraHik::ISnapCamera()
         return;
 
     if (m_nCurTriggerMode != CameraTriggerModeSoftware) {
-        int nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerSource", kTriggerSourceSoftware);
+        const char* pFailure = nullptr;
+        const int nRet = SendTriggerSetting(CameraTriggerModeSoftware, &pFailure);
         if (nRet != 0) {
-            qWarning() << withCode("Error: TriggerSource to software failed [%1]", nRet) << " - "
-                       << "CCameraHik::ISnapCamera";
-            return;
-        }
-        nRet = MV_CC_SetEnumValue(m_hDevice, "TriggerMode", kTriggerModeOn);
-        if (nRet != 0) {
-            qWarning() << withCode("Error: SetTriggerMode to on failed [%1]", nRet) << " - "
-                       << "CCameraHik::ISnapCamera";
+            qWarning() << withCode(pFailure, nRet) << " - " << "CCameraHik::ISnapCamera";
             return;
         }
         m_nCurTriggerMode = CameraTriggerModeSoftware;

@@ -41,6 +41,7 @@ public:
 
 private:
     void ReleaseHandle();
+    int SendTriggerSetting(int nMode, const char** ppFailure);
     void UpdateImageSize();
 };
 
