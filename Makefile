@@ -91,3 +91,9 @@ fuzz: deps
 	@mkdir -p fuzz/corpus-work
 	@$(SANITIZER_ENV) $(FUZZ_BUILD)/fuzz/open_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	  fuzz/corpus-work fuzz/corpus
+
+# Formats our own sources with .clang-format (the fuzzing corpus and build
+# trees are left alone).
+.PHONY: format
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
