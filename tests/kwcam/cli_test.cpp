@@ -112,7 +112,7 @@ TEST(KwcamPlugin, SearchOrderIsOptionThenEnvironmentThenDefault)
     EXPECT_TRUE(byEnvironment.err.contains(missing)) << text(byEnvironment.err);
 
     // The option wins over the environment, also after the command.
-    const ToolResult optionFirst = runTool({"list", "--plugin", QStringLiteral(KWCAM_PLUGIN_FILE)}, badEnvironment);
+    const ToolResult optionFirst = runTool({"list", "--plugin", QStringLiteral(KWCAM_PLUGIN_PATH)}, badEnvironment);
     EXPECT_EQ(optionFirst.exitCode, 0) << text(optionFirst.err);
     EXPECT_EQ(text(optionFirst.out), text(kAllKeys.join('\n') + '\n'));
 
