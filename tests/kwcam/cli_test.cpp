@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "frameentry.h"
 #include "mvsim/control.h"
 #include "toolrunner.h"
 
@@ -259,7 +260,7 @@ TEST(KwcamGrab, WhiteBalanceIsSetOnEveryChannel)
 
 TEST(KwcamGrab, FrameLogEntriesAppearOnlyWhenVerbose)
 {
-    const QString entry = QStringLiteral("Camera image get:");
+    const QString entry = QLatin1String(kwtest::kFrameEntryPrefix);
     const ToolResult quiet = runTool({"grab", kMono8, "-n", "3"});
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_EQ(quiet.err.count(entry), 0) << text(quiet.err);

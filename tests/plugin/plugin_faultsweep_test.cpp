@@ -54,34 +54,19 @@ void PrintTo(const Operation& op, std::ostream* out)
     *out << op.name;
 }
 
-class Sweep : public ::testing::TestWithParam<Operation> {
-protected:
-    void TearDown() override
+class Sweep : public FreshCameraTest<::testing::TestWithParam<Operation>> {
+public:
+    // Line 0 without pulses: a grabbing device delivers no frame unless the
+    // operation itself triggers one.
+    void prepareClosed()
     {
-        host.reset();
-        MVSIM_Reset();
-    }
-
-    void fresh()
-    {
-        host.reset();
-        MVSIM_Reset();
-        // Line 0 without pulses: a grabbing device delivers no frame unless
-        // the operation itself triggers one.
-        const MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
-        device = MVSIM_AddDevice(&setup);
-        ASSERT_GE(device, 0);
-        host.reset(new HostCamera("MV-TEST 0001"));
-        camera = host->object;
+        fresh(false);
         camera->m_nTriggerMode = 1;
     }
 
-public:
-    void prepareClosed() { fresh(); }
-
     void prepareOpen()
     {
-        fresh();
+        prepareClosed();
         ASSERT_EQ(camera->IOpenCamera(), 1);
     }
 
@@ -128,9 +113,6 @@ protected:
         EXPECT_EQ(MVSIM_AcquisitionThreads(), expected.grabbing ? 1 : 0);
     }
 
-    int device = -1;
-    std::unique_ptr<HostCamera> host;
-    ICameraObject* camera = nullptr;
 };
 
 TEST_P(Sweep, EachCallFailingInTurn)

@@ -46,7 +46,7 @@ public:
 private:
     static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
     {
-        if (text.startsWith(QLatin1String("Hikvision Camera image get:")))
+        if (text.startsWith(QLatin1String(kFrameEntryPrefix)))
             ++s_frameEntries;
         else if (type != QtDebugMsg)
             std::fprintf(stderr, "%s\n", qPrintable(text));
@@ -91,8 +91,12 @@ public:
     long malformed() const { return m_malformed.load(); }
     long late() const { return m_late.load(); }
 
+    // HostCamera's: the object this callback serves, and Camera_Delete
+    // returned (no notification may follow).
+    void attached(ICameraObject* object) { expected = object; }
+    void deleted() { afterDelete = true; }
+
     std::atomic<ICameraObject*> expected{nullptr};
-    // Set by the host once Camera_Delete returned: no notification may follow.
     std::atomic<bool> afterDelete{false};
     std::function<void(ICameraObject*)> onFrame;
 
@@ -105,29 +109,8 @@ private:
     std::atomic<long> m_late{0};
 };
 
-// One camera of a host: record, callback, object.
-struct Camera {
-    explicit Camera(const QString& key)
-    {
-        config.nCameraType = CameraTypeHik;
-        config.strCameraKey = key;
-        config.nPixelFormat = 1;
-        object = Plugin::get().create(&config, &callback);
-        callback.expected = object;
-    }
-    ~Camera() { destroy(); }
-    void destroy()
-    {
-        Plugin::get().destroy(object);
-        object = nullptr;
-        callback.afterDelete = true;
-    }
-    ICameraObject* operator->() const { return object; }
-
-    tagQZ_CAMERA_CONFIG config{};
-    CountingCallback callback;
-    ICameraObject* object = nullptr;
-};
+// One camera of a host, counting its frames.
+using Camera = BasicHostCamera<CountingCallback>;
 
 int addFastDevice(const std::string& model, const std::string& serial, unsigned width = 64, unsigned height = 48)
 {
@@ -136,20 +119,6 @@ int addFastDevice(const std::string& model, const std::string& serial, unsigned 
     setup.height = height;
     setup.frameRate = 0;  // as fast as the host takes them
     return MVSIM_AddDevice(&setup);
-}
-
-// Runs body on another thread and fails, then aborts, if it does not return
-// in time: a deadlock must show as a failure, not as a hung test run.
-void withWatchdog(const char* what, std::function<void()> body)
-{
-    auto done = std::async(std::launch::async, std::move(body));
-    if (done.wait_for(kTimeout) != std::future_status::ready) {
-        std::fprintf(stderr, "%s did not return within %lld s: deadlock\n", what,
-                     static_cast<long long>(kTimeout.count()));
-        std::fflush(stderr);
-        std::abort();
-    }
-    done.get();
 }
 
 class Stress : public ::testing::Test {
@@ -322,7 +291,7 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
                     camera->destroy();
                 done.set_value();
             };
-            withWatchdog("an operation from inside OnImageReady", [&] {
+            returnsWithin(kTimeout, "an operation from inside OnImageReady", [&] {
                 (*camera)->m_nTriggerMode = 2;
                 ASSERT_EQ((*camera)->IOpenCamera(), 1);
                 ASSERT_EQ((*camera)->IStartCamera(), 1);
@@ -386,7 +355,7 @@ TEST_F(Stress, StopCloseOrDeleteFromTheFirstFrame)
                 else
                     camera.destroy();
             };
-            withWatchdog("an operation from the first frame", [&] {
+            returnsWithin(kTimeout, "an operation from the first frame", [&] {
                 ICameraObject* object = camera.object;
                 object->m_nTriggerMode = 2;
                 ASSERT_EQ(object->IOpenCamera(), 1);
