@@ -3,7 +3,7 @@
 // triggers, and stop, close and delete from inside OnImageReady.
 //
 // Frames flow by the hundred thousand here, so the host side counts instead of
-// recording, and the per-frame log entry goes to a handler that only counts.
+// recording, and the per-frame log entries are only counted.
 #include <gtest/gtest.h>
 
 #include <QtCore/QByteArray>
@@ -31,30 +31,6 @@ int lifecycleCycles()
     const int n = value.toInt(&ok);
     return ok && n > 0 ? n : 200;
 }
-
-// Counts per-frame entries; passes anything else on to stderr.
-class CountingLog {
-public:
-    CountingLog()
-    {
-        s_frameEntries = 0;
-        m_previous = qInstallMessageHandler(&CountingLog::handler);
-    }
-    ~CountingLog() { qInstallMessageHandler(m_previous); }
-    static long frameEntries() { return s_frameEntries.load(); }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
-    {
-        if (text.startsWith(QLatin1String(kFrameEntryPrefix)))
-            ++s_frameEntries;
-        else if (type != QtDebugMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    static std::atomic<long> s_frameEntries;
-    QtMessageHandler m_previous;
-};
-std::atomic<long> CountingLog::s_frameEntries{0};
 
 // A host's callback that counts frames and checks that each notification is
 // for its own camera and describes a stamped frame of the stand-in.
@@ -129,7 +105,7 @@ protected:
         MVSIM_Reset();
         EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
     }
-    CountingLog log;
+    LogCapture log{LogCapture::FrameEntries::Count};
 };
 
 TEST_F(Stress, LifecycleCyclesWithFreeRunningFrames)
@@ -156,7 +132,7 @@ TEST_F(Stress, LifecycleCyclesWithFreeRunningFrames)
     MvsimCounters counters{};
     ASSERT_EQ(MVSIM_GetCounters(device, &counters), 0);
     EXPECT_EQ(static_cast<unsigned long long>(total), counters.delivered) << "a frame announced after stop returned";
-    EXPECT_EQ(CountingLog::frameEntries(), total);
+    EXPECT_EQ(log.frameEntries(), total);
     EXPECT_EQ(camera.callback.foreign(), 0);
     EXPECT_EQ(camera.callback.malformed(), 0);
 }

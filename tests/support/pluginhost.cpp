@@ -21,7 +21,7 @@ std::mutex g_captureMutex;
 LogCapture* g_capture = nullptr;
 }  // namespace
 
-LogCapture::LogCapture()
+LogCapture::LogCapture(FrameEntries frames) : m_frames(frames)
 {
     std::lock_guard<std::mutex> lock(g_captureMutex);
     g_capture = this;
@@ -41,10 +41,18 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
     LogCapture* capture = g_capture;
     if (capture == nullptr)
         return;
+    const bool frameEntry = text.startsWith(QLatin1String(kFrameEntryPrefix));
+    if (frameEntry && capture->m_frames == FrameEntries::Count) {
+        std::lock_guard<std::mutex> lock(capture->m_mutex);
+        ++capture->m_frameEntries;
+        return;
+    }
     LogEntry entry{type, text, QString::fromUtf8(context.file ? context.file : ""), context.line,
                    QString::fromUtf8(context.function ? context.function : ""),
                    QString::fromUtf8(context.category ? context.category : "")};
     std::lock_guard<std::mutex> lock(capture->m_mutex);
+    if (frameEntry)
+        ++capture->m_frameEntries;
     capture->m_entries.push_back(entry);
 }
 
@@ -66,19 +74,17 @@ QStringList LogCapture::lines() const
     return result;
 }
 
-int LogCapture::frameEntries() const
+long LogCapture::frameEntries() const
 {
-    int n = 0;
-    for (const LogEntry& entry : all())
-        if (entry.text.startsWith(QLatin1String(kFrameEntryPrefix)))
-            ++n;
-    return n;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frameEntries;
 }
 
 void LogCapture::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.clear();
+    m_frameEntries = 0;
 }
 
 QString warning(const QString& text)

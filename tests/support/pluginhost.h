@@ -52,7 +52,10 @@ struct LogEntry {
 // other behaviour can ignore them.
 class LogCapture {
 public:
-    LogCapture();
+    // Count: per-frame entries are only counted, for runs whose frames flow
+    // by the hundred thousand.
+    enum class FrameEntries { Keep, Count };
+    explicit LogCapture(FrameEntries frames = FrameEntries::Keep);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -60,13 +63,15 @@ public:
     std::vector<LogEntry> all() const;
     // Entries other than the per-frame entry, as "W: text" / "D: text".
     QStringList lines() const;
-    int frameEntries() const;
+    long frameEntries() const;
     void clear();
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text);
     mutable std::mutex m_mutex;
     std::vector<LogEntry> m_entries;
+    long m_frameEntries = 0;
+    const FrameEntries m_frames;
     QtMessageHandler m_previous;
 };
 
