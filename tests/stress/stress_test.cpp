@@ -97,6 +97,19 @@ int addFastDevice(const std::string& model, const std::string& serial, unsigned 
     return MVSIM_AddDevice(&setup);
 }
 
+// What a host does to its camera from inside OnImageReady.
+enum class Action { Stop, Close, Delete };
+
+void act(Action action, Camera& camera)
+{
+    if (action == Action::Stop)
+        camera->IStopCamera();
+    else if (action == Action::Close)
+        camera->ICloseCamera();
+    else
+        camera.destroy();
+}
+
 class Stress : public ::testing::Test {
 protected:
     void SetUp() override { MVSIM_Reset(); }
@@ -242,7 +255,6 @@ TEST_F(Stress, TenThousandSoftwareTriggers)
 // follow, and the device must be usable again.
 TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
 {
-    enum class Action { Stop, Close, Delete };
     for (Action action : {Action::Stop, Action::Close, Action::Delete}) {
         for (int round = 0; round < 20; ++round) {
             SCOPED_TRACE(testing::Message() << "action " << static_cast<int>(action) << " round " << round);
@@ -256,15 +268,10 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
             std::atomic<int> acted{0};
             std::promise<void> done;  // set once the operation returned
             std::future<void> operationReturned = done.get_future();
-            camera->callback.onFrame = [&](ICameraObject* object) {
+            camera->callback.onFrame = [&](ICameraObject*) {
                 if (!started.load() || acted.fetch_add(1) != 0)
                     return;
-                if (action == Action::Stop)
-                    object->IStopCamera();
-                else if (action == Action::Close)
-                    object->ICloseCamera();
-                else
-                    camera->destroy();
+                act(action, *camera);
                 done.set_value();
             };
             returnsWithin(kTimeout, "an operation from inside OnImageReady", [&] {
@@ -315,21 +322,15 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
 TEST_F(Stress, StopCloseOrDeleteFromTheFirstFrame)
 {
     addFastDevice("MV-FAST", "0001");
-    enum class Action { Stop, Close, Delete };
     for (Action action : {Action::Stop, Action::Close, Action::Delete}) {
         for (int round = 0; round < 20; ++round) {
             SCOPED_TRACE(testing::Message() << "action " << static_cast<int>(action) << ", round " << round);
             Camera camera("MV-FAST 0001");
             std::atomic<int> frames{0};
-            camera.callback.onFrame = [&](ICameraObject* object) {
+            camera.callback.onFrame = [&](ICameraObject*) {
                 if (frames.fetch_add(1) != 0)
                     return;
-                if (action == Action::Stop)
-                    object->IStopCamera();
-                else if (action == Action::Close)
-                    object->ICloseCamera();
-                else
-                    camera.destroy();
+                act(action, camera);
             };
             returnsWithin(kTimeout, "an operation from the first frame", [&] {
                 ICameraObject* object = camera.object;
