@@ -105,7 +105,7 @@ TEST(KwcamSave, PlaceholderSavesEveryFrameUnderItsNumber)
     const ToolResult result = runTool(arguments);
     ASSERT_TRUE(result.finished);
     ASSERT_EQ(result.exitCode, 0) << (result.out + result.err).toStdString();
-    EXPECT_TRUE(result.summary("saved").startsWith(QLatin1String("4 frames as "))) << result.out.toStdString();
+    EXPECT_TRUE(result.summary("saved").startsWith(QLatin1String("4 of 4 frames as "))) << result.out.toStdString();
 
     const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(files, (QStringList{"f001.ppm", "f002.ppm", "f003.ppm", "f004.ppm"}));

@@ -3,11 +3,13 @@
 #include <QtCore/QTextStream>
 
 #include <cmath>
+#include <memory>
 
 #include "exitcodes.h"
 #include "framereceiver.h"
 #include "grabsession.h"
 #include "kwhost/camera.h"
+#include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
@@ -146,7 +148,11 @@ int runGrab(const Invocation& invocation)
             : (kwhost::savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
                                                          : FrameReceiver::SaveMode::LastFrame);
     const kwhost::SelfPipe wakeup;
-    FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup);
+    std::unique_ptr<kwhost::FrameWriter> writer;
+    if (saveMode == FrameReceiver::SaveMode::EveryFrame)
+        writer.reset(new kwhost::FrameWriter(options.savePath, kwhost::kFrameWriterBudget,
+                                             [&wakeup]() { wakeup.notify(); }));
+    FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup, writer.get());
     if (!openCamera(&camera, &receiver))
         return kExitFailure;
     if (!applySettings(camera.object(), camera.config(), options, sdk, device)) {
@@ -154,7 +160,7 @@ int runGrab(const Invocation& invocation)
         return kExitFailure;
     }
 
-    GrabSession session(camera.object(), &receiver, wakeup, sdk, device, options, plugin.fileName(), camera.key(),
+    GrabSession session(camera.object(), &receiver, writer.get(), wakeup, sdk, device, options, plugin.fileName(), camera.key(),
                         deviceType);
     return session.run();
 }
