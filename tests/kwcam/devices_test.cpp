@@ -1,8 +1,10 @@
 // kwcam over devices that are unusual in how they are named or configured.
 #include <gtest/gtest.h>
 
-#include <QtCore/QFileInfo>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QTemporaryDir>
 
 #include "toolrunner.h"
 
@@ -49,6 +51,39 @@ TEST(KwcamDevices, NamesCutInTheDeviceRecordStillReachTheDevice)
         EXPECT_EQ(result.exitCode, 0) << what;
         EXPECT_EQ(text(result.summary("frames")), "2 of 2") << what;
         EXPECT_TRUE(result.summary("geometry").endsWith(QLatin1String(c.readAs))) << what;
+    }
+}
+
+TEST(KwcamDevices, ListTellsABrokenConfigurationFromNoCameras)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto write = [&](const char* name, const QByteArray& content) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return file.fileName();
+    };
+    struct Case {
+        QString config;
+        int exitCode;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {dir.filePath(QStringLiteral("missing.json")), 1, "cannot list cameras"},
+        {write("broken.json", "{\"devices\": [ {\"model\": "), 1, "cannot list cameras"},
+        {write("wrong.json", "{\"devices\": [ {\"model\": \"A\", \"serial\": \"1\", \"width\": 0} ]}"), 1,
+         "cannot list cameras"},
+        {write("empty.json", "{\"devices\": []}"), 0, "no cameras found"},
+    };
+    for (const Case& c : cases) {
+        QProcessEnvironment environment = toolEnvironment();
+        environment.insert(QStringLiteral("MVSIM_CONFIG"), c.config);
+        const ToolResult result = runTool({"list"}, environment);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, c.exitCode) << text(c.config + "\n" + result.err);
+        EXPECT_TRUE(result.err.contains(QLatin1String(c.reason))) << text(c.config + "\n" + result.err);
+        EXPECT_TRUE(result.out.isEmpty()) << text(result.out);
     }
 }
 

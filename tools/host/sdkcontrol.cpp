@@ -81,6 +81,19 @@ int SdkControl::findByListing(const QString& model, const QString& serial) const
     return -1;
 }
 
+QString SdkControl::listingFailure() const
+{
+    if (m_enum == nullptr)
+        return QString();
+    MV_CC_DEVICE_INFO_LIST list;
+    memset(&list, 0, sizeof list);
+    const int result = m_enum(MV_GIGE_DEVICE | MV_USB_DEVICE, &list);
+    if (result == MVSIM_OK)
+        return QString();
+    return QStringLiteral("cannot list cameras: the SDK's MV_CC_EnumDevices failed with 0x%1")
+        .arg(static_cast<unsigned int>(result), 8, 16, QLatin1Char('0'));
+}
+
 bool SdkControl::deviceState(int device, MvsimDeviceState* state) const
 {
     return m_state != nullptr && device >= 0 && m_state(device, state) == MVSIM_OK;

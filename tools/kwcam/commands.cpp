@@ -110,8 +110,15 @@ int runList(const Invocation& invocation)
     for (const QString& key : keys)
         out << key << '\n';
     out.flush();
-    if (keys.isEmpty())
+    if (keys.isEmpty()) {
+        // A configuration or driver that fails is no empty list to a script.
+        const QString failure = kwhost::SdkControl().listingFailure();
+        if (!failure.isEmpty()) {
+            printError(failure);
+            return kExitFailure;
+        }
         printError(QStringLiteral("no cameras found"));
+    }
     return kExitSuccess;
 }
 

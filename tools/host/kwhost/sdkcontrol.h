@@ -22,6 +22,11 @@ public:
 
     bool canPulse() const { return m_pulse != nullptr; }
 
+    // Why the SDK cannot list devices (its own code from MV_CC_EnumDevices),
+    // or empty when it can or when the SDK is not loaded. A plug-in reports
+    // such a failure as an empty list; this tells it from "no cameras".
+    QString listingFailure() const;
+
     // The device behind a camera key ("MODEL SERIAL") as the plug-in lists
     // it, texts cut to their record fields included; -1 when the SDK cannot
     // tell.
