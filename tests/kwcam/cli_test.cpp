@@ -63,6 +63,13 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
         {{"set", "KW-MONO8 S0001", "exposure"}, "set takes"},
         {{"set", "KW-MONO8 S0001", "brightness", "5"}, "unknown property 'brightness'"},
         {{"set", "KW-MONO8 S0001", "exposure", "lots"}, "whole number"},
+        {{"set", "KW-MONO8 S0001", "exposure", "5", "6"}, "set takes a camera key, a property and one value"},
+        {{"set", "KW-MONO8", "S0001", "exposure", "5", "6"}, "set takes"},
+        {{"--plugin", "", "list"}, "--plugin needs the path of a library"},
+        {{"grab", "--plugin", ""}, "--plugin needs the path of a library"},
+        {{"grab", "--save", "x%5d.png"}, "a '%' starts %d, %0Nd"},
+        {{"grab", "--save", "x%s.png"}, "a '%' starts %d, %0Nd"},
+        {{"grab", "--timeout", "2073601"}, "--timeout needs"},
     };
     for (const Case& c : cases) {
         const ToolResult result = runTool(c.arguments);
@@ -86,6 +93,33 @@ TEST(KwcamUsage, HelpExitsZeroForEveryCommand)
         const QString usage = arguments.size() == 1 ? QStringLiteral("Usage: kwcam ")
                                                     : QStringLiteral("Usage: kwcam %1 ").arg(arguments.first());
         EXPECT_TRUE(result.out.startsWith(usage)) << text(describe(arguments)) << ":\n" << text(result.out);
+        // Only the arguments a command takes are shown.
+        if (arguments.first() == QLatin1String("list")) {
+            EXPECT_FALSE(result.out.contains(QLatin1String("Arguments:"))) << text(result.out);
+        }
+    }
+    // The limit of --timeout is part of its help.
+    EXPECT_TRUE(runTool({"grab", "--help"}).out.simplified().contains(QLatin1String("at most 2073600"))) << "no --timeout limit";
+}
+
+TEST(KwcamUsage, NegativeValuesReachTheCameraWhichDecides)
+{
+    struct Case {
+        QStringList arguments;
+        const char* report;  // the camera's answer, not a usage error
+    };
+    const Case cases[] = {
+        {{"set", kMono8, "exposure", "-5000"}, "exposure = -5000: failed"},
+        {{"set", "KW-MONO8", "S0001", "gain", "-1"}, "gain = -1: failed"},
+        {{"set", kMono8, "wb-red", "-2"}, "wb-red = -2: "},
+        {{"grab", kMono8, "-n", "1", "--gain", "-3"}, "gain = -3: failed"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result = runTool(c.arguments);
+        EXPECT_RAN(result, c.arguments);
+        EXPECT_NE(result.exitCode, 2) << text(describe(c.arguments) + "\n" + result.err);
+        EXPECT_TRUE((result.out + result.err).contains(QLatin1String(c.report)))
+            << text(describe(c.arguments) + "\n" + result.out + result.err);
     }
 }
 
@@ -115,6 +149,12 @@ TEST(KwcamPlugin, SearchOrderIsOptionThenEnvironmentThenDefault)
     const ToolResult optionFirst = runTool({"list", "--plugin", QStringLiteral(KWCAM_PLUGIN_FILE)}, badEnvironment);
     EXPECT_EQ(optionFirst.exitCode, 0) << text(optionFirst.err);
     EXPECT_EQ(text(optionFirst.out), text(kAllKeys.join('\n') + '\n'));
+
+    // A path that names no file is reported as given, not as a variant of it.
+    const ToolResult noFile = runTool({"--plugin", "/nonexistent/lib.so", "list"});
+    EXPECT_EQ(noFile.exitCode, 1);
+    EXPECT_TRUE(noFile.err.contains(QLatin1String("cannot load the plug-in /nonexistent/lib.so: no such file")))
+        << text(noFile.err);
 
     // A library that is no camera plug-in.
     const ToolResult notPlugin = runTool({"list", "--plugin", QStringLiteral(KWCAM_SDK_FILE)});

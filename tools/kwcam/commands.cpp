@@ -48,6 +48,15 @@ bool openCamera(kwhost::Camera* camera, ICameraCallback* callback)
     return false;
 }
 
+bool destinationUsable(const QString& path, kwhost::PixelLayout layout)
+{
+    const QString problem = kwhost::checkDestination(path, layout);
+    if (problem.isEmpty())
+        return true;
+    printError(QStringLiteral("cannot save to %1: %2").arg(path, problem));
+    return false;
+}
+
 bool setProperty(ICameraObject* camera, const char* name, int id, int value)
 {
     tagQZ_CAMERA_PROPERTY property;
@@ -149,6 +158,11 @@ int runGrab(const Invocation& invocation)
         deviceType = kwhost::deviceTypeName(state.pixelType);
     }
 
+    // The destination is checked before the camera is opened when the
+    // device's layout is known, else once the plug-in has reported it.
+    if (!options.savePath.isEmpty() && !destinationUsable(options.savePath, deviceLayout))
+        return kExitFailure;
+
     const FrameReceiver::SaveMode saveMode =
         options.savePath.isEmpty()
             ? FrameReceiver::SaveMode::None
@@ -162,6 +176,12 @@ int runGrab(const Invocation& invocation)
     FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup, writer.get());
     if (!openCamera(&camera, &receiver))
         return kExitFailure;
+    if (!options.savePath.isEmpty() && deviceLayout == kwhost::PixelLayout::Unknown &&
+        !destinationUsable(options.savePath, kwhost::layoutOfPluginFormat(camera->m_nPixelFormat,
+                                                                          camera->m_nBitsPerPixel))) {
+        camera->ICloseCamera();
+        return kExitFailure;
+    }
     if (!applySettings(camera.object(), camera.config(), options, sdk, device)) {
         camera->ICloseCamera();
         return kExitFailure;

@@ -228,13 +228,12 @@ int GrabSession::conclude()
             summary.writingAfterSeconds = m_writingAfterSeconds;
             summary.saved = m_options.savePath;
         } else if (m_receiver->hasLastFrame()) {
-            const QString error = kwhost::writeImage(m_options.savePath, m_receiver->lastFrame());
+            const QString path = kwhost::framePath(m_options.savePath, 0);
+            const QString error = kwhost::writeImage(path, m_receiver->lastFrame());
             if (error.isEmpty())
-                summary.saved = QStringLiteral("%1 (frame %2)")
-                                    .arg(m_options.savePath)
-                                    .arg(m_receiver->lastFrameNumber());
+                summary.saved = QStringLiteral("%1 (frame %2)").arg(path).arg(m_receiver->lastFrameNumber());
             else
-                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(m_options.savePath, error);
+                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(path, error);
         } else {
             m_saveError = QStringLiteral("no frame to save to %1").arg(m_options.savePath);
         }
