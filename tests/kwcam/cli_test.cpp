@@ -70,6 +70,7 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
         {{"grab", "--save", "x%5d.png"}, "a '%' starts %d, %0Nd"},
         {{"grab", "--save", "x%s.png"}, "a '%' starts %d, %0Nd"},
         {{"grab", "--timeout", "2073601"}, "--timeout needs"},
+        {{"--quiet", "list", "--verbose"}, "--quiet and --verbose exclude each other"},
     };
     for (const Case& c : cases) {
         const ToolResult result = runTool(c.arguments);
@@ -309,6 +310,28 @@ TEST(KwcamGrab, FrameLogEntriesAppearOnlyWhenVerbose)
     const ToolResult verbose = runTool({"grab", kMono8, "-n", "3", "--verbose"});
     EXPECT_EQ(verbose.exitCode, 0);
     EXPECT_GE(verbose.err.count(entry), 3) << text(verbose.err);
+}
+
+TEST(KwcamGrab, QuietLeavesOnlyErrorsOnStderr)
+{
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* err;  // all of stderr
+    };
+    const Case cases[] = {
+        {{"--quiet", "grab", kMono8, "-n", "3"}, 0, ""},
+        {{"grab", kMono8, "-n", "1", "--trigger", "hardware", "--rate", "0", "--timeout", "0.2", "--quiet"}, 1,
+         "kwcam: timed out after 0.2 s with 0 of 1 frames\n"},
+        {{"list", "--quiet"}, 0, ""},
+        {{"set", kMono8, "gain", "99", "--quiet"}, 1, "kwcam: gain = 99: failed\n"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result = runTool(c.arguments);
+        EXPECT_RAN(result, c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << text(describe(c.arguments) + "\n" + result.err);
+        EXPECT_EQ(text(result.err), c.err) << text(describe(c.arguments));
+    }
 }
 
 TEST(KwcamGrab, InterruptStopsClosesAndSummarises)

@@ -35,6 +35,8 @@ const char kGeneralUsage[] =
     "Options:\n"
     "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
     "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
+    "  --quiet        Only errors on stderr.\n"
+    "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
     "  -v, --version  Show the version.\n";
 
@@ -151,9 +153,21 @@ QStringList valueOptionsOf(const QList<QCommandLineOption>& options)
     return names;
 }
 
+QCommandLineOption quietOption()
+{
+    return QCommandLineOption(QStringLiteral("quiet"),
+                              QStringLiteral("Only errors on stderr: no log entries of the plug-in, no progress."));
+}
+
+QCommandLineOption verboseOption()
+{
+    return QCommandLineOption(QStringLiteral("verbose"), QStringLiteral("Also show the plug-in's log entry for each "
+                                                                        "frame."));
+}
+
 QList<QCommandLineOption> commonOptions()
 {
-    return {pluginOption(), helpOption()};
+    return {pluginOption(), quietOption(), verboseOption(), helpOption()};
 }
 
 // Adds the command's own options and parses; positional gets the arguments
@@ -243,13 +257,11 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                      QStringLiteral("Give up after this many seconds (default 10, at most 2073600: 24 "
                                                     "days)."),
                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Also show the plug-in's log entry for each frame."));
     parser.addPositionalArgument(QStringLiteral("key"),
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {frames, trigger, rate, exposure, gain, wb, save, timeout, verbose}, arguments,
+    if (!parseWith(parser, {frames, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
                    &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
@@ -329,7 +341,6 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
         return usageError(QStringLiteral("--timeout needs a number of seconds above 0, not '%1'")
                               .arg(parser.value(timeout)),
                           usage);
-    options.verbose = parser.isSet(verbose);
     return result;
 }
 
@@ -394,7 +405,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
-    global.addOptions({pluginOption(), helpOption(), version});
+    global.addOptions(commonOptions() + QList<QCommandLineOption>{version});
     if (!global.parse(arguments))
         return usageError(global.errorText(), usage);
 
@@ -429,6 +440,11 @@ ParseResult parseCommandLine(const QStringList& arguments)
             if (result.invocation.pluginPath.isEmpty())
                 return usageError(QStringLiteral("--plugin needs the path of a library"), usage);
         }
+        const bool quiet = parser.isSet(QStringLiteral("quiet")) || global.isSet(QStringLiteral("quiet"));
+        const bool verbose = parser.isSet(QStringLiteral("verbose")) || global.isSet(QStringLiteral("verbose"));
+        if (quiet && verbose)
+            return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
+        result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
     }
     return result;
 }

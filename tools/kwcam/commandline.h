@@ -13,6 +13,11 @@ enum class Command { List, Grab, Set };
 
 enum class TriggerChoice { Hardware, Free, Software };
 
+// What reaches stderr besides the tool's errors: Quiet shows nothing else,
+// Normal the plug-in's log entries (but its entry per frame) and the
+// tool's progress, Verbose also the entry per frame.
+enum class Verbosity { Quiet, Normal, Verbose };
+
 struct GrabOptions {
     QString key;  // empty: the first camera listed
     quint64 frames = 10;
@@ -26,7 +31,6 @@ struct GrabOptions {
     int whiteBalance[3] = {0, 0, 0};  // red, green, blue ratios
     QString savePath;  // empty: no frame is saved
     double timeoutSeconds = 10.0;
-    bool verbose = false;
 };
 
 struct SetOptions {
@@ -39,6 +43,7 @@ struct SetOptions {
 struct Invocation {
     Command command = Command::List;
     QString pluginPath;  // empty: search the usual places
+    Verbosity verbosity = Verbosity::Normal;
     GrabOptions grab;
     SetOptions set;
 };

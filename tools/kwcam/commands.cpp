@@ -134,7 +134,6 @@ int runList(const Invocation& invocation)
 int runGrab(const Invocation& invocation)
 {
     const GrabOptions& options = invocation.grab;
-    installMessageLog(options.verbose);
     kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
@@ -195,7 +194,6 @@ int runGrab(const Invocation& invocation)
 int runSet(const Invocation& invocation)
 {
     const SetOptions& options = invocation.set;
-    installMessageLog(false);
     kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;

@@ -41,7 +41,7 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
       m_plugin(plugin),
       m_key(key),
       m_deviceType(deviceType),
-      m_progress(options.frames, isatty(STDERR_FILENO) != 0)
+      m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown())
 {
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
@@ -67,7 +67,7 @@ int GrabSession::run()
         m_camera->ICloseCamera();
         return kExitFailure;
     }
-    printError(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
+    printNotice(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
                  .arg(m_options.frames)
                  .arg(m_key, triggerDescription()));
 
@@ -148,7 +148,7 @@ void GrabSession::endWrites()
     if (m_outcome == Outcome::Completed) {
         const kwhost::FrameWriter::Counts counts = m_writer->counts();
         if (counts.queued > 0 && counts.error.isEmpty()) {
-            printError(QStringLiteral("writing %1 queued frames; Ctrl-C abandons them").arg(counts.queued));
+            printNotice(QStringLiteral("writing %1 queued frames; Ctrl-C abandons them").arg(counts.queued));
             m_draining = true;
             m_writesLoop.exec();
             m_draining = false;
