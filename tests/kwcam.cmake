@@ -4,7 +4,7 @@
 if(TARGET kwcam)
   find_package(Qt5 5.9 REQUIRED COMPONENTS Core Gui)
   add_executable(kwcam_cli_test
-    kwcam/cli_test.cpp kwcam/devices_test.cpp kwcam/save_test.cpp kwcam/stream_test.cpp
+    kwcam/cli_test.cpp kwcam/devices_test.cpp kwcam/info_test.cpp kwcam/save_test.cpp kwcam/stream_test.cpp
     kwcam/pictures.cpp kwcam/pictures.h
     kwcam/toolrunner.cpp kwcam/toolrunner.h)
   target_link_libraries(kwcam_cli_test PRIVATE GTest::gtest_main Qt5::Core Qt5::Gui MVCameraControl

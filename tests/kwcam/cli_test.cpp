@@ -71,6 +71,7 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
         {{"grab", "--save", "x%s.png"}, "a '%' starts %d, %0Nd"},
         {{"grab", "--timeout", "2073601"}, "--timeout needs"},
         {{"--quiet", "list", "--verbose"}, "--quiet and --verbose exclude each other"},
+        {{"info", "KW-MONO8", "S0001", "extra"}, "info takes one camera key"},
     };
     for (const Case& c : cases) {
         const ToolResult result = runTool(c.arguments);
@@ -86,7 +87,8 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
 
 TEST(KwcamUsage, HelpExitsZeroForEveryCommand)
 {
-    const QStringList commands[] = {{"--help"}, {"-h"}, {"list", "--help"}, {"grab", "--help"}, {"set", "--help"}};
+    const QStringList commands[] = {{"--help"}, {"-h"},           {"list", "--help"},
+                                    {"grab", "--help"}, {"set", "--help"}, {"info", "--help"}};
     for (const QStringList& arguments : commands) {
         const ToolResult result = runTool(arguments);
         EXPECT_RAN(result, arguments);

@@ -25,7 +25,9 @@ const char kGeneralUsage[] =
     "Drives a camera through the kwcamera plug-in, as a host application does.\n"
     "\n"
     "Commands:\n"
-    "  list                    Print the keys of the cameras found, one per line.\n"
+    "  list [--long]           Print the keys of the cameras found, one per line.\n"
+    "  info [KEY]              Describe a camera: transport, geometry, pixel type,\n"
+    "                          exposure, gain, automatic modes, trigger.\n"
     "  grab [KEY] [OPTIONS]    Acquire frames, print a summary, optionally save frames.\n"
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
     "\n"
@@ -217,8 +219,11 @@ ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QString usage = commandHint(QStringLiteral("list"));
     parser.setApplicationDescription(QStringLiteral("Print the camera keys, one per line."));
+    const QCommandLineOption longFormat(QStringList{QStringLiteral("l"), QStringLiteral("long")},
+                                        QStringLiteral("One row per camera: key, transport, geometry, pixel type, "
+                                                       "exposure and gain (opens each camera)."));
     QStringList positional;
-    if (!parseWith(parser, {}, arguments, &positional))
+    if (!parseWith(parser, {longFormat}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("list")));
@@ -226,6 +231,27 @@ ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
         return usageError(QStringLiteral("list takes no arguments"), usage);
     ParseResult result;
     result.invocation.command = Command::List;
+    result.invocation.list.longFormat = parser.isSet(longFormat);
+    return result;
+}
+
+ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QString usage = commandHint(QStringLiteral("info"));
+    parser.setApplicationDescription(QStringLiteral("Describe a camera as the SDK and the plug-in report it."));
+    parser.addPositionalArgument(QStringLiteral("key"),
+                                 QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
+                                 QStringLiteral("[KEY]"));
+    QStringList positional;
+    if (!parseWith(parser, {}, arguments, &positional))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(parser, QStringLiteral("info")));
+    if (positional.size() > 2)
+        return usageError(QStringLiteral("info takes one camera key"), usage);
+    ParseResult result;
+    result.invocation.command = Command::Info;
+    result.invocation.info.key = joinKey(positional);
     return result;
 }
 
@@ -429,6 +455,8 @@ ParseResult parseCommandLine(const QStringList& arguments)
         result = parseGrab(parser, commandArguments);
     else if (command == QLatin1String("set"))
         result = parseSet(parser, commandArguments);
+    else if (command == QLatin1String("info"))
+        result = parseInfo(parser, commandArguments);
     else
         return usageError(QStringLiteral("unknown command '%1'").arg(command), usage);
 

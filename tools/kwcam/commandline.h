@@ -9,7 +9,7 @@
 
 namespace kwcam {
 
-enum class Command { List, Grab, Set };
+enum class Command { List, Grab, Set, Info };
 
 enum class TriggerChoice { Hardware, Free, Software };
 
@@ -40,12 +40,22 @@ struct SetOptions {
     int value = 0;
 };
 
+struct ListOptions {
+    bool longFormat = false;  // a row of essentials per camera
+};
+
+struct InfoOptions {
+    QString key;  // empty: the first camera listed
+};
+
 struct Invocation {
     Command command = Command::List;
     QString pluginPath;  // empty: search the usual places
     Verbosity verbosity = Verbosity::Normal;
+    ListOptions list;
     GrabOptions grab;
     SetOptions set;
+    InfoOptions info;
 };
 
 struct ParseResult {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "deviceview.h"
 #include "exitcodes.h"
 #include "framereceiver.h"
 #include "grabsession.h"
@@ -16,37 +17,11 @@
 #include "kwhost/selfpipe.h"
 #include "messagelog.h"
 #include "output.h"
+#include "steps.h"
 
 namespace kwcam {
 
 namespace {
-
-bool loadPlugin(const Invocation& invocation, kwhost::Plugin* plugin)
-{
-    QString error;
-    if (plugin->load(invocation.pluginPath, &error))
-        return true;
-    printError(error);
-    return false;
-}
-
-bool selectCamera(kwhost::Camera* camera, const QString& wanted)
-{
-    QString error;
-    if (camera->select(wanted, &error))
-        return true;
-    printError(error);
-    return false;
-}
-
-bool openCamera(kwhost::Camera* camera, ICameraCallback* callback)
-{
-    QString error;
-    if (camera->open(callback, &error))
-        return true;
-    printError(error);
-    return false;
-}
 
 bool destinationUsable(const QString& path, kwhost::PixelLayout layout)
 {
@@ -115,10 +90,15 @@ int runList(const Invocation& invocation)
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
     const QStringList keys = kwhost::listCameras(plugin);
-    QTextStream out(stdout);
+    int keyWidth = 0;
     for (const QString& key : keys)
-        out << key << '\n';
-    out.flush();
+        keyWidth = qMax(keyWidth, key.size());
+    QTextStream out(stdout);
+    for (const QString& key : keys) {
+        // Each row opens its camera through the SDK: written as it is read.
+        out << (invocation.list.longFormat ? deviceRow(key, keyWidth) : key) << '\n';
+        out.flush();
+    }
     if (keys.isEmpty()) {
         // A configuration or driver that fails is no empty list to a script.
         const QString failure = kwhost::SdkControl().listingFailure();
@@ -208,7 +188,10 @@ int runSet(const Invocation& invocation)
     camera->ICloseCamera();
     const QString result = QStringLiteral("%1 = %2: %3").arg(options.property).arg(options.value);
     if (!ok) {
-        printError(result.arg(QStringLiteral("failed")));
+        // The camera is closed: the SDK can be asked for the range.
+        const QString range = propertyRange(camera.key(), options.propertyId);
+        printError(result.arg(range.isEmpty() ? QStringLiteral("failed")
+                                              : QStringLiteral("failed (the camera takes %1)").arg(range)));
         return kExitFailure;
     }
     QTextStream(stdout) << result.arg(QStringLiteral("ok")) << '\n';

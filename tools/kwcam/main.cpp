@@ -36,6 +36,8 @@ int main(int argc, char* argv[])
         return kwcam::runGrab(parsed.invocation);
     case kwcam::Command::Set:
         return kwcam::runSet(parsed.invocation);
+    case kwcam::Command::Info:
+        return kwcam::runInfo(parsed.invocation);
     }
     return kwcam::kExitUsage;
 }
