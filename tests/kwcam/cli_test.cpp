@@ -326,7 +326,7 @@ TEST(KwcamGrab, QuietLeavesOnlyErrorsOnStderr)
         {{"grab", kMono8, "-n", "1", "--trigger", "hardware", "--rate", "0", "--timeout", "0.2", "--quiet"}, 1,
          "kwcam: timed out after 0.2 s with 0 of 1 frames\n"},
         {{"list", "--quiet"}, 0, ""},
-        {{"set", kMono8, "gain", "99", "--quiet"}, 1, "kwcam: gain = 99: failed\n"},
+        {{"set", kMono8, "gain", "99", "--quiet"}, 1, "kwcam: gain = 99: failed (the camera takes from 0 to 20)\n"},
     };
     for (const Case& c : cases) {
         const ToolResult result = runTool(c.arguments);
