@@ -72,6 +72,9 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
         {{"grab", "--timeout", "2073601"}, "--timeout needs"},
         {{"--quiet", "list", "--verbose"}, "--quiet and --verbose exclude each other"},
         {{"info", "KW-MONO8", "S0001", "extra"}, "info takes one camera key"},
+        {{"grab", "KW-MONO8 S0001", "-c", "0"}, "give a camera key or -c, not both"},
+        {{"info", "KW-MONO8 S0001", "-c", "0"}, "give a camera key or -c, not both"},
+        {{"set", "-c", "0", "exposure"}, "set -c CAMERA takes a property and one value"},
     };
     for (const Case& c : cases) {
         const ToolResult result = runTool(c.arguments);

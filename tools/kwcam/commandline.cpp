@@ -32,6 +32,8 @@ const char kGeneralUsage[] =
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
     "\n"
     "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
+    "Instead of KEY, -c CAMERA chooses by index in the list or by a unique part\n"
+    "of the key.\n"
     "Run 'kwcam COMMAND --help' for the options of a command.\n"
     "\n"
     "Options:\n"
@@ -167,6 +169,14 @@ QCommandLineOption verboseOption()
                                                                         "frame."));
 }
 
+QCommandLineOption cameraOption()
+{
+    return QCommandLineOption(QStringList{QStringLiteral("c"), QStringLiteral("camera")},
+                              QStringLiteral("The camera by its index in 'kwcam list' (0, 1, ...) or by any part of "
+                                             "its key that no other key has, instead of KEY."),
+                              QStringLiteral("CAMERA"));
+}
+
 QList<QCommandLineOption> commonOptions()
 {
     return {pluginOption(), quietOption(), verboseOption(), helpOption()};
@@ -243,12 +253,14 @@ ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {}, arguments, &positional))
+    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("info")));
     if (positional.size() > 2)
         return usageError(QStringLiteral("info takes one camera key"), usage);
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
+        return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
     ParseResult result;
     result.invocation.command = Command::Info;
     result.invocation.info.key = joinKey(positional);
@@ -287,7 +299,7 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {frames, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
+    if (!parseWith(parser, {cameraOption(), frames, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
                    &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
@@ -299,6 +311,8 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
 
     if (positional.size() > 2)
         return usageError(QStringLiteral("grab takes one camera key"), usage);
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
+        return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
     options.key = joinKey(positional);
 
     if (parser.isSet(frames)) {
@@ -381,10 +395,16 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number, may be negative."),
                                  QStringLiteral("VALUE"));
     QStringList positional;
-    if (!parseWith(parser, {}, arguments, &positional))
+    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("set")));
+    // With -c the key is left out.
+    const bool chosen = parser.isSet(QStringLiteral("camera"));
+    if (chosen && positional.size() != 2)
+        return usageError(QStringLiteral("set -c CAMERA takes a property and one value"), usage);
+    if (chosen)
+        positional.prepend(QString());
 
     const auto isProperty = [](const QString& name) {
         for (const PropertyName& property : kProperties) {
@@ -395,7 +415,8 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     };
     // Four arguments are a key in two words, unless a property stands second:
     // then a quoted key is followed by more than one value.
-    if (positional.size() < 3 || positional.size() > 4 || (positional.size() == 4 && isProperty(positional.at(1))))
+    if (!chosen && (positional.size() < 3 || positional.size() > 4 ||
+                    (positional.size() == 4 && isProperty(positional.at(1)))))
         return usageError(QStringLiteral("set takes a camera key, a property and one value"), usage);
 
     ParseResult result;
@@ -473,6 +494,8 @@ ParseResult parseCommandLine(const QStringList& arguments)
         if (quiet && verbose)
             return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
         result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+        if (command != QLatin1String("list") && parser.isSet(QStringLiteral("camera")))
+            result.invocation.cameraChoice = parser.value(QStringLiteral("camera"));
     }
     return result;
 }

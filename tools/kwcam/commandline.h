@@ -52,6 +52,7 @@ struct Invocation {
     Command command = Command::List;
     QString pluginPath;  // empty: search the usual places
     Verbosity verbosity = Verbosity::Normal;
+    QString cameraChoice;  // -c: an index or a part of a key; null when not given
     ListOptions list;
     GrabOptions grab;
     SetOptions set;

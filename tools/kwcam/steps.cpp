@@ -13,10 +13,11 @@ bool loadPlugin(const Invocation& invocation, kwhost::Plugin* plugin)
     return false;
 }
 
-bool selectCamera(kwhost::Camera* camera, const QString& wanted)
+bool selectCamera(kwhost::Camera* camera, const Invocation& invocation, const QString& key)
 {
     QString error;
-    if (camera->select(wanted, &error))
+    const bool byPart = !invocation.cameraChoice.isNull();
+    if (camera->select(byPart ? invocation.cameraChoice : key, &error, byPart))
         return true;
     printError(error);
     return false;
