@@ -271,7 +271,12 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QString usage = commandHint(QStringLiteral("grab"));
     const QCommandLineOption frames(QStringList{QStringLiteral("n"), QStringLiteral("frames")},
-                                    QStringLiteral("Frames to receive (default 10)."), QStringLiteral("FRAMES"));
+                                    QStringLiteral("Frames to receive (default 10); 0 grabs until Ctrl-C or --timeout, "
+                                                   "with a statistics line a second."),
+                                    QStringLiteral("FRAMES"));
+    const QCommandLineOption duration(QStringLiteral("duration"),
+                                      QStringLiteral("Grab for this many seconds instead of a number of frames."),
+                                      QStringLiteral("SECONDS"));
     const QCommandLineOption trigger(QStringLiteral("trigger"),
                                      QStringLiteral("hardware (line 0), free (free-running, the default) or "
                                                     "software."),
@@ -299,7 +304,7 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {cameraOption(), frames, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
+    if (!parseWith(parser, {cameraOption(), frames, duration, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
                    &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
@@ -318,8 +323,8 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     if (parser.isSet(frames)) {
         bool ok = false;
         options.frames = parser.value(frames).toULongLong(&ok);
-        if (!ok || options.frames == 0)
-            return usageError(QStringLiteral("-n needs a whole number of frames above 0, not '%1'")
+        if (!ok || parser.value(frames).startsWith(QLatin1Char('-')) || parser.value(frames).startsWith(QLatin1Char('+')))
+            return usageError(QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'")
                                   .arg(parser.value(frames)),
                               usage);
     }
@@ -375,6 +380,18 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
         if (!problem.isEmpty())
             return usageError(QStringLiteral("--save: %1").arg(problem), usage);
     }
+    if (parser.isSet(duration)) {
+        if (parser.isSet(frames))
+            return usageError(QStringLiteral("--duration and -n exclude each other"), usage);
+        if (!parseDouble(parser.value(duration), 0.0, kMaxTimeoutSeconds, &options.durationSeconds) ||
+            options.durationSeconds <= 0.0)
+            return usageError(QStringLiteral("--duration needs a number of seconds above 0 (at most %1), not '%2'")
+                                  .arg(kMaxTimeoutSeconds)
+                                  .arg(parser.value(duration)),
+                              usage);
+        options.frames = 0;
+    }
+    options.timeoutGiven = parser.isSet(timeout);
     if (parser.isSet(timeout) &&
         (!parseDouble(parser.value(timeout), 0.0, kMaxTimeoutSeconds, &options.timeoutSeconds) ||
          options.timeoutSeconds <= 0.0))
