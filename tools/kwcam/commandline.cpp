@@ -20,7 +20,7 @@ const double kMaxRateHz = 1000.0;
 const double kMaxTimeoutSeconds = 24.0 * 24 * 3600;
 
 const char kGeneralUsage[] =
-    "Usage: kwcam [--plugin PATH] COMMAND [ARGUMENTS]\n"
+    "Usage: kwcam [--plugin PATH] [--sim] COMMAND [ARGUMENTS]\n"
     "\n"
     "Drives a camera through the kwcamera plug-in, as a host application does.\n"
     "\n"
@@ -39,6 +39,8 @@ const char kGeneralUsage[] =
     "Options:\n"
     "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
     "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
+    "  --sim          Use the simulated cameras (the SDK stand-in) even where a\n"
+    "                 camera SDK is installed. $KWCAM_SDK=PATH loads that SDK.\n"
     "  --quiet        Only errors on stderr.\n"
     "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
@@ -177,9 +179,15 @@ QCommandLineOption cameraOption()
                               QStringLiteral("CAMERA"));
 }
 
+QCommandLineOption simOption()
+{
+    return QCommandLineOption(QStringLiteral("sim"),
+                              QStringLiteral("Use the simulated cameras: load the SDK stand-in before the plug-in."));
+}
+
 QList<QCommandLineOption> commonOptions()
 {
-    return {pluginOption(), quietOption(), verboseOption(), helpOption()};
+    return {pluginOption(), simOption(), quietOption(), verboseOption(), helpOption()};
 }
 
 // Adds the command's own options and parses; positional gets the arguments
@@ -510,6 +518,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
         const bool verbose = parser.isSet(QStringLiteral("verbose")) || global.isSet(QStringLiteral("verbose"));
         if (quiet && verbose)
             return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
+        result.invocation.useSimulator = parser.isSet(QStringLiteral("sim")) || global.isSet(QStringLiteral("sim"));
         result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
         if (command != QLatin1String("list") && parser.isSet(QStringLiteral("camera")))
             result.invocation.cameraChoice = parser.value(QStringLiteral("camera"));

@@ -53,6 +53,7 @@ struct InfoOptions {
 struct Invocation {
     Command command = Command::List;
     QString pluginPath;  // empty: search the usual places
+    bool useSimulator = false;  // --sim: the stand-in before any other SDK
     Verbosity verbosity = Verbosity::Normal;
     QString cameraChoice;  // -c: an index or a part of a key; null when not given
     ListOptions list;
