@@ -168,7 +168,7 @@ TEST(KwcamStream, InterruptIsTheNormalEndOfAGrabWithoutAFrameCount)
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << err.toStdString();
     EXPECT_TRUE(result.summary("frames").endsWith(QLatin1String(" (no frame count)"))) << text(result.out);
-    EXPECT_TRUE(result.summary("frames lost").endsWith(QLatin1String(" (SDK counters)"))) << text(result.out);
+    EXPECT_TRUE(result.summary("frames lost").contains(QLatin1String(" (SDK counters"))) << text(result.out);
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
 int GrabSession::run()
 {
     m_haveLostBefore = readLostCounter(&m_lostBefore);
+    m_haveFates = m_sdk.frameFates(m_device, &m_fatesBefore);
 
     m_camera->m_nTriggerMode = contractTriggerMode(m_options.trigger);
     m_clock.start();
@@ -102,6 +103,7 @@ void GrabSession::finish(Outcome outcome)
     // Before the stop: frames the SDK loses while the grab winds down were
     // never wanted.
     m_haveLostAfter = m_haveLostBefore && readLostCounter(&m_lostAfter);
+    m_haveFates = m_haveFates && m_sdk.frameFates(m_device, &m_fatesAfter);
     m_loop.quit();
 }
 
@@ -225,6 +227,24 @@ int GrabSession::conclude()
     if (m_haveLostAfter) {
         summary.lostSource = Summary::LostSource::Counters;
         summary.lost = m_lostAfter - m_lostBefore;
+        if (m_haveFates) {
+            // The fates the stand-in's ledger has settled up to the end of the grab.
+            const struct {
+                const char* name;
+                unsigned long long before, after;
+            } fates[] = {
+                {"no free buffer", m_fatesBefore.noBuffer, m_fatesAfter.noBuffer},
+                {"trigger during exposure", m_fatesBefore.missed, m_fatesAfter.missed},
+                {"dropped at stop", m_fatesBefore.dropped, m_fatesAfter.dropped},
+                {"unplugged", m_fatesBefore.unplugged, m_fatesAfter.unplugged},
+            };
+            QStringList parts;
+            for (const auto& fate : fates) {
+                if (fate.after > fate.before)
+                    parts << QStringLiteral("%1 %2").arg(fate.after - fate.before).arg(QLatin1String(fate.name));
+            }
+            summary.lostCauses = parts.join(QStringLiteral(", "));
+        }
     } else if (stats.frames > 0 && stats.numbered) {
         summary.lostSource = Summary::LostSource::FrameNumbers;
         summary.lost = stats.missingNumbers;

@@ -77,6 +77,9 @@ private:
     quint64 m_lostBefore = 0;
     bool m_haveLostAfter = false;
     quint64 m_lostAfter = 0;
+    bool m_haveFates = false;
+    kwhost::FrameFates m_fatesBefore = {};
+    kwhost::FrameFates m_fatesAfter = {};
     QString m_saveError;
     bool m_draining = false;
     bool m_writesAbandoned = false;

@@ -76,7 +76,9 @@ QString formatSummary(const Summary& summary)
 
     switch (summary.lostSource) {
     case Summary::LostSource::Counters:
-        text += line("frames lost", QStringLiteral("%1 (SDK counters)").arg(summary.lost));
+        text += line("frames lost", summary.lostCauses.isEmpty()
+                                        ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
+                                        : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
         break;
     case Summary::LostSource::FrameNumbers:
         text += line("frames lost", QStringLiteral("%1 (gaps in frame numbers)").arg(summary.lost));
