@@ -20,7 +20,7 @@ endif()
 
 # The host library's threads, also in builds without the tool (ThreadSanitizer).
 if(TARGET kwcam_host)
-  kwcam_add_test(kwcam_host_test kwcam/framewriter_test.cpp LABELS kwcam threaded)
+  kwcam_add_test(kwcam_host_test kwcam/framewriter_test.cpp LABELS threaded)
   target_link_libraries(kwcam_host_test PRIVATE kwcam_host)
 endif()
 
