@@ -30,6 +30,15 @@ QProcessEnvironment builtInCameras()
     return environment;
 }
 
+// The tool's peak memory while it saves 24 MB frames. AddressSanitizer keeps
+// freed blocks in quarantine (256 MB) and adds its own: a looser bound there,
+// still far below the gigabytes of frames an unbounded queue would hold.
+#if defined(__SANITIZE_ADDRESS__)
+const long kPeakLimitMiB = 600;
+#else
+const long kPeakLimitMiB = 200;
+#endif
+
 // Largest resident set of any child this process has waited for, in MiB.
 long peakChildMiB()
 {
@@ -83,7 +92,7 @@ TEST(KwcamStream, SavingEveryLargeFrameStopsAtTheTimeoutInBoundedMemory)
     EXPECT_EQ(result.exitCode, 1) << what;
     EXPECT_TRUE(result.err.contains(QLatin1String("timed out after 1.5 s"))) << what;
     expectFramesAccountedFor(result, dir, what);
-    EXPECT_LT(peakChildMiB(), 200) << what;
+    EXPECT_LT(peakChildMiB(), kPeakLimitMiB) << what;
 }
 
 TEST(KwcamStream, InterruptEndsAnEveryFrameGrabAndAccountsForEveryFrame)
@@ -114,7 +123,7 @@ TEST(KwcamStream, InterruptEndsAnEveryFrameGrabAndAccountsForEveryFrame)
     EXPECT_EQ(result.exitCode, 1) << what;
     EXPECT_TRUE(result.err.contains(QLatin1String("interrupted with"))) << what;
     expectFramesAccountedFor(result, dir, what);
-    EXPECT_LT(peakChildMiB(), 200) << what;
+    EXPECT_LT(peakChildMiB(), kPeakLimitMiB) << what;
 }
 
 TEST(KwcamStream, GrabsWithoutAFrameCountEndByTimeWithAStatisticsLineASecond)
