@@ -2,10 +2,13 @@
 
 #include <QtCore/QCommandLineOption>
 #include <QtCore/QCommandLineParser>
+#include <QtCore/QRegularExpression>
 
 #include <cmath>
 
-#include "imagewriter.h"
+#include "cameraobject.h"
+
+#include "kwhost/imagewriter.h"
 
 namespace kwcam {
 
@@ -17,21 +20,29 @@ const double kMaxRateHz = 1000.0;
 const double kMaxTimeoutSeconds = 24.0 * 24 * 3600;
 
 const char kGeneralUsage[] =
-    "Usage: kwcam [--plugin PATH] COMMAND [ARGUMENTS]\n"
+    "Usage: kwcam [--plugin PATH] [--sim] COMMAND [ARGUMENTS]\n"
     "\n"
     "Drives a camera through the kwcamera plug-in, as a host application does.\n"
     "\n"
     "Commands:\n"
-    "  list                    Print the keys of the cameras found, one per line.\n"
+    "  list [--long]           Print the keys of the cameras found, one per line.\n"
+    "  info [KEY]              Describe a camera: transport, geometry, pixel type,\n"
+    "                          exposure, gain, automatic modes, trigger.\n"
     "  grab [KEY] [OPTIONS]    Acquire frames, print a summary, optionally save frames.\n"
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
     "\n"
     "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
+    "Instead of KEY, -c CAMERA chooses by index in the list or by a unique part\n"
+    "of the key.\n"
     "Run 'kwcam COMMAND --help' for the options of a command.\n"
     "\n"
     "Options:\n"
     "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
     "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
+    "  --sim          Use the simulated cameras (the SDK stand-in) even where a\n"
+    "                 camera SDK is installed. $KWCAM_SDK=PATH loads that SDK.\n"
+    "  --quiet        Only errors on stderr.\n"
+    "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
     "  -v, --version  Show the version.\n";
 
@@ -40,9 +51,10 @@ struct PropertyName {
     int id;
 };
 
-// The contract's property codes.
 const PropertyName kProperties[] = {
-    {"exposure", 1}, {"gain", 0x10000}, {"wb-red", 2}, {"wb-green", 3}, {"wb-blue", 4},
+    {"exposure", CameraPropertyExposureTime},     {"gain", CameraPropertyGain},
+    {"wb-red", CameraPropertyBalanceRatioRed},    {"wb-green", CameraPropertyBalanceRatioGreen},
+    {"wb-blue", CameraPropertyBalanceRatioBlue},
 };
 
 QCommandLineOption pluginOption()
@@ -89,6 +101,108 @@ QString commandHint(const QString& command)
     return QStringLiteral("Run 'kwcam %1 --help' for its arguments and options.\n").arg(command);
 }
 
+// Values may be negative ("set KEY gain -3"), but the parser takes every
+// argument that starts with '-' for options. Negative numbers that stand as
+// arguments of their own (not as the value of an option before them) are
+// replaced by tokens the parser passes through, and put back afterwards.
+class NegativeNumbers {
+public:
+    NegativeNumbers(const QStringList& arguments, const QStringList& valueOptions)
+    {
+        static const QRegularExpression negative(QStringLiteral("^-(\\d+\\.?\\d*|\\.\\d+)$"));
+        for (int i = 0; i < arguments.size(); ++i) {
+            const QString& argument = arguments.at(i);
+            const bool isValue = i > 0 && valueOptions.contains(arguments.at(i - 1));
+            if (i > 0 && !isValue && negative.match(argument).hasMatch()) {
+                m_hidden.append(argument);
+                m_arguments.append(token(m_hidden.size() - 1));
+            } else {
+                m_arguments.append(argument);
+            }
+        }
+    }
+    const QStringList& arguments() const { return m_arguments; }
+    QStringList restore(const QStringList& positional) const
+    {
+        QStringList result;
+        for (const QString& argument : positional) {
+            const int index = m_hidden.isEmpty() ? -1 : indexOf(argument);
+            result.append(index >= 0 ? m_hidden.at(index) : argument);
+        }
+        return result;
+    }
+
+private:
+    static QString token(int index) { return QStringLiteral("\u0001%1").arg(index); }
+    int indexOf(const QString& argument) const
+    {
+        for (int i = 0; i < m_hidden.size(); ++i) {
+            if (argument == token(i))
+                return i;
+        }
+        return -1;
+    }
+    QStringList m_arguments;
+    QStringList m_hidden;
+};
+
+// Options of every command that take a value, with their dashes.
+QStringList valueOptionsOf(const QList<QCommandLineOption>& options)
+{
+    QStringList names;
+    for (const QCommandLineOption& option : options) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString& name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    }
+    return names;
+}
+
+QCommandLineOption quietOption()
+{
+    return QCommandLineOption(QStringLiteral("quiet"),
+                              QStringLiteral("Only errors on stderr: no log entries of the plug-in, no progress."));
+}
+
+QCommandLineOption verboseOption()
+{
+    return QCommandLineOption(QStringLiteral("verbose"), QStringLiteral("Also show the plug-in's log entry for each "
+                                                                        "frame."));
+}
+
+QCommandLineOption cameraOption()
+{
+    return QCommandLineOption(QStringList{QStringLiteral("c"), QStringLiteral("camera")},
+                              QStringLiteral("The camera by its index in 'kwcam list' (0, 1, ...) or by any part of "
+                                             "its key that no other key has, instead of KEY."),
+                              QStringLiteral("CAMERA"));
+}
+
+QCommandLineOption simOption()
+{
+    return QCommandLineOption(QStringLiteral("sim"),
+                              QStringLiteral("Use the simulated cameras: load the SDK stand-in before the plug-in."));
+}
+
+QList<QCommandLineOption> commonOptions()
+{
+    return {pluginOption(), simOption(), quietOption(), verboseOption(), helpOption()};
+}
+
+// Adds the command's own options and parses; positional gets the arguments
+// that are no options, negative numbers among them.
+bool parseWith(QCommandLineParser& parser, const QList<QCommandLineOption>& own, const QStringList& arguments,
+               QStringList* positional)
+{
+    parser.addOptions(own);
+    const NegativeNumbers negatives(arguments, valueOptionsOf(own + commonOptions()));
+    if (!parser.parse(negatives.arguments()))
+        return false;
+    *positional = negatives.restore(parser.positionalArguments());
+    return true;
+}
+
 QString joinKey(const QStringList& words)
 {
     return words.join(QLatin1Char(' '));
@@ -122,16 +236,42 @@ bool parseWhiteBalance(const QString& text, int out[3])
 ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QString usage = commandHint(QStringLiteral("list"));
-    parser.addPositionalArgument(QStringLiteral("list"), QStringLiteral("Print the camera keys, one per line."),
-                                 QString());
-    if (!parser.parse(arguments))
+    parser.setApplicationDescription(QStringLiteral("Print the camera keys, one per line."));
+    const QCommandLineOption longFormat(QStringList{QStringLiteral("l"), QStringLiteral("long")},
+                                        QStringLiteral("One row per camera: key, transport, geometry, pixel type, "
+                                                       "exposure and gain (opens each camera)."));
+    QStringList positional;
+    if (!parseWith(parser, {longFormat}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("list")));
-    if (!parser.positionalArguments().isEmpty())
+    if (!positional.isEmpty())
         return usageError(QStringLiteral("list takes no arguments"), usage);
     ParseResult result;
     result.invocation.command = Command::List;
+    result.invocation.list.longFormat = parser.isSet(longFormat);
+    return result;
+}
+
+ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QString usage = commandHint(QStringLiteral("info"));
+    parser.setApplicationDescription(QStringLiteral("Describe a camera as the SDK and the plug-in report it."));
+    parser.addPositionalArgument(QStringLiteral("key"),
+                                 QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
+                                 QStringLiteral("[KEY]"));
+    QStringList positional;
+    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(parser, QStringLiteral("info")));
+    if (positional.size() > 2)
+        return usageError(QStringLiteral("info takes one camera key"), usage);
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
+        return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
+    ParseResult result;
+    result.invocation.command = Command::Info;
+    result.invocation.info.key = joinKey(positional);
     return result;
 }
 
@@ -139,7 +279,12 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QString usage = commandHint(QStringLiteral("grab"));
     const QCommandLineOption frames(QStringList{QStringLiteral("n"), QStringLiteral("frames")},
-                                    QStringLiteral("Frames to receive (default 10)."), QStringLiteral("FRAMES"));
+                                    QStringLiteral("Frames to receive (default 10); 0 grabs until Ctrl-C or --timeout, "
+                                                   "with a statistics line a second."),
+                                    QStringLiteral("FRAMES"));
+    const QCommandLineOption duration(QStringLiteral("duration"),
+                                      QStringLiteral("Grab for this many seconds instead of a number of frames."),
+                                      QStringLiteral("SECONDS"));
     const QCommandLineOption trigger(QStringLiteral("trigger"),
                                      QStringLiteral("hardware (line 0), free (free-running, the default) or "
                                                     "software."),
@@ -160,15 +305,15 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                                  "its place."),
                                   QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Give up after this many seconds (default 10)."),
+                                     QStringLiteral("Give up after this many seconds (default 10, at most 2073600: 24 "
+                                                    "days)."),
                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Also show the plug-in's log entry for each frame."));
-    parser.addOptions({frames, trigger, rate, exposure, gain, wb, save, timeout, verbose});
     parser.addPositionalArgument(QStringLiteral("key"),
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
-    if (!parser.parse(arguments))
+    QStringList positional;
+    if (!parseWith(parser, {cameraOption(), frames, duration, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
+                   &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("grab")));
@@ -177,16 +322,17 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     result.invocation.command = Command::Grab;
     GrabOptions& options = result.invocation.grab;
 
-    const QStringList positional = parser.positionalArguments();
     if (positional.size() > 2)
         return usageError(QStringLiteral("grab takes one camera key"), usage);
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
+        return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
     options.key = joinKey(positional);
 
     if (parser.isSet(frames)) {
         bool ok = false;
         options.frames = parser.value(frames).toULongLong(&ok);
-        if (!ok || options.frames == 0)
-            return usageError(QStringLiteral("-n needs a whole number of frames above 0, not '%1'")
+        if (!ok || parser.value(frames).startsWith(QLatin1Char('-')) || parser.value(frames).startsWith(QLatin1Char('+')))
+            return usageError(QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'")
                                   .arg(parser.value(frames)),
                               usage);
     }
@@ -238,17 +384,28 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     }
     if (parser.isSet(save)) {
         options.savePath = parser.value(save);
-        const QString problem = checkSavePath(options.savePath);
+        const QString problem = kwhost::checkSavePath(options.savePath);
         if (!problem.isEmpty())
             return usageError(QStringLiteral("--save: %1").arg(problem), usage);
     }
+    if (parser.isSet(duration)) {
+        if (parser.isSet(frames))
+            return usageError(QStringLiteral("--duration and -n exclude each other"), usage);
+        if (!parseDouble(parser.value(duration), 0.0, kMaxTimeoutSeconds, &options.durationSeconds) ||
+            options.durationSeconds <= 0.0)
+            return usageError(QStringLiteral("--duration needs a number of seconds above 0 (at most %1), not '%2'")
+                                  .arg(kMaxTimeoutSeconds)
+                                  .arg(parser.value(duration)),
+                              usage);
+        options.frames = 0;
+    }
+    options.timeoutGiven = parser.isSet(timeout);
     if (parser.isSet(timeout) &&
         (!parseDouble(parser.value(timeout), 0.0, kMaxTimeoutSeconds, &options.timeoutSeconds) ||
          options.timeoutSeconds <= 0.0))
         return usageError(QStringLiteral("--timeout needs a number of seconds above 0, not '%1'")
                               .arg(parser.value(timeout)),
                           usage);
-    options.verbose = parser.isSet(verbose);
     return result;
 }
 
@@ -260,16 +417,32 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("property"),
                                  QStringLiteral("exposure, gain, wb-red, wb-green or wb-blue."),
                                  QStringLiteral("PROPERTY"));
-    parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number."),
+    parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number, may be negative."),
                                  QStringLiteral("VALUE"));
-    if (!parser.parse(arguments))
+    QStringList positional;
+    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("set")));
+    // With -c the key is left out.
+    const bool chosen = parser.isSet(QStringLiteral("camera"));
+    if (chosen && positional.size() != 2)
+        return usageError(QStringLiteral("set -c CAMERA takes a property and one value"), usage);
+    if (chosen)
+        positional.prepend(QString());
 
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 3 && positional.size() != 4)
-        return usageError(QStringLiteral("set takes a camera key, a property and a value"), usage);
+    const auto isProperty = [](const QString& name) {
+        for (const PropertyName& property : kProperties) {
+            if (name == QLatin1String(property.name))
+                return true;
+        }
+        return false;
+    };
+    // Four arguments are a key in two words, unless a property stands second:
+    // then a quoted key is followed by more than one value.
+    if (!chosen && (positional.size() < 3 || positional.size() > 4 ||
+                    (positional.size() == 4 && isProperty(positional.at(1)))))
+        return usageError(QStringLiteral("set takes a camera key, a property and one value"), usage);
 
     ParseResult result;
     result.invocation.command = Command::Set;
@@ -304,7 +477,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
-    global.addOptions({pluginOption(), helpOption(), version});
+    global.addOptions(commonOptions() + QList<QCommandLineOption>{version});
     if (!global.parse(arguments))
         return usageError(global.errorText(), usage);
 
@@ -319,7 +492,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
 
     const QString command = rest.first();
     QCommandLineParser parser;
-    parser.addOptions({pluginOption(), helpOption()});
+    parser.addOptions(commonOptions());
     const QStringList commandArguments = QStringList{arguments.value(0, QStringLiteral("kwcam"))} + rest.mid(1);
     ParseResult result;
     if (command == QLatin1String("list"))
@@ -328,12 +501,27 @@ ParseResult parseCommandLine(const QStringList& arguments)
         result = parseGrab(parser, commandArguments);
     else if (command == QLatin1String("set"))
         result = parseSet(parser, commandArguments);
+    else if (command == QLatin1String("info"))
+        result = parseInfo(parser, commandArguments);
     else
         return usageError(QStringLiteral("unknown command '%1'").arg(command), usage);
 
     if (result.status == ParseResult::Run) {
-        result.invocation.pluginPath = parser.isSet(QStringLiteral("plugin")) ? parser.value(QStringLiteral("plugin"))
-                                                                              : global.value(QStringLiteral("plugin"));
+        const bool here = parser.isSet(QStringLiteral("plugin"));
+        if (here || global.isSet(QStringLiteral("plugin"))) {
+            result.invocation.pluginPath = (here ? parser : global).value(QStringLiteral("plugin"));
+            // An empty path would silently mean "search as usual".
+            if (result.invocation.pluginPath.isEmpty())
+                return usageError(QStringLiteral("--plugin needs the path of a library"), usage);
+        }
+        const bool quiet = parser.isSet(QStringLiteral("quiet")) || global.isSet(QStringLiteral("quiet"));
+        const bool verbose = parser.isSet(QStringLiteral("verbose")) || global.isSet(QStringLiteral("verbose"));
+        if (quiet && verbose)
+            return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
+        result.invocation.useSimulator = parser.isSet(QStringLiteral("sim")) || global.isSet(QStringLiteral("sim"));
+        result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+        if (command != QLatin1String("list") && parser.isSet(QStringLiteral("camera")))
+            result.invocation.cameraChoice = parser.value(QStringLiteral("camera"));
     }
     return result;
 }

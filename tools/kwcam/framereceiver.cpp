@@ -1,23 +1,16 @@
 #include "framereceiver.h"
 
 #include <cstring>
-#include <utility>
+#include <limits>
 
 #include "mvsim/control.h"
 
 namespace kwcam {
 
-FrameReceiver::FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode, const Wakeup& wakeup)
-    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup)
+FrameReceiver::FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode,
+                             const kwhost::SelfPipe& wakeup, kwhost::FrameWriter* writer)
+    : m_target(target == 0 ? std::numeric_limits<quint64>::max() : target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup), m_writer(writer)
 {
-}
-
-std::vector<FrameCopy> FrameReceiver::takeCopiedFrames()
-{
-    std::vector<FrameCopy> frames;
-    std::lock_guard<std::mutex> lock(m_copiedMutex);
-    frames.swap(m_copied);
-    return frames;
 }
 
 void FrameReceiver::OnImageReady(ICameraObject* pCamera)
@@ -32,14 +25,15 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
     // The members describe this frame during this call only.
     const int width = pCamera->m_nWidth;
     const int height = pCamera->m_nHeight;
-    const PixelLayout layout = m_deviceLayout != PixelLayout::Unknown
-                                   ? m_deviceLayout
-                                   : layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+    const kwhost::PixelLayout layout =
+        m_deviceLayout != kwhost::PixelLayout::Unknown
+            ? m_deviceLayout
+            : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
     const unsigned char* data = pCamera->m_pImageData;
     const quint64 frameBytes = data == nullptr || width <= 0 || height <= 0
                                    ? 0
                                    : static_cast<quint64>(width) * static_cast<quint64>(height) *
-                                         static_cast<quint64>(bytesPerPixel(layout));
+                                         static_cast<quint64>(kwhost::bytesPerPixel(layout));
 
     if (m_stats.frames > 0 &&
         (width != m_stats.width || height != m_stats.height || pCamera->m_nPixelFormat != m_stats.pluginFormat))
@@ -63,20 +57,13 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
         m_lastImage.height = height;
         m_lastImage.layout = layout;
         m_lastNumber = number;
-    } else if (m_saveMode == SaveMode::EveryFrame && frameBytes > 0) {
-        // The copy is made before the lock: the main thread holds it only
-        // to move the list, never while it writes files.
-        FrameCopy copy;
-        copy.bytes.assign(data, data + frameBytes);
-        copy.width = width;
-        copy.height = height;
-        copy.layout = layout;
-        copy.number = number;
-        {
-            std::lock_guard<std::mutex> lock(m_copiedMutex);
-            m_copied.push_back(std::move(copy));
-        }
-        m_wakeup.notify();
+    } else if (m_saveMode == SaveMode::EveryFrame && m_writer != nullptr && frameBytes > 0) {
+        kwhost::FrameImage image;
+        image.data = data;
+        image.width = width;
+        image.height = height;
+        image.layout = layout;
+        m_writer->offer(image, number);  // a full queue costs this frame, not the SDK's time
     }
 
     ++m_stats.frames;
@@ -132,8 +119,10 @@ void FrameReceiver::readFrameNumber(const unsigned char* data, quint64 frameByte
     const quint32 previous = static_cast<quint32>(m_stats.lastNumber);
     if (*number != static_cast<quint32>(previous + 1u)) {
         m_stats.inSequence = false;
-        if (*number > previous)
+        if (*number > previous) {
             m_stats.missingNumbers += *number - previous - 1u;
+            m_missing.store(m_stats.missingNumbers, std::memory_order_relaxed);
+        }
     }
     m_stats.lastNumber = *number;
 }

@@ -3,11 +3,11 @@
 #include <QtCore/QTextStream>
 
 #include <cmath>
-#include <cstdio>
 #include <unistd.h>
 
 #include "exitcodes.h"
-#include "imagewriter.h"
+#include "kwhost/imagewriter.h"
+#include "output.h"
 
 namespace kwcam {
 
@@ -26,32 +26,27 @@ int contractTriggerMode(TriggerChoice trigger)
     return CameraTriggerModeFreeRun;
 }
 
-void printErr(const QString& text)
-{
-    const QByteArray bytes = (QStringLiteral("kwcam: ") + text + QLatin1Char('\n')).toLocal8Bit();
-    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    fflush(stderr);
-}
-
 }  // namespace
 
-GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk,
-                         int device, const GrabOptions& options, const QString& plugin, const QString& key,
+GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
+                         const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device,
+                         const GrabOptions& options, const QString& plugin, const QString& key,
                          const QString& deviceType)
     : m_camera(camera),
       m_receiver(receiver),
+      m_writer(writer),
       m_sdk(sdk),
       m_device(device),
       m_options(options),
       m_plugin(plugin),
       m_key(key),
       m_deviceType(deviceType),
-      m_progress(options.frames, isatty(STDERR_FILENO) != 0)
+      m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown())
 {
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
-    connect(&wakeup, &Wakeup::woken, this, &GrabSession::takeNews);
-    connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this](int) { finish(Outcome::Interrupted); });
+    connect(&wakeup, &kwhost::SelfPipe::woken, this, &GrabSession::takeNews);
+    connect(&m_signals, &kwhost::SelfPipe::woken, this, &GrabSession::onSignal);
 
     m_triggerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_triggerTimer, &QTimer::timeout, this, &GrabSession::fireTrigger);
@@ -59,22 +54,28 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const W
     connect(&m_progressTimer, &QTimer::timeout, this, &GrabSession::reportProgress);
     m_timeoutTimer.setSingleShot(true);
     connect(&m_timeoutTimer, &QTimer::timeout, this, [this]() { finish(Outcome::TimedOut); });
+    m_durationTimer.setSingleShot(true);
+    m_durationTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_durationTimer, &QTimer::timeout, this, [this]() { finish(Outcome::Ended); });
 }
 
 int GrabSession::run()
 {
     m_haveLostBefore = readLostCounter(&m_lostBefore);
+    m_haveFates = m_sdk.frameFates(m_device, &m_fatesBefore);
 
     m_camera->m_nTriggerMode = contractTriggerMode(m_options.trigger);
     m_clock.start();
     if (!m_camera->IStartCamera()) {
-        printErr(QStringLiteral("cannot start acquisition on %1 (%2)").arg(m_key, triggerDescription()));
+        printError(QStringLiteral("cannot start acquisition on %1 (%2)").arg(m_key, triggerDescription()));
         m_camera->ICloseCamera();
         return kExitFailure;
     }
-    printErr(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
-                 .arg(m_options.frames)
-                 .arg(m_key, triggerDescription()));
+    const QString amount = m_options.durationSeconds > 0
+                               ? QStringLiteral("for %1 s").arg(m_options.durationSeconds)
+                               : continuous() ? QStringLiteral("continuously")
+                                              : QStringLiteral("%1 frames").arg(m_options.frames);
+    printNotice(QStringLiteral("grabbing %1 from %2, %3; Ctrl-C stops").arg(amount, m_key, triggerDescription()));
 
     const bool triggering = m_options.trigger != TriggerChoice::Free && m_options.rateHz > 0;
     if (triggering) {
@@ -83,7 +84,10 @@ int GrabSession::run()
         fireTrigger();
     }
     m_progressTimer.start();
-    m_timeoutTimer.start(static_cast<int>(std::ceil(m_options.timeoutSeconds * 1000.0)));
+    if (!continuous() || m_options.timeoutGiven)
+        m_timeoutTimer.start(static_cast<int>(std::ceil(m_options.timeoutSeconds * 1000.0)));
+    if (m_options.durationSeconds > 0)
+        m_durationTimer.start(static_cast<int>(std::ceil(m_options.durationSeconds * 1000.0)));
 
     if (m_outcome == Outcome::Running)
         m_loop.exec();
@@ -99,6 +103,7 @@ void GrabSession::finish(Outcome outcome)
     // Before the stop: frames the SDK loses while the grab winds down were
     // never wanted.
     m_haveLostAfter = m_haveLostBefore && readLostCounter(&m_lostAfter);
+    m_haveFates = m_haveFates && m_sdk.frameFates(m_device, &m_fatesAfter);
     m_loop.quit();
 }
 
@@ -112,36 +117,64 @@ void GrabSession::fireTrigger()
 
 void GrabSession::reportProgress()
 {
+    qint64 lost = -1;
+    quint64 counted = 0;
+    if (m_haveLostBefore && readLostCounter(&counted))
+        lost = static_cast<qint64>(counted - m_lostBefore);
+    else if (m_receiver->framesSoFar() > 0)
+        lost = static_cast<qint64>(m_receiver->missingSoFar());
     m_progress.report(m_receiver->framesSoFar(), m_receiver->bytesSoFar(),
-                      static_cast<double>(m_clock.nsecsElapsed()) / 1e9);
+                      static_cast<double>(m_clock.nsecsElapsed()) / 1e9, lost);
 }
 
 void GrabSession::takeNews()
 {
-    saveCopiedFrames();
+    if (m_writer != nullptr) {
+        const kwhost::FrameWriter::Counts counts = m_writer->counts();
+        if (!counts.error.isEmpty())
+            finish(Outcome::SaveFailed);
+        if (m_draining && (counts.queued == 0 || !counts.error.isEmpty()))
+            m_writesLoop.quit();
+    }
     if (m_receiver->targetReached())
         finish(Outcome::Completed);
 }
 
-void GrabSession::saveCopiedFrames()
+void GrabSession::onSignal()
 {
-    for (const FrameCopy& frame : m_receiver->takeCopiedFrames()) {
-        if (!m_saveError.isEmpty())
-            return;
-        FrameImage image;
-        image.data = frame.bytes.data();
-        image.width = frame.width;
-        image.height = frame.height;
-        image.layout = frame.layout;
-        const QString path = framePath(m_options.savePath, frame.number);
-        const QString error = writeImage(path, image);
-        if (!error.isEmpty()) {
-            m_saveError = QStringLiteral("cannot save frame %1 to %2: %3").arg(frame.number).arg(path, error);
-            finish(Outcome::SaveFailed);
-            return;
-        }
-        ++m_framesSaved;
+    if (m_draining) {
+        // The grab is over; the user no longer waits for the queued frames.
+        m_writesAbandoned = true;
+        m_writer->abandon();
+        m_writesLoop.quit();
+        return;
     }
+    finish(Outcome::Interrupted);
+}
+
+// A completed grab writes what it queued, in the event loop so that Ctrl-C
+// can still abandon it; a grab that timed out, was interrupted or failed to
+// save abandons its queue at once.
+void GrabSession::endWrites()
+{
+    if (m_writer == nullptr)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    if (m_outcome == Outcome::Completed || m_outcome == Outcome::Ended) {
+        const kwhost::FrameWriter::Counts counts = m_writer->counts();
+        if (counts.queued > 0 && counts.error.isEmpty()) {
+            printNotice(QStringLiteral("writing %1 queued frames; Ctrl-C abandons them").arg(counts.queued));
+            m_draining = true;
+            m_writesLoop.exec();
+            m_draining = false;
+        }
+    } else {
+        m_writesAbandoned = m_writer->counts().queued > 0;
+        m_writer->abandon();
+    }
+    m_writer->finish();
+    m_writingAfterSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
 bool GrabSession::readLostCounter(quint64* lost) const
@@ -173,14 +206,14 @@ int GrabSession::conclude()
     m_triggerTimer.stop();
     m_progressTimer.stop();
     m_timeoutTimer.stop();
+    m_durationTimer.stop();
 
     // Once the camera is closed the SDK runs no callback any more: from here
     // on the receiver's statistics and buffers belong to this thread.
     m_camera->IStopCamera();
     m_camera->ICloseCamera();
-    // Frames copied before the stop may still wait for saving.
-    saveCopiedFrames();
     m_progress.finish();
+    endWrites();
 
     const FrameStats& stats = m_receiver->stats();
     Summary summary;
@@ -194,22 +227,48 @@ int GrabSession::conclude()
     if (m_haveLostAfter) {
         summary.lostSource = Summary::LostSource::Counters;
         summary.lost = m_lostAfter - m_lostBefore;
+        if (m_haveFates) {
+            // The fates the stand-in's ledger has settled up to the end of the grab.
+            const struct {
+                const char* name;
+                unsigned long long before, after;
+            } fates[] = {
+                {"no free buffer", m_fatesBefore.noBuffer, m_fatesAfter.noBuffer},
+                {"trigger during exposure", m_fatesBefore.missed, m_fatesAfter.missed},
+                {"dropped at stop", m_fatesBefore.dropped, m_fatesAfter.dropped},
+                {"unplugged", m_fatesBefore.unplugged, m_fatesAfter.unplugged},
+            };
+            QStringList parts;
+            for (const auto& fate : fates) {
+                if (fate.after > fate.before)
+                    parts << QStringLiteral("%1 %2").arg(fate.after - fate.before).arg(QLatin1String(fate.name));
+            }
+            summary.lostCauses = parts.join(QStringLiteral(", "));
+        }
     } else if (stats.frames > 0 && stats.numbered) {
         summary.lostSource = Summary::LostSource::FrameNumbers;
         summary.lost = stats.missingNumbers;
     }
 
-    if (!m_options.savePath.isEmpty() && m_saveError.isEmpty()) {
-        if (savesEveryFrame(m_options.savePath)) {
-            summary.saved = QStringLiteral("%1 frames as %2").arg(m_framesSaved).arg(m_options.savePath);
+    if (!m_options.savePath.isEmpty()) {
+        if (m_writer != nullptr) {
+            const kwhost::FrameWriter::Counts counts = m_writer->counts();
+            m_saveError = counts.error;
+            summary.everyFrame = true;
+            summary.savedFrames = counts.saved;
+            summary.notSaved = counts.notSaved;
+            summary.abandoned = counts.abandoned;
+            summary.writesAbandoned = m_writesAbandoned;
+            summary.writingSeconds = counts.writingSeconds;
+            summary.writingAfterSeconds = m_writingAfterSeconds;
+            summary.saved = m_options.savePath;
         } else if (m_receiver->hasLastFrame()) {
-            const QString error = writeImage(m_options.savePath, m_receiver->lastFrame());
+            const QString path = kwhost::framePath(m_options.savePath, 0);
+            const QString error = kwhost::writeImage(path, m_receiver->lastFrame());
             if (error.isEmpty())
-                summary.saved = QStringLiteral("%1 (frame %2)")
-                                    .arg(m_options.savePath)
-                                    .arg(m_receiver->lastFrameNumber());
+                summary.saved = QStringLiteral("%1 (frame %2)").arg(path).arg(m_receiver->lastFrameNumber());
             else
-                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(m_options.savePath, error);
+                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(path, error);
         } else {
             m_saveError = QStringLiteral("no frame to save to %1").arg(m_options.savePath);
         }
@@ -217,23 +276,36 @@ int GrabSession::conclude()
 
     QTextStream(stdout) << formatSummary(summary);
 
+    // A grab without a frame count ends by time or by Ctrl-C: that is its
+    // success, as long as frames came.
+    if (continuous() && m_outcome != Outcome::SaveFailed) {
+        if (stats.frames == 0) {
+            printError(QStringLiteral("no frame arrived in %1 s").arg(m_seconds, 0, 'f', 1));
+            return kExitFailure;
+        }
+        if (!m_saveError.isEmpty()) {
+            printError(m_saveError);
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
     switch (m_outcome) {
     case Outcome::TimedOut:
-        printErr(QStringLiteral("timed out after %1 s with %2 of %3 frames")
+        printError(QStringLiteral("timed out after %1 s with %2 of %3 frames")
                      .arg(m_options.timeoutSeconds)
                      .arg(stats.frames)
                      .arg(m_options.frames));
         if (!m_saveError.isEmpty())
-            printErr(m_saveError);
+            printError(m_saveError);
         return kExitFailure;
     case Outcome::Interrupted:
-        printErr(QStringLiteral("interrupted with %1 of %2 frames").arg(stats.frames).arg(m_options.frames));
+        printError(QStringLiteral("interrupted with %1 of %2 frames").arg(stats.frames).arg(m_options.frames));
         return kExitFailure;
     default:
         break;
     }
     if (!m_saveError.isEmpty()) {
-        printErr(m_saveError);
+        printError(m_saveError);
         return kExitFailure;
     }
     return kExitSuccess;

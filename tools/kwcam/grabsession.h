@@ -14,11 +14,10 @@
 #include "cameraobject.h"
 #include "commandline.h"
 #include "framereceiver.h"
-#include "interrupt.h"
+#include "kwhost/sdkcontrol.h"
+#include "kwhost/selfpipe.h"
 #include "progress.h"
-#include "sdkcontrol.h"
 #include "summary.h"
-#include "wakeup.h"
 
 namespace kwcam {
 
@@ -27,27 +26,32 @@ class GrabSession : public QObject {
 public:
     // camera is open and has receiver as its callback, which notifies
     // wakeup; device is the SDK's device id when the SDK can tell it, else -1.
-    GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk, int device,
-                const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
+    // writer, when every frame is saved, notifies wakeup too.
+    GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
+                const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
 
     // Runs to the end, prints the summary on stdout, returns the exit code.
     int run();
 
 private:
-    enum class Outcome { Running, Completed, TimedOut, Interrupted, SaveFailed };
+    // Ended: the --duration is over.
+    enum class Outcome { Running, Completed, Ended, TimedOut, Interrupted, SaveFailed };
 
     void finish(Outcome outcome);
     void fireTrigger();
     void reportProgress();
     void takeNews();
-    void saveCopiedFrames();
+    void onSignal();
+    void endWrites();
     bool readLostCounter(quint64* lost) const;
     QString triggerDescription() const;
+    bool continuous() const { return m_options.frames == 0; }
     int conclude();
 
     ICameraObject* const m_camera;
     FrameReceiver* const m_receiver;
-    const SdkControl& m_sdk;
+    kwhost::FrameWriter* const m_writer;
+    const kwhost::SdkControl& m_sdk;
     const int m_device;
     const GrabOptions m_options;
     const QString m_plugin;
@@ -55,10 +59,15 @@ private:
     const QString m_deviceType;
 
     QEventLoop m_loop;
+    QEventLoop m_writesLoop;  // after the grab: waits for the queued writes
     QTimer m_triggerTimer;
     QTimer m_progressTimer;
     QTimer m_timeoutTimer;
-    InterruptWatcher m_interrupts;
+    QTimer m_durationTimer;
+    // SIGINT and SIGTERM arrive through a pipe of their own: frame news
+    // filling the other one cannot crowd them out.
+    kwhost::SelfPipe m_signals;
+    kwhost::SignalForwarder m_forwarder{m_signals};
     Progress m_progress;
     QElapsedTimer m_clock;
     double m_seconds = 0;
@@ -68,8 +77,13 @@ private:
     quint64 m_lostBefore = 0;
     bool m_haveLostAfter = false;
     quint64 m_lostAfter = 0;
-    quint64 m_framesSaved = 0;
+    bool m_haveFates = false;
+    kwhost::FrameFates m_fatesBefore = {};
+    kwhost::FrameFates m_fatesAfter = {};
     QString m_saveError;
+    bool m_draining = false;
+    bool m_writesAbandoned = false;
+    double m_writingAfterSeconds = 0;
 };
 
 }  // namespace kwcam

@@ -5,14 +5,16 @@
 #include <QtCore/QtGlobal>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
+
+#include "output.h"
 
 namespace kwcam {
 
 namespace {
 
 std::atomic<bool> g_showFrameEntries{false};
+std::atomic<bool> g_quiet{false};
 std::atomic<bool> g_statusLineActive{false};
 
 // The plug-in's per-frame entry is "<maker> Camera image get: <time>".
@@ -43,10 +45,10 @@ const char* levelName(QtMsgType type)
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     (void)context;
+    if (g_quiet.load(std::memory_order_relaxed) && type != QtCriticalMsg && type != QtFatalMsg)
+        return;
     if (type == QtWarningMsg && !g_showFrameEntries.load(std::memory_order_relaxed) && isFrameEntry(message))
         return;
-    // One write per entry, so that entries from the SDK's thread and the main
-    // thread do not interleave within a line.
     QByteArray line;
     if (g_statusLineActive.load(std::memory_order_relaxed))
         line += "\r\033[K";
@@ -55,17 +57,18 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     line += "] ";
     line += message.trimmed().toLocal8Bit();
     line += '\n';
-    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    fflush(stderr);
+    writeStderr(line);
     if (type == QtFatalMsg)
         abort();
 }
 
 }  // namespace
 
-void installMessageLog(bool showFrameEntries)
+void installMessageLog(Verbosity verbosity)
 {
-    g_showFrameEntries.store(showFrameEntries, std::memory_order_relaxed);
+    g_showFrameEntries.store(verbosity == Verbosity::Verbose, std::memory_order_relaxed);
+    g_quiet.store(verbosity == Verbosity::Quiet, std::memory_order_relaxed);
+    setNoticesShown(verbosity != Verbosity::Quiet);
     qInstallMessageHandler(handleMessage);
 }
 

@@ -35,7 +35,8 @@ QString formatSummary(const Summary& summary)
     text += line("plug-in", summary.plugin);
     text += line("camera", summary.key);
     text += line("trigger", summary.trigger);
-    text += line("frames", QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
+    text += line("frames", summary.target == 0 ? QStringLiteral("%1 (no frame count)").arg(stats.frames)
+                                               : QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
     text += line("seconds", number(summary.seconds, 3));
     // From the arrivals alone: the wait for the first frame is not part of
     // the camera's rate.
@@ -58,7 +59,7 @@ QString formatSummary(const Summary& summary)
                                .arg(stats.height)
                                .arg(pluginFormatName(stats.pluginFormat))
                                .arg(stats.pluginBitsPerPixel)
-                               .arg(layoutName(stats.layout));
+                               .arg(kwhost::layoutName(stats.layout));
         if (!summary.deviceType.isEmpty())
             geometry += QStringLiteral(" (device pixel type %1)").arg(summary.deviceType);
         if (stats.geometryChanged)
@@ -75,7 +76,9 @@ QString formatSummary(const Summary& summary)
 
     switch (summary.lostSource) {
     case Summary::LostSource::Counters:
-        text += line("frames lost", QStringLiteral("%1 (SDK counters)").arg(summary.lost));
+        text += line("frames lost", summary.lostCauses.isEmpty()
+                                        ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
+                                        : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
         break;
     case Summary::LostSource::FrameNumbers:
         text += line("frames lost", QStringLiteral("%1 (gaps in frame numbers)").arg(summary.lost));
@@ -96,8 +99,23 @@ QString formatSummary(const Summary& summary)
         text += line("in sequence",
                      QStringLiteral("no (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
 
-    if (!summary.saved.isEmpty())
+    if (summary.everyFrame) {
+        QString saved = QStringLiteral("%1 of %2 frames as %3")
+                            .arg(summary.savedFrames)
+                            .arg(stats.frames)
+                            .arg(summary.saved);
+        if (summary.notSaved > 0)
+            saved += QStringLiteral("; %1 not saved (writer busy or failed)").arg(summary.notSaved);
+        if (summary.abandoned > 0)
+            saved += QStringLiteral("; %1 queued, abandoned when the grab ended").arg(summary.abandoned);
+        text += line("saved", saved);
+        text += line("writing", QStringLiteral("%1 s writing files, %2 s waited after the grab%3")
+                                    .arg(number(summary.writingSeconds, 3), number(summary.writingAfterSeconds, 3),
+                                         summary.writesAbandoned ? QStringLiteral(" (queue abandoned)")
+                                                                 : QStringLiteral(" (queue finished)")));
+    } else if (!summary.saved.isEmpty()) {
         text += line("saved", summary.saved);
+    }
     return text;
 }
 

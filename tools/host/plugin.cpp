@@ -1,10 +1,13 @@
-#include "plugin.h"
+#include "kwhost/plugin.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 
-namespace kwcam {
+#include <dlfcn.h>
+
+namespace kwhost {
 
 namespace {
 
@@ -17,7 +20,38 @@ QString defaultPluginPath()
     return QStringLiteral(KWCAM_PLUGIN_PATH);
 }
 
+const char kSdkFileName[] = "libMVCameraControl.so";
+
 }  // namespace
+
+QString simulatorPath()
+{
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(KWCAM_SIM_RELATIVE));
+    if (QFileInfo::exists(installed))
+        return QDir::cleanPath(installed);
+    return QStringLiteral(KWCAM_SIM_BUILD_PATH);
+}
+
+bool preloadSdk(const QString& path, QString* error)
+{
+    if (!QFileInfo(path).isFile()) {
+        *error = QStringLiteral("cannot load the SDK %1: no such file").arg(path);
+        return false;
+    }
+    // Never unloaded: the plug-in binds to it for the life of the process.
+    if (dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
+        *error = QStringLiteral("cannot load the SDK %1: %2").arg(path, QString::fromLocal8Bit(dlerror()));
+        return false;
+    }
+    return true;
+}
+
+bool sdkMissing(const QString& error)
+{
+    return error.contains(QLatin1String(kSdkFileName)) &&
+           error.contains(QLatin1String("cannot open shared object file"));
+}
 
 bool Plugin::load(const QString& path, QString* error)
 {
@@ -30,14 +64,23 @@ bool Plugin::load(const QString& path, QString* error)
     // The plug-in's SDK must be visible process-wide: the tool looks up the
     // SDK's optional control functions by name once the plug-in has pulled
     // the SDK in.
+    // QLibrary tries variants of a name it cannot load (other directories,
+    // prefixes, suffixes) and reports the last: a path that names no file is
+    // said as it was given.
+    if (chosen.contains(QLatin1Char('/')) && !QFileInfo(chosen).isFile()) {
+        *error = QStringLiteral("cannot load the plug-in %1: %2")
+                     .arg(chosen, QFileInfo::exists(chosen) ? QStringLiteral("not a file")
+                                                            : QStringLiteral("no such file"));
+        return false;
+    }
     m_library.setFileName(chosen);
     m_library.setLoadHints(QLibrary::ExportExternalSymbolsHint);
     if (!m_library.load()) {
         *error = QStringLiteral("cannot load the plug-in %1: %2").arg(chosen, m_library.errorString());
         return false;
     }
-    m_create = reinterpret_cast<CreateFunction>(m_library.resolve("Camera_Create"));
-    m_delete = reinterpret_cast<DeleteFunction>(m_library.resolve("Camera_Delete"));
+    m_create = reinterpret_cast<CameraCreateFunc>(m_library.resolve("Camera_Create"));
+    m_delete = reinterpret_cast<CameraDeleteFunc>(m_library.resolve("Camera_Delete"));
     if (m_create == nullptr || m_delete == nullptr) {
         *error = QStringLiteral("%1 is no camera plug-in: Camera_Create or Camera_Delete is missing").arg(chosen);
         return false;
@@ -79,4 +122,4 @@ tagQZ_CAMERA_CONFIG emptyConfig()
     return config;
 }
 
-}  // namespace kwcam
+}  // namespace kwhost

@@ -1,0 +1,73 @@
+// The SDK stand-in's optional control functions, found by name at run time.
+//
+// Over the vendor's SDK none of them exist and every query answers "not
+// available"; a host then does without: no line pulses of its own, frame
+// losses counted from frame numbers or not at all, pixel layout as the
+// plug-in reports it.
+#ifndef KWHOST_SDKCONTROL_H
+#define KWHOST_SDKCONTROL_H
+
+#include <QtCore/QString>
+
+#include "mvcameracontrol.h"
+#include "mvsim/control.h"
+
+namespace kwhost {
+
+// Lost frame events by cause, as the stand-in's ledger tells them (the
+// layout of its MvsimFrameFates, found at run time where it has one).
+struct FrameFates {
+    unsigned long long delivered;
+    unsigned long long noBuffer;   // completed with no free frame buffer
+    unsigned long long missed;     // a trigger during an exposure
+    unsigned long long dropped;    // not yet delivered when acquisition stopped
+    unsigned long long unplugged;
+    unsigned long long noCallback;
+};
+
+class SdkControl {
+public:
+    // Looks the functions up in the whole process; call after the plug-in
+    // (and with it the SDK) is loaded.
+    SdkControl();
+
+    bool canPulse() const { return m_pulse != nullptr; }
+
+    // Why the SDK cannot list devices (its own code from MV_CC_EnumDevices),
+    // or empty when it can or when the SDK is not loaded. A plug-in reports
+    // such a failure as an empty list; this tells it from "no cameras".
+    QString listingFailure() const;
+
+    // The device behind a camera key ("MODEL SERIAL") as the plug-in lists
+    // it, texts cut to their record fields included; -1 when the SDK cannot
+    // tell.
+    int findDevice(const QString& key) const;
+    bool deviceState(int device, MvsimDeviceState* state) const;
+    bool counters(int device, MvsimCounters* counters) const;
+    // False where the SDK keeps no ledger.
+    bool frameFates(int device, FrameFates* fates) const;
+    // One pulse on line 0; false when it triggered no frame event (or there
+    // is no such function).
+    bool pulseLine0(int device) const;
+
+private:
+    using FindDevice = int (*)(const char*, const char*);
+    using GetDeviceState = int (*)(int, MvsimDeviceState*);
+    using GetCounters = int (*)(int, MvsimCounters*);
+    using PulseLine0 = int (*)(int);
+    using EnumDevices = int (*)(unsigned int, MV_CC_DEVICE_INFO_LIST*);
+    using GetFrameFates = int (*)(int, FrameFates*);
+
+    int findByListing(const QString& model, const QString& serial) const;
+
+    FindDevice m_find = nullptr;
+    GetDeviceState m_state = nullptr;
+    GetCounters m_counters = nullptr;
+    PulseLine0 m_pulse = nullptr;
+    EnumDevices m_enum = nullptr;
+    GetFrameFates m_fates = nullptr;
+};
+
+}  // namespace kwhost
+
+#endif  // KWHOST_SDKCONTROL_H
