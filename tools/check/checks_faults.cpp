@@ -34,11 +34,6 @@ bool prepareNothing(const Context&, Session& session, Verdict* verdict)
     return verdict->expect(session.created(), QStringLiteral("Camera_Create returned null"));
 }
 
-bool prepareOpen(const Context&, Session& session, Verdict* verdict)
-{
-    return session.open(verdict);
-}
-
 bool prepareSoftwareStart(const Context&, Session& session, Verdict* verdict)
 {
     if (!session.open(verdict))
@@ -107,6 +102,16 @@ bool performSnap(const Context& context, Session& session, bool hoping)
 QString noFailureEffect(const Context&, Session&)
 {
     return QString();
+}
+
+// The device keeps its values from one object to the next: each run starts
+// from another value than the one the operation sets.
+template <int Property, int Baseline>
+bool prepareSet(const Context&, Session& session, Verdict* verdict)
+{
+    tagQZ_CAMERA_PROPERTY record = {Property, Baseline};
+    return session.open(verdict) &&
+           verdict->expect(session->ISetProperty(&record), QStringLiteral("property %1 to %2 refused").arg(Property).arg(Baseline));
 }
 
 // A property operation sets a value the device does not hold yet.
@@ -209,11 +214,11 @@ Outcome propertyFaults(Context& context)
     // Leaving automatic exposure may fail without harm: the value is still set.
     const QStringList autoExposure{QStringLiteral("MV_CC_SetExposureAutoMode")};
     return failEachCall(context,
-                        {{"set exposure", prepareOpen, performSet<CameraPropertyExposureTime, 5000>,
+                        {{"set exposure", prepareSet<CameraPropertyExposureTime, 10000>, performSet<CameraPropertyExposureTime, 5000>,
                           setFailure<CameraPropertyExposureTime, 5000>, autoExposure},
-                         {"set gain", prepareOpen, performSet<CameraPropertyGain, 7>, setFailure<CameraPropertyGain, 7>,
+                         {"set gain", prepareSet<CameraPropertyGain, 1>, performSet<CameraPropertyGain, 7>, setFailure<CameraPropertyGain, 7>,
                           autoExposure},
-                         {"set red ratio", prepareOpen, performSet<CameraPropertyBalanceRatioRed, 1500>,
+                         {"set red ratio", prepareSet<CameraPropertyBalanceRatioRed, 1000>, performSet<CameraPropertyBalanceRatioRed, 1500>,
                           setFailure<CameraPropertyBalanceRatioRed, 1500>, {}}});
 }
 

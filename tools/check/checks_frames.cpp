@@ -209,9 +209,14 @@ Outcome frameCount(Context& context)
         verdict.expect(session.recorder.waitFor(first + 10), QStringLiteral("fewer than 10 frames in run %1").arg(run + 1));
         session->IStopCamera();
         const std::vector<Frame> frames = session.recorder.frames();
-        for (size_t i = first; i < frames.size(); ++i)
-            verdict.expect(frames[i].frameCount == static_cast<int>(++expected),
-                           QStringLiteral("run %1: m_nFrameCount %2 where %3 was due").arg(run + 1).arg(frames[i].frameCount).arg(expected));
+        for (size_t i = first; i < frames.size(); ++i) {
+            ++expected;
+            verdict.expect(frames[i].frameCount == static_cast<int>(expected),
+                           QStringLiteral("run %1: m_nFrameCount %2 where %3 was due")
+                               .arg(run + 1)
+                               .arg(frames[i].frameCount)
+                               .arg(expected));
+        }
     }
     return verdict.outcome();
 }
