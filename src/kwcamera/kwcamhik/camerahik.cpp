@@ -376,9 +376,10 @@ int CCameraHik::SendTriggerSetting(int nMode, const char** ppFailure)
         steps[0] = &kModeOff;
         break;
     case CameraTriggerModeSoftware:
-#ifndef KWCAM_FAULT_TRIGGER_NOT_APPLIED
         steps[0] = &kSoftwareSource;
         steps[1] = &kModeOn;
+#ifdef KWCAM_FAULT_TRIGGER_NOT_APPLIED
+        steps[0] = nullptr;
 #endif
         break;
     default:
