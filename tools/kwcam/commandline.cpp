@@ -27,6 +27,7 @@ const char kGeneralUsage[] =
     "  list                    Print the keys of the cameras found, one per line.\n"
     "  grab [KEY] [OPTIONS]    Acquire frames, print a summary, optionally save frames.\n"
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
+    "  check PLUGIN [KEY]      Check that a plug-in keeps the contract ('kwcam check --help').\n"
     "\n"
     "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
     "Run 'kwcam COMMAND --help' for the options of a command.\n"
