@@ -37,6 +37,12 @@ KitRun runKit(QStringList arguments, bool withReport = true)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("KWCAM_PLUGIN"));
     environment.remove(QStringLiteral("QT_FATAL_WARNINGS"));
+    // Under the sanitizers a crash must stay a crash for the kit to see it,
+    // not become the sanitizer's report and exit code.
+    for (const QString& name : {QStringLiteral("ASAN_OPTIONS"), QStringLiteral("TSAN_OPTIONS")}) {
+        const QString options = environment.value(name);
+        environment.insert(name, options.isEmpty() ? QStringLiteral("handle_segv=0") : options + QStringLiteral(":handle_segv=0"));
+    }
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(KWCAM_TOOL_PATH), QStringList{QStringLiteral("check")} + arguments);
     if (!process.waitForStarted(kFinishLimitMs))

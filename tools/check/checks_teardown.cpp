@@ -214,7 +214,13 @@ Outcome cycles(Context& context, Cycle kind)
     verdict.expect(after.handles == before.handles,
                    QStringLiteral("SDK handles %1 before %2 cycles, %3 after").arg(before.handles).arg(count).arg(after.handles));
     const long long growth = after.resident - before.resident;
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory back in quarantine: resident memory
+    // grows by design and tells nothing about the plug-in.
+    (void)allowedGrowth;
+#else
     verdict.expect(growth <= allowedGrowth, QStringLiteral("resident memory grew by %1 KiB in %2 cycles").arg(growth / 1024).arg(count));
+#endif
     verdict.note(QStringLiteral("%1 cycles; resident memory %2%3 KiB")
                      .arg(count)
                      .arg(growth >= 0 ? QStringLiteral("+") : QString())
