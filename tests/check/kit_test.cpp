@@ -41,7 +41,8 @@ KitRun runKit(QStringList arguments, bool withReport = true)
     // not become the sanitizer's report and exit code.
     for (const QString& name : {QStringLiteral("ASAN_OPTIONS"), QStringLiteral("TSAN_OPTIONS")}) {
         const QString options = environment.value(name);
-        environment.insert(name, options.isEmpty() ? QStringLiteral("handle_segv=0") : options + QStringLiteral(":handle_segv=0"));
+        environment.insert(
+            name, options.isEmpty() ? QStringLiteral("handle_segv=0") : options + QStringLiteral(":handle_segv=0"));
     }
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(KWCAM_TOOL_PATH), QStringList{QStringLiteral("check")} + arguments);
@@ -102,11 +103,11 @@ TEST(KitOverOurPlugin, PassesEveryCheckAndReportsEachInItsSchema)
         const QJsonObject o = check.toObject();
         reported << o.value(QStringLiteral("id")).toString();
         const QString status = o.value(QStringLiteral("status")).toString();
-        const bool timingWarning = status == QLatin1String("warn") &&
-                                   o.value(QStringLiteral("group")).toString() == QLatin1String("timing");
+        const bool timingWarning =
+            status == QLatin1String("warn") && o.value(QStringLiteral("group")).toString() == QLatin1String("timing");
         if (status != QLatin1String("pass") && !timingWarning)
             notPassed << reported.last() + QStringLiteral(": ") + status + QStringLiteral(": ") +
-                             o.value(QStringLiteral("detail")).toString();
+                    o.value(QStringLiteral("detail")).toString();
     }
     EXPECT_TRUE(notPassed.isEmpty()) << notPassed.join(QLatin1Char('\n')).toStdString();
 
@@ -127,7 +128,8 @@ TEST(KitOverOurPlugin, PassesEveryCheckAndReportsEachInItsSchema)
 // The validator must be able to say no, or the schema case above proves nothing.
 TEST(KitReportSchema, RejectsBrokenReports)
 {
-    const KitRun run = runKit({QStringLiteral(KWCAM_PLUGIN_FILE), QStringLiteral("--only"), QStringLiteral("library.delete-null")});
+    const KitRun run =
+        runKit({QStringLiteral(KWCAM_PLUGIN_FILE), QStringLiteral("--only"), QStringLiteral("library.delete-null")});
     const QJsonObject schema = loadSchema();
     ASSERT_TRUE(schemaViolations(run.report, schema).isEmpty());
     struct Breakage {
@@ -233,7 +235,8 @@ TEST_P(KitExitCodes, AnswerTheInvocation)
     const KitRun run = runKit(c.arguments, false);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.out.toStdString() << run.err.toStdString();
-    EXPECT_TRUE((run.out + run.err).contains(QString::fromUtf8(c.said))) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE((run.out + run.err).contains(QString::fromUtf8(c.said)))
+        << run.out.toStdString() << run.err.toStdString();
 }
 
 const QString kPlugin = QStringLiteral(KWCAM_PLUGIN_FILE);
@@ -241,8 +244,7 @@ const QString kPlugin = QStringLiteral(KWCAM_PLUGIN_FILE);
 INSTANTIATE_TEST_SUITE_P(
     Invocations, KitExitCodes,
     ::testing::Values(
-        ExitCase{"help", {"--help"}, 0, "Usage: kwcam check PLUGIN"},
-        ExitCase{"list", {"--list"}, 0, "faults.open"},
+        ExitCase{"help", {"--help"}, 0, "Usage: kwcam check PLUGIN"}, ExitCase{"list", {"--list"}, 0, "faults.open"},
         ExitCase{"one_check", {kPlugin, "--only", "library.delete-null"}, 0, "1 checks"},
         ExitCase{"no_plugin", {}, 2, "no plug-in given"},
         ExitCase{"unknown_option", {kPlugin, "--fast"}, 2, "unknown option --fast"},

@@ -36,7 +36,8 @@ QStringList schemaViolations(const QJsonValue& value, const QJsonObject& schema,
         return {at + QStringLiteral(": not of type ") + type};
     if (schema.contains(QStringLiteral("enum")) && !schema.value(QStringLiteral("enum")).toArray().contains(value))
         broken << at + QStringLiteral(": not one of the allowed values");
-    if (schema.contains(QStringLiteral("minimum")) && value.toDouble() < schema.value(QStringLiteral("minimum")).toDouble())
+    if (schema.contains(QStringLiteral("minimum")) &&
+        value.toDouble() < schema.value(QStringLiteral("minimum")).toDouble())
         broken << at + QStringLiteral(": below the minimum");
     if (value.isString()) {
         if (value.toString().size() < schema.value(QStringLiteral("minLength")).toInt())

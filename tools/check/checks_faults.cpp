@@ -45,7 +45,7 @@ bool prepareSoftwareStart(const Context&, Session& session, Verdict* verdict)
 bool prepareGrabbing(const Context&, Session& session, Verdict* verdict)
 {
     return session.open(verdict) && session.start(CameraTriggerModeFreeRun, verdict) &&
-           verdict->expect(session.recorder.waitFor(1), QStringLiteral("no frame while free-running"));
+        verdict->expect(session.recorder.waitFor(1), QStringLiteral("no frame while free-running"));
 }
 
 bool prepareLineTriggered(const Context&, Session& session, Verdict* verdict)
@@ -56,7 +56,7 @@ bool prepareLineTriggered(const Context&, Session& session, Verdict* verdict)
 bool performOpen(const Context& context, Session& session, bool)
 {
     return session->IOpenCamera() == 1 && session->m_bOpened &&
-           context.sim->state(deviceOf(context, session)).openHandles == 1;
+        context.sim->state(deviceOf(context, session)).openHandles == 1;
 }
 
 QString openFailure(const Context& context, Session& session)
@@ -82,7 +82,9 @@ QString startFailure(const Context& context, Session& session)
 {
     const bool grabbing = context.sim->state(deviceOf(context, session)).grabbing != 0;
     if (session->m_bGrabbing != grabbing)
-        return QStringLiteral("m_bGrabbing is %1 while the device %2").arg(session->m_bGrabbing).arg(grabbing ? "grabs" : "does not grab");
+        return QStringLiteral("m_bGrabbing is %1 while the device %2")
+            .arg(session->m_bGrabbing)
+            .arg(grabbing ? "grabs" : "does not grab");
     return QString();
 }
 
@@ -106,17 +108,16 @@ QString noFailureEffect(const Context&, Session&)
 
 // The device keeps its values from one object to the next: each run starts
 // from another value than the one the operation sets.
-template <int Property, int Baseline>
-bool prepareSet(const Context&, Session& session, Verdict* verdict)
+template <int Property, int Baseline> bool prepareSet(const Context&, Session& session, Verdict* verdict)
 {
     tagQZ_CAMERA_PROPERTY record = {Property, Baseline};
     return session.open(verdict) &&
-           verdict->expect(session->ISetProperty(&record), QStringLiteral("property %1 to %2 refused").arg(Property).arg(Baseline));
+        verdict->expect(session->ISetProperty(&record),
+                        QStringLiteral("property %1 to %2 refused").arg(Property).arg(Baseline));
 }
 
 // A property operation sets a value the device does not hold yet.
-template <int Property, int Value>
-bool performSet(const Context& context, Session& session, bool)
+template <int Property, int Value> bool performSet(const Context& context, Session& session, bool)
 {
     tagQZ_CAMERA_PROPERTY record = {Property, Value};
     if (!session->ISetProperty(&record))
@@ -132,13 +133,12 @@ bool performSet(const Context& context, Session& session, bool)
     }
 }
 
-template <int Property, int Value>
-QString setFailure(const Context& context, Session& session)
+template <int Property, int Value> QString setFailure(const Context& context, Session& session)
 {
     const MvsimDeviceState state = context.sim->state(deviceOf(context, session));
     const bool reached = Property == CameraPropertyExposureTime ? state.exposure == static_cast<float>(Value)
-                         : Property == CameraPropertyGain       ? state.gain == static_cast<float>(Value)
-                                                                : state.balanceRatioRed == static_cast<unsigned int>(Value);
+        : Property == CameraPropertyGain                        ? state.gain == static_cast<float>(Value)
+                                         : state.balanceRatioRed == static_cast<unsigned int>(Value);
     return reached ? QStringLiteral("the value reached the device") : QString();
 }
 
@@ -154,7 +154,8 @@ Outcome failEachCall(Context& context, const std::vector<Operation>& operations)
             if (!op.prepare(context, clean, &verdict))
                 return verdict.outcome();
             context.sim->clearCallLog();
-            if (!verdict.expect(op.perform(context, clean, true), QStringLiteral("%1 failed without a fault").arg(op.name)))
+            if (!verdict.expect(op.perform(context, clean, true),
+                                QStringLiteral("%1 failed without a fault").arg(op.name)))
                 return verdict.outcome();
             calls = callNames(context.sim->callLog());
         }
@@ -180,8 +181,9 @@ Outcome failEachCall(Context& context, const std::vector<Operation>& operations)
                 }
                 verdict.expect(op.perform(context, session, true), what + QStringLiteral(": the next attempt failed"));
             }
-            verdict.expect(context.sim->liveHandles() == handles,
-                           what + QStringLiteral(": %1 SDK handles left behind").arg(context.sim->liveHandles() - handles));
+            verdict.expect(
+                context.sim->liveHandles() == handles,
+                what + QStringLiteral(": %1 SDK handles left behind").arg(context.sim->liveHandles() - handles));
             tried.append(call);
         }
     }
@@ -213,13 +215,17 @@ Outcome propertyFaults(Context& context)
 {
     // Leaving automatic exposure may fail without harm: the value is still set.
     const QStringList autoExposure{QStringLiteral("MV_CC_SetExposureAutoMode")};
-    return failEachCall(context,
-                        {{"set exposure", prepareSet<CameraPropertyExposureTime, 10000>, performSet<CameraPropertyExposureTime, 5000>,
-                          setFailure<CameraPropertyExposureTime, 5000>, autoExposure},
-                         {"set gain", prepareSet<CameraPropertyGain, 1>, performSet<CameraPropertyGain, 7>, setFailure<CameraPropertyGain, 7>,
-                          autoExposure},
-                         {"set red ratio", prepareSet<CameraPropertyBalanceRatioRed, 1000>, performSet<CameraPropertyBalanceRatioRed, 1500>,
-                          setFailure<CameraPropertyBalanceRatioRed, 1500>, {}}});
+    return failEachCall(
+        context,
+        {{"set exposure", prepareSet<CameraPropertyExposureTime, 10000>, performSet<CameraPropertyExposureTime, 5000>,
+          setFailure<CameraPropertyExposureTime, 5000>, autoExposure},
+         {"set gain", prepareSet<CameraPropertyGain, 1>, performSet<CameraPropertyGain, 7>,
+          setFailure<CameraPropertyGain, 7>, autoExposure},
+         {"set red ratio",
+          prepareSet<CameraPropertyBalanceRatioRed, 1000>,
+          performSet<CameraPropertyBalanceRatioRed, 1500>,
+          setFailure<CameraPropertyBalanceRatioRed, 1500>,
+          {}}});
 }
 
 Outcome unplugWhileGrabbing(Context& context)
@@ -240,7 +246,8 @@ Outcome unplugWhileGrabbing(Context& context)
         session->IStopCamera();
         session->ISnapCamera();
         session->ICloseCamera();
-        verdict.expect(!session->m_bOpened && !session->m_bGrabbing, QStringLiteral("close after the unplug left a flag set"));
+        verdict.expect(!session->m_bOpened && !session->m_bGrabbing,
+                       QStringLiteral("close after the unplug left a flag set"));
         verdict.expect(session->IOpenCamera() == 0, QStringLiteral("the pulled-out camera opened again"));
     }
     verdict.expect(context.sim->liveHandles() == handles, QStringLiteral("SDK handles left behind"));
@@ -258,8 +265,8 @@ void addFaultChecks(std::vector<CheckInfo>* checks)
     checks->push_back({QStringLiteral("faults.stop"), group, faults, stopFaults});
     checks->push_back({QStringLiteral("faults.snap"), group, faults, snapFaults});
     checks->push_back({QStringLiteral("faults.set-property"), group, faults, propertyFaults});
-    checks->push_back({QStringLiteral("faults.unplug-while-grabbing"), group, "the simulator's unplug",
-                       unplugWhileGrabbing});
+    checks->push_back(
+        {QStringLiteral("faults.unplug-while-grabbing"), group, "the simulator's unplug", unplugWhileGrabbing});
 }
 
 }  // namespace kwcheck

@@ -48,15 +48,17 @@ void expectMembers(const std::vector<Frame>& frames, int width, int height, int 
         verdict->expect(f.data != nullptr, where + QStringLiteral("m_pImageData is null"));
         verdict->expect(f.frameCount == static_cast<int>(i) + 1,
                         where + QStringLiteral("m_nFrameCount is %1").arg(f.frameCount));
-        verdict->expect(f.width == width && f.height == height,
-                        where + QStringLiteral("%1x%2, the device sends %3x%4").arg(f.width).arg(f.height).arg(width).arg(height));
+        verdict->expect(
+            f.width == width && f.height == height,
+            where + QStringLiteral("%1x%2, the device sends %3x%4").arg(f.width).arg(f.height).arg(width).arg(height));
         if (format >= 0)
             verdict->expect(f.pixelFormat == format && f.bitsPerPixel == bits,
-                            where + QStringLiteral("format %1 at %2 bits, expected %3 at %4")
-                                        .arg(f.pixelFormat)
-                                        .arg(f.bitsPerPixel)
-                                        .arg(format)
-                                        .arg(bits));
+                            where +
+                                QStringLiteral("format %1 at %2 bits, expected %3 at %4")
+                                    .arg(f.pixelFormat)
+                                    .arg(f.bitsPerPixel)
+                                    .arg(format)
+                                    .arg(bits));
         else
             verdict->expect(f.bitsPerPixel > 0 && f.pixelFormat > 0,
                             where + QStringLiteral("format %1 at %2 bits").arg(f.pixelFormat).arg(f.bitsPerPixel));
@@ -64,8 +66,9 @@ void expectMembers(const std::vector<Frame>& frames, int width, int height, int 
         if (f.imageSize == 0 && size != 0)
             sizeStale = true;
         else
-            verdict->expect(f.imageSize == size,
-                            where + QStringLiteral("m_nImageSize %1, width x height x bytes is %2").arg(f.imageSize).arg(size));
+            verdict->expect(
+                f.imageSize == size,
+                where + QStringLiteral("m_nImageSize %1, width x height x bytes is %2").arg(f.imageSize).arg(size));
     }
     if (sizeStale)
         verdict->warnAbout(QStringLiteral("m_nImageSize stays 0 while frames come"));
@@ -91,12 +94,30 @@ Outcome softwareTriggers(Context& context, int n)
     return verdict.outcome();
 }
 
-Outcome softwareTriggers1(Context& c) { return softwareTriggers(c, 1); }
-Outcome softwareTriggers2(Context& c) { return softwareTriggers(c, 2); }
-Outcome softwareTriggers3(Context& c) { return softwareTriggers(c, 3); }
-Outcome softwareTriggers5(Context& c) { return softwareTriggers(c, 5); }
-Outcome softwareTriggers8(Context& c) { return softwareTriggers(c, 8); }
-Outcome softwareTriggers89(Context& c) { return softwareTriggers(c, 89); }
+Outcome softwareTriggers1(Context& c)
+{
+    return softwareTriggers(c, 1);
+}
+Outcome softwareTriggers2(Context& c)
+{
+    return softwareTriggers(c, 2);
+}
+Outcome softwareTriggers3(Context& c)
+{
+    return softwareTriggers(c, 3);
+}
+Outcome softwareTriggers5(Context& c)
+{
+    return softwareTriggers(c, 5);
+}
+Outcome softwareTriggers8(Context& c)
+{
+    return softwareTriggers(c, 8);
+}
+Outcome softwareTriggers89(Context& c)
+{
+    return softwareTriggers(c, 89);
+}
 
 Outcome linePulses(Context& context)
 {
@@ -114,7 +135,8 @@ Outcome linePulses(Context& context)
     for (int i = 1; i <= n && !verdict.failed(); ++i) {
         context.sim->waitIdle(device);
         verdict.expect(context.sim->pulse(device), QStringLiteral("pulse %1 found the device not armed").arg(i));
-        verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)), QStringLiteral("pulse %1 brought no frame").arg(i));
+        verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)),
+                       QStringLiteral("pulse %1 brought no frame").arg(i));
     }
     session.recorder.staysQuiet();
     session->IStopCamera();
@@ -135,8 +157,9 @@ Outcome freeRunningCounters(Context& context)
     session->IStopCamera();
     const MvsimCounters after = context.sim->counters(device);
     const unsigned long long delivered = after.delivered - before.delivered;
-    verdict.expect(session.recorder.count() == delivered,
-                   QStringLiteral("the host got %1 frames, the device delivered %2").arg(session.recorder.count()).arg(delivered));
+    verdict.expect(
+        session.recorder.count() == delivered,
+        QStringLiteral("the host got %1 frames, the device delivered %2").arg(session.recorder.count()).arg(delivered));
     verdict.note(QStringLiteral("%1 frames, %2 lost by the device").arg(delivered).arg(after.lost - before.lost));
     return verdict.outcome();
 }
@@ -154,7 +177,8 @@ Outcome membersOfKey(Context& context)
         return verdict.outcome();
     for (int i = 1; i <= 3; ++i) {
         snapOnce(context, device, session.camera());
-        if (!verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)), QStringLiteral("trigger %1 brought no frame").arg(i)))
+        if (!verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)),
+                            QStringLiteral("trigger %1 brought no frame").arg(i)))
             break;
     }
     session->IStopCamera();
@@ -182,12 +206,30 @@ Outcome membersOfType(Context& context, size_t index)
     return verdict.outcome();
 }
 
-Outcome membersMono8(Context& c) { return membersOfType(c, 0); }
-Outcome membersRgb8(Context& c) { return membersOfType(c, 1); }
-Outcome membersRgba8(Context& c) { return membersOfType(c, 2); }
-Outcome membersRgb16(Context& c) { return membersOfType(c, 3); }
-Outcome membersMono16(Context& c) { return membersOfType(c, 4); }
-Outcome membersBayer8(Context& c) { return membersOfType(c, 5); }
+Outcome membersMono8(Context& c)
+{
+    return membersOfType(c, 0);
+}
+Outcome membersRgb8(Context& c)
+{
+    return membersOfType(c, 1);
+}
+Outcome membersRgba8(Context& c)
+{
+    return membersOfType(c, 2);
+}
+Outcome membersRgb16(Context& c)
+{
+    return membersOfType(c, 3);
+}
+Outcome membersMono16(Context& c)
+{
+    return membersOfType(c, 4);
+}
+Outcome membersBayer8(Context& c)
+{
+    return membersOfType(c, 5);
+}
 
 Outcome frameCount(Context& context)
 {
@@ -206,7 +248,8 @@ Outcome frameCount(Context& context)
         const size_t first = session.recorder.count();
         if (!session.start(CameraTriggerModeFreeRun, &verdict))
             break;
-        verdict.expect(session.recorder.waitFor(first + 10), QStringLiteral("fewer than 10 frames in run %1").arg(run + 1));
+        verdict.expect(session.recorder.waitFor(first + 10),
+                       QStringLiteral("fewer than 10 frames in run %1").arg(run + 1));
         session->IStopCamera();
         const std::vector<Frame> frames = session.recorder.frames();
         for (size_t i = first; i < frames.size(); ++i) {
@@ -232,7 +275,8 @@ Outcome stampSequence(Context& context)
     const int n = 21;
     for (int i = 1; i <= n; ++i) {
         snapOnce(context, device, session.camera());
-        if (!verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)), QStringLiteral("trigger %1 brought no frame").arg(i)))
+        if (!verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)),
+                            QStringLiteral("trigger %1 brought no frame").arg(i)))
             break;
     }
     session->IStopCamera();
@@ -276,22 +320,25 @@ Outcome freeRunningRate(Context& context)
         return verdict.outcome();
     const bool enough = session.recorder.waitFor(frames + 1, 3000);
     session->IStopCamera();
-    if (!verdict.expect(enough, QStringLiteral("%1 frames in 3 s from a camera at %2 fps")
-                                    .arg(session.recorder.count())
-                                    .arg(cameras::kRateFps)))
+    if (!verdict.expect(enough,
+                        QStringLiteral("%1 frames in 3 s from a camera at %2 fps")
+                            .arg(session.recorder.count())
+                            .arg(cameras::kRateFps)))
         return verdict.outcome();
     const std::vector<Frame> seen = session.recorder.frames();
     const double seconds = std::chrono::duration<double>(seen[frames].at - seen[0].at).count();
     const double rate = frames / seconds;
-    const QString text = QStringLiteral("%1 fps, the device runs at %2 fps").arg(rate, 0, 'f', 1).arg(cameras::kRateFps);
+    const QString text =
+        QStringLiteral("%1 fps, the device runs at %2 fps").arg(rate, 0, 'f', 1).arg(cameras::kRateFps);
     const bool near = rate >= cameras::kRateFps * 0.9 && rate <= cameras::kRateFps * 1.1;
     // Frame events the host did not get still carry numbers: when those
     // kept the pace, the frames were lost to a busy machine, not slowed.
     const double events = (seen[frames].stampNumber - seen[0].stampNumber) / seconds;
     const bool eventsNear = events >= cameras::kRateFps * 0.9 && events <= cameras::kRateFps * 1.1;
     if (!near && eventsNear && seen[0].stamped)
-        verdict.warnAbout(text + QStringLiteral(", with %1 frames lost on the way (a busy machine?)")
-                                     .arg(seen[frames].stampNumber - seen[0].stampNumber - frames));
+        verdict.warnAbout(text +
+                          QStringLiteral(", with %1 frames lost on the way (a busy machine?)")
+                              .arg(seen[frames].stampNumber - seen[0].stampNumber - frames));
     else
         verdict.expect(near, text);
     verdict.note(text);
@@ -312,9 +359,11 @@ Outcome triggerLatency(Context& context)
             context.sim->waitIdle(device);
         const auto sent = std::chrono::steady_clock::now();
         session->ISnapCamera();
-        if (!verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)), QStringLiteral("trigger %1 brought no frame").arg(i)))
+        if (!verdict.expect(session.recorder.waitFor(static_cast<size_t>(i)),
+                            QStringLiteral("trigger %1 brought no frame").arg(i)))
             break;
-        latencies.push_back(std::chrono::duration<double, std::micro>(session.recorder.frames().back().at - sent).count());
+        latencies.push_back(
+            std::chrono::duration<double, std::micro>(session.recorder.frames().back().at - sent).count());
     }
     session->IStopCamera();
     if (!latencies.empty()) {

@@ -65,9 +65,9 @@ Outcome initialMembers(Context& context)
                        where + QStringLiteral("a frame member is not 0"));
         verdict.expect(camera->m_nTriggerMode == 1,
                        where + QStringLiteral("m_nTriggerMode is %1, not 1").arg(camera->m_nTriggerMode));
-        verdict.expect(camera->m_nBitsPerPixel == c.bits, where + QStringLiteral("m_nBitsPerPixel is %1, not %2")
-                                                                      .arg(camera->m_nBitsPerPixel)
-                                                                      .arg(c.bits));
+        verdict.expect(camera->m_nBitsPerPixel == c.bits,
+                       where +
+                           QStringLiteral("m_nBitsPerPixel is %1, not %2").arg(camera->m_nBitsPerPixel).arg(c.bits));
         context.plugin->destroy(camera);
     }
     return verdict.outcome();
@@ -100,7 +100,8 @@ Outcome manyObjects(Context& context)
             return verdict.outcome();
         addresses.insert(reinterpret_cast<quintptr>(sessions.back()->camera()));
     }
-    verdict.expect(addresses.size() == count, QStringLiteral("%1 objects share %2 addresses").arg(count).arg(addresses.size()));
+    verdict.expect(addresses.size() == count,
+                   QStringLiteral("%1 objects share %2 addresses").arg(count).arg(addresses.size()));
     // A change to one object shows in no other.
     sessions[0]->camera()->m_nTriggerMode = 4;
     for (int i = 1; i < count; ++i) {
@@ -187,8 +188,9 @@ Outcome eachOpens(Context& context)
         Session session(context, key);
         if (!session.open(&verdict))
             continue;
-        verdict.expect(session->m_nWidth > 0 && session->m_nHeight > 0,
-                       QStringLiteral("\"%1\" opened with size %2x%3").arg(key).arg(session->m_nWidth).arg(session->m_nHeight));
+        verdict.expect(
+            session->m_nWidth > 0 && session->m_nHeight > 0,
+            QStringLiteral("\"%1\" opened with size %2x%3").arg(key).arg(session->m_nWidth).arg(session->m_nHeight));
         verdict.expect(!session->m_bGrabbing && session->m_nFrameCount == 0,
                        QStringLiteral("\"%1\" opened grabbing or with frames counted").arg(key));
         session->ICloseCamera();
@@ -226,8 +228,8 @@ void addLibraryChecks(std::vector<CheckInfo>* checks)
     checks->push_back({QStringLiteral("library.entry-points"), QStringLiteral("library"), nullptr, entryPoints});
     checks->push_back({QStringLiteral("library.delete-null"), QStringLiteral("library"), nullptr, deleteNull});
     checks->push_back({QStringLiteral("library.initial-members"), QStringLiteral("library"), nullptr, initialMembers});
-    checks->push_back({QStringLiteral("library.create-no-device-access"), QStringLiteral("library"), callLog,
-                       createNoDeviceAccess});
+    checks->push_back(
+        {QStringLiteral("library.create-no-device-access"), QStringLiteral("library"), callLog, createNoDeviceAccess});
     checks->push_back({QStringLiteral("library.many-objects"), QStringLiteral("library"), nullptr, manyObjects});
     checks->push_back({QStringLiteral("library.two-cameras"), QStringLiteral("library"), cameras, twoCameras});
     checks->push_back({QStringLiteral("listing.non-empty"), QStringLiteral("listing"), nullptr, listNonEmpty});

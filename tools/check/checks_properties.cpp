@@ -63,17 +63,30 @@ Outcome outsideLimits(Context& context, const Limited& limited)
     for (int value : {min - 1, max + 1, min - 1000, max + 1000}) {
         const bool accepted = setProperty(session.camera(), limited.property, value);
         const float held = context.sim->state(device).*limited.value;
-        verdict.expect(!accepted, QStringLiteral("%1 %2 outside %3..%4 accepted").arg(limited.name).arg(value).arg(min).arg(max));
+        verdict.expect(!accepted,
+                       QStringLiteral("%1 %2 outside %3..%4 accepted").arg(limited.name).arg(value).arg(min).arg(max));
         verdict.expect(held == static_cast<float>(inside),
                        QStringLiteral("refused %1 %2 changed the device to %3").arg(limited.name).arg(value).arg(held));
     }
     return verdict.outcome();
 }
 
-Outcome exposureInside(Context& c) { return insideLimits(c, kExposure); }
-Outcome exposureOutside(Context& c) { return outsideLimits(c, kExposure); }
-Outcome gainInside(Context& c) { return insideLimits(c, kGain); }
-Outcome gainOutside(Context& c) { return outsideLimits(c, kGain); }
+Outcome exposureInside(Context& c)
+{
+    return insideLimits(c, kExposure);
+}
+Outcome exposureOutside(Context& c)
+{
+    return outsideLimits(c, kExposure);
+}
+Outcome gainInside(Context& c)
+{
+    return insideLimits(c, kGain);
+}
+Outcome gainOutside(Context& c)
+{
+    return outsideLimits(c, kGain);
+}
 
 Outcome whiteBalance(Context& context)
 {
@@ -109,8 +122,9 @@ Outcome unknownCodes(Context& context)
     if (context.sim != nullptr)
         context.sim->clearCallLog();
     for (int code : {0, 5, 6, 0xFFFF, 0x10001, -1, 0x7FFFFFFF})
-        verdict.expect(setProperty(session.camera(), code, 7),
-                       QStringLiteral("unknown property code %1 refused: hosts expect it accepted and ignored").arg(code));
+        verdict.expect(
+            setProperty(session.camera(), code, 7),
+            QStringLiteral("unknown property code %1 refused: hosts expect it accepted and ignored").arg(code));
     if (context.sim != nullptr) {
         const QStringList log = context.sim->callLog();
         verdict.expect(log.isEmpty(), QStringLiteral("unknown codes reached the SDK: %1").arg(log.join(", ")));

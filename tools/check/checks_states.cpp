@@ -71,7 +71,8 @@ Outcome openObject(Context& context)
     session->IStopCamera();
     expectNoCalls(context, &verdict, QStringLiteral("IStopCamera on an open object that does not grab"));
     verdict.expect(session->m_bOpened && !session->m_bGrabbing, QStringLiteral("stop changed an open object's flags"));
-    verdict.expect(session.recorder.staysQuiet(), QStringLiteral("an open object that does not grab announced a frame"));
+    verdict.expect(session.recorder.staysQuiet(),
+                   QStringLiteral("an open object that does not grab announced a frame"));
     return verdict.outcome();
 }
 
@@ -220,9 +221,9 @@ Outcome reopen(Context& context)
         session->ICloseCamera();
         const std::vector<Frame> frames = session.recorder.frames();
         if (frames.size() > before)
-            verdict.expect(frames[before].frameCount == 1, QStringLiteral("the first frame after open %1 counts %2")
-                                                                .arg(round)
-                                                                .arg(frames[before].frameCount));
+            verdict.expect(
+                frames[before].frameCount == 1,
+                QStringLiteral("the first frame after open %1 counts %2").arg(round).arg(frames[before].frameCount));
     }
     return verdict.outcome();
 }

@@ -59,10 +59,11 @@ Outcome noCallbackAfter(Context& context, Teardown op)
         perform(op, &session, session.camera());
         session.recorder.markClosed();
         session.recorder.staysQuiet();
-        verdict.expect(session.recorder.late() == 0, QStringLiteral("round %1: %2 callbacks after %3 returned")
-                                                         .arg(round)
-                                                         .arg(session.recorder.late())
-                                                         .arg(teardownName(op)));
+        verdict.expect(session.recorder.late() == 0,
+                       QStringLiteral("round %1: %2 callbacks after %3 returned")
+                           .arg(round)
+                           .arg(session.recorder.late())
+                           .arg(teardownName(op)));
         if (op == Teardown::Stop)
             verdict.expect(!session->m_bGrabbing, QStringLiteral("m_bGrabbing still set after stop"));
     }
@@ -71,9 +72,18 @@ Outcome noCallbackAfter(Context& context, Teardown op)
     return verdict.outcome();
 }
 
-Outcome noCallbackAfterStop(Context& c) { return noCallbackAfter(c, Teardown::Stop); }
-Outcome noCallbackAfterClose(Context& c) { return noCallbackAfter(c, Teardown::Close); }
-Outcome noCallbackAfterDelete(Context& c) { return noCallbackAfter(c, Teardown::Delete); }
+Outcome noCallbackAfterStop(Context& c)
+{
+    return noCallbackAfter(c, Teardown::Stop);
+}
+Outcome noCallbackAfterClose(Context& c)
+{
+    return noCallbackAfter(c, Teardown::Close);
+}
+Outcome noCallbackAfterDelete(Context& c)
+{
+    return noCallbackAfter(c, Teardown::Delete);
+}
 
 // The teardown from inside OnImageReady on frame atFrame, on the SDK's thread.
 Outcome fromCallback(Context& context, Teardown op, int atFrame)
@@ -99,14 +109,14 @@ Outcome fromCallback(Context& context, Teardown op, int atFrame)
     const int started = s->camera()->IStartCamera();
     if (!verdict.expect(started == 1, QStringLiteral("IStartCamera gave %1").arg(started)))
         return verdict.outcome();
-    if (!verdict.expect(returned.wait_for(std::chrono::milliseconds(kFrameWaitMs)) == std::future_status::ready,
-                        QStringLiteral("%1 inside the callback of frame %2 did not return")
-                            .arg(teardownName(op))
-                            .arg(atFrame)))
+    if (!verdict.expect(
+            returned.wait_for(std::chrono::milliseconds(kFrameWaitMs)) == std::future_status::ready,
+            QStringLiteral("%1 inside the callback of frame %2 did not return").arg(teardownName(op)).arg(atFrame)))
         return verdict.outcome();
     s->recorder.staysQuiet();
-    verdict.expect(s->recorder.late() == 0,
-                   QStringLiteral("%1 callbacks after %2 from inside the callback").arg(s->recorder.late()).arg(teardownName(op)));
+    verdict.expect(
+        s->recorder.late() == 0,
+        QStringLiteral("%1 callbacks after %2 from inside the callback").arg(s->recorder.late()).arg(teardownName(op)));
     if (op == Teardown::Stop) {
         verdict.expect(s->camera()->m_bOpened && !s->camera()->m_bGrabbing,
                        QStringLiteral("stop from the callback left the flags wrong"));
@@ -130,12 +140,30 @@ Outcome fromCallback(Context& context, Teardown op, int atFrame)
     return verdict.outcome();
 }
 
-Outcome stopInFirst(Context& c) { return fromCallback(c, Teardown::Stop, 1); }
-Outcome stopInCallback(Context& c) { return fromCallback(c, Teardown::Stop, 3); }
-Outcome closeInFirst(Context& c) { return fromCallback(c, Teardown::Close, 1); }
-Outcome closeInCallback(Context& c) { return fromCallback(c, Teardown::Close, 3); }
-Outcome deleteInFirst(Context& c) { return fromCallback(c, Teardown::Delete, 1); }
-Outcome deleteInCallback(Context& c) { return fromCallback(c, Teardown::Delete, 3); }
+Outcome stopInFirst(Context& c)
+{
+    return fromCallback(c, Teardown::Stop, 1);
+}
+Outcome stopInCallback(Context& c)
+{
+    return fromCallback(c, Teardown::Stop, 3);
+}
+Outcome closeInFirst(Context& c)
+{
+    return fromCallback(c, Teardown::Close, 1);
+}
+Outcome closeInCallback(Context& c)
+{
+    return fromCallback(c, Teardown::Close, 3);
+}
+Outcome deleteInFirst(Context& c)
+{
+    return fromCallback(c, Teardown::Delete, 1);
+}
+Outcome deleteInCallback(Context& c)
+{
+    return fromCallback(c, Teardown::Delete, 3);
+}
 
 Outcome stopWithTriggersPending(Context& context)
 {
@@ -155,7 +183,8 @@ Outcome stopWithTriggersPending(Context& context)
     const size_t before = session.recorder.count();
     if (session.start(CameraTriggerModeSoftware, &verdict)) {
         snapOnce(context, context.sim != nullptr ? context.sim->device(context.key) : -1, session.camera());
-        verdict.expect(session.recorder.waitFor(before + 1), QStringLiteral("a trigger after starting again brought no frame"));
+        verdict.expect(session.recorder.waitFor(before + 1),
+                       QStringLiteral("a trigger after starting again brought no frame"));
         session->IStopCamera();
     }
     verdict.note(QStringLiteral("%1 of 10 triggers answered before stop").arg(before));
@@ -210,16 +239,21 @@ Outcome cycles(Context& context, Cycle kind)
         return verdict.outcome();
     const Resources after = measure(context);
     verdict.expect(after.descriptors == before.descriptors,
-                   QStringLiteral("open file descriptors %1 before %2 cycles, %3 after").arg(before.descriptors).arg(count).arg(after.descriptors));
-    verdict.expect(after.handles == before.handles,
-                   QStringLiteral("SDK handles %1 before %2 cycles, %3 after").arg(before.handles).arg(count).arg(after.handles));
+                   QStringLiteral("open file descriptors %1 before %2 cycles, %3 after")
+                       .arg(before.descriptors)
+                       .arg(count)
+                       .arg(after.descriptors));
+    verdict.expect(
+        after.handles == before.handles,
+        QStringLiteral("SDK handles %1 before %2 cycles, %3 after").arg(before.handles).arg(count).arg(after.handles));
     const long long growth = after.resident - before.resident;
 #if defined(__SANITIZE_ADDRESS__)
     // AddressSanitizer holds freed memory back in quarantine: resident memory
     // grows by design and tells nothing about the plug-in.
     (void)allowedGrowth;
 #else
-    verdict.expect(growth <= allowedGrowth, QStringLiteral("resident memory grew by %1 KiB in %2 cycles").arg(growth / 1024).arg(count));
+    verdict.expect(growth <= allowedGrowth,
+                   QStringLiteral("resident memory grew by %1 KiB in %2 cycles").arg(growth / 1024).arg(count));
 #endif
     verdict.note(QStringLiteral("%1 cycles; resident memory %2%3 KiB")
                      .arg(count)
@@ -228,9 +262,18 @@ Outcome cycles(Context& context, Cycle kind)
     return verdict.outcome();
 }
 
-Outcome startStopCycles(Context& c) { return cycles(c, Cycle::StartStop); }
-Outcome openCloseCycles(Context& c) { return cycles(c, Cycle::OpenClose); }
-Outcome createDeleteCycles(Context& c) { return cycles(c, Cycle::CreateDelete); }
+Outcome startStopCycles(Context& c)
+{
+    return cycles(c, Cycle::StartStop);
+}
+Outcome openCloseCycles(Context& c)
+{
+    return cycles(c, Cycle::OpenClose);
+}
+Outcome createDeleteCycles(Context& c)
+{
+    return cycles(c, Cycle::CreateDelete);
+}
 
 }  // namespace
 

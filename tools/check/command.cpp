@@ -137,8 +137,8 @@ QString sdkDescription(const Sim* sim)
     void* symbol = dlsym(RTLD_DEFAULT, "MV_CC_EnumDevices");
     Dl_info info;
     const QString path = symbol != nullptr && dladdr(symbol, &info) != 0 && info.dli_fname != nullptr
-                             ? QString::fromLocal8Bit(info.dli_fname)
-                             : QString();
+        ? QString::fromLocal8Bit(info.dli_fname)
+        : QString();
     if (sim != nullptr)
         return QStringLiteral("stand-in %1").arg(path);
     return path.isEmpty() ? QStringLiteral("unknown") : path;
@@ -274,14 +274,14 @@ int runCheckCommand(const QStringList& arguments)
         row.check = check;
         if (!loaded) {
             row.outcome = check->id == QLatin1String("library.entry-points")
-                              ? probe.outcome
-                              : skip(QStringLiteral("the plug-in does not load"));
+                ? probe.outcome
+                : skip(QStringLiteral("the plug-in does not load"));
             row.seconds = check->id == QLatin1String("library.entry-points") ? probe.seconds : 0;
         } else if (check->needs != nullptr && !simulator) {
             row.outcome = skip(QStringLiteral("needs %1").arg(QString::fromLatin1(check->needs)));
         } else {
-            const ChildRun run = runChild(program, childArguments({"--run-one", check->id.toUtf8()}), environment,
-                                          timeoutMs);
+            const ChildRun run =
+                runChild(program, childArguments({"--run-one", check->id.toUtf8()}), environment, timeoutMs);
             row.outcome = run.outcome;
             row.seconds = run.seconds;
         }

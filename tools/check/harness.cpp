@@ -13,8 +13,7 @@ namespace kwcheck {
 
 namespace {
 
-template <typename Function>
-void lookUp(Function* function, const char* name)
+template <typename Function> void lookUp(Function* function, const char* name)
 {
     *function = reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
 }
@@ -34,8 +33,7 @@ const Sim* Sim::find()
         lookUp(&sim->m_unplug, "MVSIM_UnplugDevice");
         lookUp(&sim->m_waitIdle, "MVSIM_WaitIdle");
         const bool complete = sim->m_failCall && sim->m_clearFaults && sim->m_callLogSize && sim->m_callLogEntry &&
-                              sim->m_clearCallLog && sim->m_liveHandles && sim->m_unplug && sim->m_waitIdle &&
-                              sim->m_control.canPulse();
+            sim->m_clearCallLog && sim->m_liveHandles && sim->m_unplug && sim->m_waitIdle && sim->m_control.canPulse();
         if (!complete) {
             delete sim;
             return static_cast<const Sim*>(nullptr);
@@ -183,9 +181,8 @@ bool Session::start(int triggerMode, Verdict* verdict)
 {
     m_camera->m_nTriggerMode = triggerMode;
     const int result = m_camera->IStartCamera();
-    return verdict->expect(result == 1, QStringLiteral("IStartCamera in trigger mode %1 gave %2")
-                                            .arg(triggerMode)
-                                            .arg(result));
+    return verdict->expect(result == 1,
+                           QStringLiteral("IStartCamera in trigger mode %1 gave %2").arg(triggerMode).arg(result));
 }
 
 void Session::destroy()
@@ -204,9 +201,8 @@ void snapOnce(const Context& context, int device, ICameraObject* camera)
 
 int openDescriptors()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries |
-                                                                           QDir::System)
-                                .size());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
 }
 
 long long residentBytes()

@@ -74,9 +74,9 @@ struct Frame {
     int bitsPerPixel = 0;
     int pixelFormat = 0;
     const unsigned char* data = nullptr;
-    bool stamped = false;       // the stand-in's stamp was found in the pixels
+    bool stamped = false;  // the stand-in's stamp was found in the pixels
     unsigned int stampNumber = 0;
-    bool pixelsKept = true;     // the pixels were the same at the return
+    bool pixelsKept = true;  // the pixels were the same at the return
     std::chrono::steady_clock::time_point at;
 };
 
@@ -151,16 +151,16 @@ void snapOnce(const Context& context, int device, ICameraObject* camera);
 
 // The kit's cameras over the stand-in (see cameras.cpp).
 namespace cameras {
-extern const char* const kMain;        // Mono8, fast, free-running at 1000 fps
-extern const char* const kRate;        // Mono8 at exactly 200 fps
-extern const char* const kUnplug;      // pulled out while grabbing
-extern const char* const kSecond;      // a second camera of another size
+extern const char* const kMain;    // Mono8, fast, free-running at 1000 fps
+extern const char* const kRate;    // Mono8 at exactly 200 fps
+extern const char* const kUnplug;  // pulled out while grabbing
+extern const char* const kSecond;  // a second camera of another size
 struct Typed {
     const char* key;
-    const char* name;           // the device's pixel format name
+    const char* name;  // the device's pixel format name
     unsigned int pixelType;
 };
-const std::vector<Typed>& typed();     // one fast camera per pixel type
+const std::vector<Typed>& typed();  // one fast camera per pixel type
 const double kRateFps = 200.0;
 const float kExposureMin = 20, kExposureMax = 100000, kExposure = 10000;
 const float kGainMin = 0, kGainMax = 24, kGain = 1;

@@ -44,7 +44,7 @@ struct Context {
 using CheckFunction = Outcome (*)(Context& context);
 
 struct CheckInfo {
-    QString id;      // "group.name"
+    QString id;  // "group.name"
     QString group;
     // Null when the check runs over any SDK; otherwise what of the stand-in
     // it needs, for the reason of the skip ("the simulator's fault injection").

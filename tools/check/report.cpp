@@ -29,7 +29,8 @@ int Report::count(Status status) const
 
 void printHeader(QTextStream& out, const Report& report)
 {
-    out << "plug-in: " << report.plugin << '\n' << "SDK:     " << report.sdk << '\n'
+    out << "plug-in: " << report.plugin << '\n'
+        << "SDK:     " << report.sdk << '\n'
         << "camera:  " << (report.camera.isEmpty() ? QStringLiteral("(none listed)") : report.camera) << "\n\n";
     out << QStringLiteral("check").leftJustified(kIdWidth) << ' ' << QStringLiteral("status") << ' '
         << QStringLiteral("time").rightJustified(8) << "  detail\n";
@@ -72,7 +73,8 @@ bool writeJson(const QString& path, const Report& report, QString* error)
         {"duration", report.seconds},
     };
     const QJsonObject document{
-        {"plugin", report.plugin}, {"sdk", report.sdk}, {"camera", report.camera}, {"checks", checks}, {"summary", summary},
+        {"plugin", report.plugin}, {"sdk", report.sdk},  {"camera", report.camera},
+        {"checks", checks},        {"summary", summary},
     };
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson()) < 0 || !file.commit()) {

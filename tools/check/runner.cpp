@@ -126,7 +126,8 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& arguments,
     if (pid < 0) {
         close(answerPipe[0]);
         close(errorPipe[0]);
-        return ChildRun{fail(QStringLiteral("cannot start a child: %1").arg(QString::fromLocal8Bit(strerror(errno)))), 0, {}};
+        return ChildRun{
+            fail(QStringLiteral("cannot start a child: %1").arg(QString::fromLocal8Bit(strerror(errno)))), 0, {}};
     }
 
     QByteArray answer;
@@ -136,7 +137,8 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& arguments,
     bool timedOut = false;
     const auto deadline = began + std::chrono::milliseconds(timeoutMs);
     while (answerOpen || errorsOpen) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             timedOut = true;
             break;
@@ -153,8 +155,7 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& arguments,
     if (timedOut)
         kill(pid, SIGKILL);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     close(answerPipe[0]);
     close(errorPipe[0]);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
