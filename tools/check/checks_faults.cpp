@@ -74,7 +74,7 @@ bool performStart(const Context& context, Session& session, bool hoping)
         return false;
     // The trigger mode took effect: one trigger, one frame.
     const size_t before = session.recorder.count();
-    snapOnce(context, deviceOf(context, session), session.camera());
+    snapOnce(context, session);
     return session.recorder.waitFor(before + 1, hoping ? kFrameWaitMs : kQuietMs);
 }
 
@@ -97,7 +97,7 @@ bool performStop(const Context& context, Session& session, bool)
 bool performSnap(const Context& context, Session& session, bool hoping)
 {
     const size_t before = session.recorder.count();
-    snapOnce(context, deviceOf(context, session), session.camera());
+    snapOnce(context, session);
     return session.recorder.waitFor(before + 1, hoping ? kFrameWaitMs : kQuietMs);
 }
 

@@ -182,7 +182,7 @@ Outcome stopWithTriggersPending(Context& context)
     session.recorder.reopen();
     const size_t before = session.recorder.count();
     if (session.start(CameraTriggerModeSoftware, &verdict)) {
-        snapOnce(context, context.sim != nullptr ? context.sim->device(context.key) : -1, session.camera());
+        snapOnce(context, session);
         verdict.expect(session.recorder.waitFor(before + 1),
                        QStringLiteral("a trigger after starting again brought no frame"));
         session->IStopCamera();

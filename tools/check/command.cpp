@@ -243,11 +243,13 @@ int runCheckCommand(const QStringList& arguments)
     const QString plugin = QFileInfo(options.plugin).absoluteFilePath();
     const QList<QByteArray> environment{"MVSIM_CONFIG=" + QFile::encodeName(configPath)};
     const int timeoutMs = static_cast<int>(options.timeoutSeconds * 1000);
+    // The camera the children check: the one given, else the first listed.
+    QString key = options.key;
     auto childArguments = [&](const QList<QByteArray>& mode) {
         QList<QByteArray> list{"check"};
         list << mode << QFile::encodeName(plugin);
-        if (!options.key.isEmpty())
-            list << options.key.toLocal8Bit();
+        if (!key.isEmpty())
+            list << key.toLocal8Bit();
         return list;
     };
 
@@ -264,6 +266,7 @@ int runCheckCommand(const QStringList& arguments)
         report.camera = options.key;
     else if (!keys.isEmpty())
         report.camera = keys.last();
+    key = report.camera;
 
     QTextStream out(stdout);
     printHeader(out, report);

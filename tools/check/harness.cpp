@@ -124,6 +124,19 @@ void Recorder::OnImageReady(ICameraObject* camera)
     m_arrived.notify_all();
     if (hook)
         hook(camera, index);
+    // The camera may be gone now: only the recorder is touched.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_returned;
+    }
+    m_arrived.notify_all();
+}
+
+bool Recorder::waitReturned(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_returned >= m_frames.size(); });
 }
 
 size_t Recorder::count() const
@@ -192,11 +205,40 @@ void Session::destroy()
     m_context.plugin->destroy(m_camera);
 }
 
-void snapOnce(const Context& context, int device, ICameraObject* camera)
+void snapOnce(const Context& context, Session& session)
 {
-    if (context.sim != nullptr && device >= 0)
-        context.sim->waitIdle(device);
-    camera->ISnapCamera();
+    if (context.sim != nullptr) {
+        context.sim->waitIdle(context.sim->device(session.config.strCameraKey));
+    } else if (session.recorder.count() > 0) {
+        session.recorder.waitReturned();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    session->ISnapCamera();
+}
+
+bool triggerFrame(const Context& context, Session& session, size_t frame, int* resent,
+                  std::chrono::steady_clock::time_point* sent)
+{
+    std::chrono::steady_clock::time_point at;
+    auto send = [&] {
+        snapOnce(context, session);
+        at = std::chrono::steady_clock::now();
+    };
+    send();
+    bool arrived = context.sim != nullptr ? session.recorder.waitFor(frame) : false;
+    const int patienceMs = 250;
+    for (int attempt = 0; context.sim == nullptr && !arrived && attempt < 3; ++attempt) {
+        arrived = session.recorder.waitFor(frame, patienceMs);
+        if (!arrived) {
+            ++*resent;
+            send();
+        }
+    }
+    if (context.sim == nullptr && !arrived)
+        arrived = session.recorder.waitFor(frame);
+    if (sent != nullptr)
+        *sent = at;
+    return arrived;
 }
 
 int openDescriptors()

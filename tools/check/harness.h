@@ -103,6 +103,8 @@ public:
     // Watches for quietMs: true when no frame came meanwhile.
     bool staysQuiet(int quietMs = kQuietMs) const;
     // From now on every call counts as late: the host was promised none.
+    // Until every frame recorded so far has returned from OnImageReady.
+    bool waitReturned(int timeoutMs = kFrameWaitMs) const;
     void markClosed() { m_closed.store(true); }
     void reopen() { m_closed.store(false); }
     int late() const { return m_late.load(); }
@@ -111,6 +113,7 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_arrived;
     std::vector<Frame> m_frames;
+    size_t m_returned = 0;
     std::atomic<bool> m_closed{false};
     std::atomic<int> m_late{0};
 };
@@ -146,8 +149,17 @@ private:
 };
 
 // One software trigger that the device will not lose: over the stand-in it
-// first waits until the device is idle.
-void snapOnce(const Context& context, int device, ICameraObject* camera);
+// first waits until the device is idle. Other SDKs cannot tell when their
+// camera takes the next trigger: the trigger goes a few milliseconds after
+// every frame announced so far has returned from OnImageReady.
+void snapOnce(const Context& context, Session& session);
+
+// One software trigger, then the wait until the session has frame frames.
+// Over other SDKs a trigger unanswered for a while is sent again (a camera
+// that was not ready yet), counted in resent. sent: when the answered
+// trigger went out.
+bool triggerFrame(const Context& context, Session& session, size_t frame, int* resent,
+                  std::chrono::steady_clock::time_point* sent = nullptr);
 
 // The kit's cameras over the stand-in (see cameras.cpp).
 namespace cameras {
