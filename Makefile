@@ -79,7 +79,7 @@ memcheck: deps
 	@cmake --build $(MEMCHECK_BUILD) -j $(JOBS) --target stress_test
 	@KWCAM_STRESS_CYCLES=20 valgrind --quiet --tool=memcheck --leak-check=full \
 	  --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect --error-exitcode=1 \
-	  $(MEMCHECK_BUILD)/tests/stress_test --gtest_filter='Stress.LifecycleCycles*'
+	  $(MEMCHECK_BUILD)/tests/stress/stress_test --gtest_filter='Stress.LifecycleCycles*'
 
 # Bounded libFuzzer run; new inputs go to fuzz/corpus-work, seeds stay in
 # fuzz/corpus.

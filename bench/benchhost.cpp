@@ -2,8 +2,6 @@
 
 #include <QtCore/QLoggingCategory>
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,35 +12,20 @@ namespace kwbench {
 
 namespace {
 
-Plugin load(const char* path, bool required)
-{
-    Plugin plugin;
-    void* library = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
-    if (library != nullptr) {
-        plugin.create = reinterpret_cast<CreateFn>(dlsym(library, "Camera_Create"));
-        plugin.destroy = reinterpret_cast<DeleteFn>(dlsym(library, "Camera_Delete"));
-    }
-    if (required && (plugin.create == nullptr || plugin.destroy == nullptr)) {
-        std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, dlerror());
-        std::abort();
-    }
-    return plugin;
-}
-
 void discard(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 }  // namespace
 
 const Plugin& shippedPlugin()
 {
-    static const Plugin plugin = load(KWCAM_PLUGIN_PATH, true);
+    static const Plugin plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
     return plugin;
 }
 
 const Plugin& streamedPlugin()
 {
 #ifdef KWCAM_STREAMED_PLUGIN_PATH
-    static const Plugin plugin = load(KWCAM_STREAMED_PLUGIN_PATH, true);
+    static const Plugin plugin = kwhost::loadPlugin(KWCAM_STREAMED_PLUGIN_PATH);
 #else
     static const Plugin plugin;
 #endif

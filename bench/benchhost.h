@@ -11,16 +11,11 @@
 #include <mutex>
 
 #include "cameraobject.h"
+#include "pluginloader.h"
 
 namespace kwbench {
 
-using CreateFn = ICameraObject* (*)(tagQZ_CAMERA_CONFIG*, ICameraCallback*);
-using DeleteFn = void (*)(ICameraObject*);
-
-struct Plugin {
-    CreateFn create = nullptr;
-    DeleteFn destroy = nullptr;
-};
+using kwhost::Plugin;
 
 // The shipped plug-in; aborts when it cannot be loaded.
 const Plugin& shippedPlugin();

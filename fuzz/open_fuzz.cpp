@@ -13,8 +13,6 @@
 //   - after close, no handle is left and the object is closed.
 #include <QtCore/QStringList>
 
-#include <dlfcn.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,14 +22,11 @@
 
 #include "cameraobject.h"
 #include "mvsim/control.h"
+#include "pluginloader.h"
 
 namespace {
 
-using CreateFn = ICameraObject* (*)(tagQZ_CAMERA_CONFIG*, ICameraCallback*);
-using DeleteFn = void (*)(ICameraObject*);
-
-CreateFn g_create = nullptr;
-DeleteFn g_destroy = nullptr;
+kwhost::Plugin g_plugin;
 
 const size_t kMaxDevices = 16;
 const size_t kModelField = 32;
@@ -79,7 +74,7 @@ void openAndClose(const std::vector<DeviceTexts>& devices, const QString& key)
     tagQZ_CAMERA_CONFIG config{};
     config.strCameraKey = key;
     config.nPixelFormat = CameraPixelFormatGray8;
-    ICameraObject* camera = g_create(&config, nullptr);
+    ICameraObject* camera = g_plugin.create(&config, nullptr);
     const int expected = firstMatch(devices, pieces(key));
     const int result = camera->IOpenCamera();
     if (result != (expected >= 0 ? 1 : 0) || camera->m_bOpened != (result == 1))
@@ -92,7 +87,7 @@ void openAndClose(const std::vector<DeviceTexts>& devices, const QString& key)
     camera->ICloseCamera();
     if (camera->m_bOpened || MVSIM_LiveHandles() != 0)
         violated("a handle outlived close", key);
-    g_destroy(camera);
+    g_plugin.destroy(camera);
 }
 
 }  // namespace
@@ -100,15 +95,7 @@ void openAndClose(const std::vector<DeviceTexts>& devices, const QString& key)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     qInstallMessageHandler(&discard);
-    void* library = dlopen(KWCAM_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        std::fprintf(stderr, "cannot load %s: %s\n", KWCAM_PLUGIN_PATH, dlerror());
-        std::abort();
-    }
-    g_create = reinterpret_cast<CreateFn>(dlsym(library, "Camera_Create"));
-    g_destroy = reinterpret_cast<DeleteFn>(dlsym(library, "Camera_Delete"));
-    if (g_create == nullptr || g_destroy == nullptr)
-        std::abort();
+    g_plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
     return 0;
 }
 
@@ -138,9 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString key = QString::fromUtf8(lines[0].data(), static_cast<int>(lines[0].size()));
 
     tagQZ_CAMERA_CONFIG config{};
-    ICameraObject* lister = g_create(&config, nullptr);
+    ICameraObject* lister = g_plugin.create(&config, nullptr);
     const QStringList keys = lister->IGetCameraList();
-    g_destroy(lister);
+    g_plugin.destroy(lister);
     if (static_cast<size_t>(keys.size()) != devices.size())
         violated("the list does not have one key per device", key);
     for (size_t i = 0; i < devices.size(); ++i) {

@@ -1,4 +1,4 @@
-# Run by ctest with cmake -P; see tests/install.cmake for the variables.
+# Run by ctest with cmake -P; see tests/install/CMakeLists.txt for the variables.
 cmake_minimum_required(VERSION 3.25)
 
 function(run what)

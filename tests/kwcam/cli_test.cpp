@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "frameentry.h"
 #include "mvsim/control.h"
 #include "toolrunner.h"
 
@@ -112,7 +113,7 @@ TEST(KwcamPlugin, SearchOrderIsOptionThenEnvironmentThenDefault)
     EXPECT_TRUE(byEnvironment.err.contains(missing)) << text(byEnvironment.err);
 
     // The option wins over the environment, also after the command.
-    const ToolResult optionFirst = runTool({"list", "--plugin", QStringLiteral(KWCAM_PLUGIN_FILE)}, badEnvironment);
+    const ToolResult optionFirst = runTool({"list", "--plugin", QStringLiteral(KWCAM_PLUGIN_PATH)}, badEnvironment);
     EXPECT_EQ(optionFirst.exitCode, 0) << text(optionFirst.err);
     EXPECT_EQ(text(optionFirst.out), text(kAllKeys.join('\n') + '\n'));
 
@@ -259,7 +260,7 @@ TEST(KwcamGrab, WhiteBalanceIsSetOnEveryChannel)
 
 TEST(KwcamGrab, FrameLogEntriesAppearOnlyWhenVerbose)
 {
-    const QString entry = QStringLiteral("Camera image get:");
+    const QString entry = QLatin1String(kwtest::kFrameEntryPrefix);
     const ToolResult quiet = runTool({"grab", kMono8, "-n", "3"});
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_EQ(quiet.err.count(entry), 0) << text(quiet.err);

@@ -1,7 +1,5 @@
 #include "pluginhost.h"
 
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,23 +7,9 @@
 
 namespace kwtest {
 
-Plugin& Plugin::get()
+const kwhost::Plugin& Plugin::get()
 {
-    static Plugin plugin = [] {
-        Plugin p;
-        p.library = dlopen(KWCAM_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (p.library == nullptr) {
-            std::fprintf(stderr, "cannot load %s: %s\n", KWCAM_PLUGIN_PATH, dlerror());
-            std::abort();
-        }
-        p.create = reinterpret_cast<CreateFn>(dlsym(p.library, "Camera_Create"));
-        p.destroy = reinterpret_cast<DeleteFn>(dlsym(p.library, "Camera_Delete"));
-        if (p.create == nullptr || p.destroy == nullptr) {
-            std::fprintf(stderr, "%s lacks Camera_Create or Camera_Delete\n", KWCAM_PLUGIN_PATH);
-            std::abort();
-        }
-        return p;
-    }();
+    static const kwhost::Plugin plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
     return plugin;
 }
 
@@ -35,10 +19,9 @@ namespace {
 // reach a capture that is gone.
 std::mutex g_captureMutex;
 LogCapture* g_capture = nullptr;
-const char kFrameEntryPrefix[] = "Hikvision Camera image get:";
 }  // namespace
 
-LogCapture::LogCapture()
+LogCapture::LogCapture(FrameEntries frames) : m_frames(frames)
 {
     std::lock_guard<std::mutex> lock(g_captureMutex);
     g_capture = this;
@@ -58,10 +41,18 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
     LogCapture* capture = g_capture;
     if (capture == nullptr)
         return;
+    const bool frameEntry = text.startsWith(QLatin1String(kFrameEntryPrefix));
+    if (frameEntry && capture->m_frames == FrameEntries::Count) {
+        std::lock_guard<std::mutex> lock(capture->m_mutex);
+        ++capture->m_frameEntries;
+        return;
+    }
     LogEntry entry{type, text, QString::fromUtf8(context.file ? context.file : ""), context.line,
                    QString::fromUtf8(context.function ? context.function : ""),
                    QString::fromUtf8(context.category ? context.category : "")};
     std::lock_guard<std::mutex> lock(capture->m_mutex);
+    if (frameEntry)
+        ++capture->m_frameEntries;
     capture->m_entries.push_back(entry);
 }
 
@@ -83,19 +74,17 @@ QStringList LogCapture::lines() const
     return result;
 }
 
-int LogCapture::frameEntries() const
+long LogCapture::frameEntries() const
 {
-    int n = 0;
-    for (const LogEntry& entry : all())
-        if (entry.text.startsWith(QLatin1String(kFrameEntryPrefix)))
-            ++n;
-    return n;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frameEntries;
 }
 
 void LogCapture::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.clear();
+    m_frameEntries = 0;
 }
 
 QString warning(const QString& text)
@@ -106,26 +95,6 @@ QString warning(const QString& text)
 QString debug(const QString& text)
 {
     return QStringLiteral("D: ") + text;
-}
-
-std::vector<std::string> callLog()
-{
-    std::vector<std::string> entries;
-    const int n = MVSIM_CallLogSize();
-    for (int i = 0; i < n; ++i) {
-        char buffer[512];
-        if (MVSIM_CallLogEntry(i, buffer, sizeof buffer) >= 0)
-            entries.emplace_back(buffer);
-    }
-    return entries;
-}
-
-std::vector<std::string> callNames()
-{
-    std::vector<std::string> names;
-    for (const std::string& entry : callLog())
-        names.push_back(entry.substr(0, entry.find(' ')));
-    return names;
 }
 
 void RecordingCallback::OnImageReady(ICameraObject* pCamera)
@@ -164,8 +133,9 @@ bool RecordingCallback::waitForFrames(int n, std::chrono::milliseconds timeout) 
     return m_arrived.wait_for(lock, timeout, [&] { return static_cast<int>(m_frames.size()) >= n; });
 }
 
-HostCamera::HostCamera(const QString& key, int pixelFormat, bool withCallback)
+tagQZ_CAMERA_CONFIG hostConfig(const QString& key, int pixelFormat)
 {
+    tagQZ_CAMERA_CONFIG config{};
     config.nCameraType = CameraTypeHik;
     config.strCameraName = QStringLiteral("test camera");
     config.strCameraKey = key;
@@ -174,32 +144,7 @@ HostCamera::HostCamera(const QString& key, int pixelFormat, bool withCallback)
     config.nTimeout = 1000;
     config.nExposureTime = 0;
     config.nGain = 0;
-    object = Plugin::get().create(&config, withCallback ? &callback : nullptr);
-}
-
-HostCamera::~HostCamera()
-{
-    destroy();
-}
-
-void HostCamera::destroy()
-{
-    Plugin::get().destroy(object);
-    object = nullptr;
-}
-
-MvsimDeviceSetup deviceSetup(const char* model, const char* serial)
-{
-    MvsimDeviceSetup setup;
-    MVSIM_DefaultSetup(&setup, model, serial);
-    return setup;
-}
-
-MvsimDeviceState deviceState(int deviceId)
-{
-    MvsimDeviceState state{};
-    EXPECT_EQ(MVSIM_GetDeviceState(deviceId, &state), 0) << "device " << deviceId;
-    return state;
+    return config;
 }
 
 int resetWithOneDevice()

@@ -18,21 +18,24 @@
 #include <cstring>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "cameraobject.h"
+#include "frameentry.h"
 #include "mvsim/control.h"
+#include "pluginloader.h"
+#include "standin.h"
 
 namespace kwtest {
 
-using CreateFn = ICameraObject* (*)(tagQZ_CAMERA_CONFIG*, ICameraCallback*);
-using DeleteFn = void (*)(ICameraObject*);
+using CreateFn = CameraCreateFunc;
+using DeleteFn = CameraDeleteFunc;
 
-// The plug-in, loaded once per process from the build tree.
+// The shipped plug-in, loaded once per process from the build tree.
 struct Plugin {
-    static Plugin& get();
-    void* library = nullptr;
-    CreateFn create = nullptr;
-    DeleteFn destroy = nullptr;
+    static const kwhost::Plugin& get();
 };
+
 
 // One entry of the Qt message log as the message handler received it.
 struct LogEntry {
@@ -49,7 +52,10 @@ struct LogEntry {
 // other behaviour can ignore them.
 class LogCapture {
 public:
-    LogCapture();
+    // Count: per-frame entries are only counted, for runs whose frames flow
+    // by the hundred thousand.
+    enum class FrameEntries { Keep, Count };
+    explicit LogCapture(FrameEntries frames = FrameEntries::Keep);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -57,24 +63,21 @@ public:
     std::vector<LogEntry> all() const;
     // Entries other than the per-frame entry, as "W: text" / "D: text".
     QStringList lines() const;
-    int frameEntries() const;
+    long frameEntries() const;
     void clear();
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text);
     mutable std::mutex m_mutex;
     std::vector<LogEntry> m_entries;
+    long m_frameEntries = 0;
+    const FrameEntries m_frames;
     QtMessageHandler m_previous;
 };
 
 // A captured line of that level, as LogCapture::lines writes it.
 QString warning(const QString& text);
 QString debug(const QString& text);
-
-// The stand-in's call log, one string per SDK call.
-std::vector<std::string> callLog();
-// The call log without the arguments: only the function names.
-std::vector<std::string> callNames();
 
 // Snapshot of the frame members taken inside OnImageReady.
 struct FrameSnapshot {
@@ -93,6 +96,10 @@ struct FrameSnapshot {
 class RecordingCallback : public ICameraCallback {
 public:
     void OnImageReady(ICameraObject* pCamera) override;
+    // What HostCamera tells its callback: the object it serves, and that
+    // Camera_Delete returned.
+    void attached(ICameraObject*) {}
+    void deleted() {}
     // Runs inside OnImageReady after the snapshot, on the delivering thread.
     std::function<void(ICameraObject*)> onFrame;
 
@@ -107,27 +114,39 @@ private:
     std::vector<FrameSnapshot> m_frames;
 };
 
+// The record a host fills in for a camera of this plug-in.
+tagQZ_CAMERA_CONFIG hostConfig(const QString& key, int pixelFormat);
+
 // A host-side camera: configuration record, callback and the plug-in's
-// object, deleted through Camera_Delete.
-struct HostCamera {
-    explicit HostCamera(const QString& key = QString(), int pixelFormat = 1, bool withCallback = true);
-    ~HostCamera();
-    HostCamera(const HostCamera&) = delete;
-    HostCamera& operator=(const HostCamera&) = delete;
+// object, deleted through Camera_Delete. The callback is told the object it
+// serves (attached) and when Camera_Delete returned (deleted).
+template <typename Callback>
+struct BasicHostCamera {
+    explicit BasicHostCamera(const QString& key = QString(), int pixelFormat = 1, bool withCallback = true)
+        : config(hostConfig(key, pixelFormat))
+    {
+        object = Plugin::get().create(&config, withCallback ? &callback : nullptr);
+        callback.attached(object);
+    }
+    ~BasicHostCamera() { destroy(); }
+    BasicHostCamera(const BasicHostCamera&) = delete;
+    BasicHostCamera& operator=(const BasicHostCamera&) = delete;
 
     ICameraObject* operator->() const { return object; }
-    void destroy();  // Camera_Delete now
+    // Camera_Delete now.
+    void destroy()
+    {
+        Plugin::get().destroy(object);
+        object = nullptr;
+        callback.deleted();
+    }
 
     tagQZ_CAMERA_CONFIG config;
-    RecordingCallback callback;
+    Callback callback;
     ICameraObject* object = nullptr;
 };
 
-// A device setup with the stand-in's defaults and the given texts.
-MvsimDeviceSetup deviceSetup(const char* model, const char* serial);
-
-// What the stand-in's device holds now (a test failure when it is unknown).
-MvsimDeviceState deviceState(int deviceId);
+using HostCamera = BasicHostCamera<RecordingCallback>;
 
 // Empties the stand-in, adds one default device "MV-TEST 0001" and returns
 // its id; clears call log and faults.
@@ -141,6 +160,42 @@ T memberAt(const void* object, size_t offset)
     std::memcpy(&value, static_cast<const unsigned char*>(object) + offset, sizeof value);
     return value;
 }
+
+// A fixture whose cases start from a fresh stand-in: fresh() empties it,
+// adds one device from `setup` ("MV-TEST 0001" with the stand-in's defaults
+// unless the fixture changes it) and makes a new host camera over it, open
+// unless asked otherwise, with the call log cleared. Cases of a table call it
+// once per row.
+template <typename Base = ::testing::Test>
+class FreshCameraTest : public Base {
+protected:
+    void TearDown() override
+    {
+        host.reset();
+        MVSIM_Reset();
+    }
+
+    void fresh(bool open = true)
+    {
+        host.reset();
+        MVSIM_Reset();
+        device = MVSIM_AddDevice(&setup);
+        ASSERT_GE(device, 0);
+        host.reset(new HostCamera("MV-TEST 0001"));
+        camera = host->object;
+        if (open) {
+            ASSERT_EQ(camera->IOpenCamera(), 1);
+        }
+        MVSIM_ClearCallLog();
+    }
+
+    MvsimDeviceState deviceState() const { return kwtest::deviceState(device); }
+
+    MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
+    int device = -1;
+    std::unique_ptr<HostCamera> host;
+    ICameraObject* camera = nullptr;
+};
 
 }  // namespace kwtest
 

@@ -14,7 +14,7 @@ QString defaultPluginPath()
         QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(KWCAM_PLUGIN_RELATIVE));
     if (QFileInfo::exists(installed))
         return QDir::cleanPath(installed);
-    return QStringLiteral(KWCAM_PLUGIN_BUILD_PATH);
+    return QStringLiteral(KWCAM_PLUGIN_PATH);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 int main()
 {
-    void* library = dlopen(KWCAMERA_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(KWCAM_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         std::fprintf(stderr, "dlopen: %s\n", dlerror());
         return 1;
@@ -18,7 +18,7 @@ int main()
     const Create create = reinterpret_cast<Create>(dlsym(library, "Camera_Create"));
     const Delete destroy = reinterpret_cast<Delete>(dlsym(library, "Camera_Delete"));
     if (create == nullptr || destroy == nullptr) {
-        std::fprintf(stderr, "%s has no Camera_Create or Camera_Delete\n", KWCAMERA_PLUGIN);
+        std::fprintf(stderr, "%s has no Camera_Create or Camera_Delete\n", KWCAM_PLUGIN_PATH);
         return 1;
     }
 

@@ -5,8 +5,6 @@
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QRegularExpression>
 
-#include <dlfcn.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +108,8 @@ TEST_F(FrameTest, OneWarningEntryPerAcceptedFrame)
     const qint64 after = QDateTime::currentMSecsSinceEpoch();
     const std::vector<LogEntry> entries = log.all();
     ASSERT_EQ(entries.size(), 5u);
-    const QRegularExpression form(QStringLiteral("^Hikvision Camera image get: \"(\\d+)\" \\n$"));
+    const QRegularExpression form(QLatin1Char('^') + QRegularExpression::escape(QLatin1String(kFrameEntryPrefix)) +
+                                  QStringLiteral(" \"(\\d+)\" \\n$"));
     for (const LogEntry& entry : entries) {
         EXPECT_EQ(entry.type, QtWarningMsg);
         const QRegularExpressionMatch match = form.match(entry.text);
@@ -187,24 +186,9 @@ TEST_F(FrameTest, CountKeepsGoingAcrossStopAndStartAndRestartsAtOpen)
 
 // The same plug-in built with the per-frame entry streamed into a QDebug:
 // the reference the entry as shipped must match.
-struct ReferencePlugin {
-    ReferencePlugin()
-    {
-        library = dlopen(KWCAM_STREAMED_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (library != nullptr) {
-            create = reinterpret_cast<CreateFn>(dlsym(library, "Camera_Create"));
-            destroy = reinterpret_cast<DeleteFn>(dlsym(library, "Camera_Delete"));
-        }
-    }
-    void* library = nullptr;
-    CreateFn create = nullptr;
-    DeleteFn destroy = nullptr;
-};
-
 TEST(FrameEntry, ReachesTheHandlerExactlyAsTheStreamedEntry)
 {
-    static ReferencePlugin reference;
-    ASSERT_NE(reference.create, nullptr) << dlerror();
+    static const kwhost::Plugin reference = kwhost::loadPlugin(KWCAM_STREAMED_PLUGIN_PATH);
     const int device = resetWithOneDevice();
 
     auto entryOf = [&](CreateFn create, DeleteFn destroy) {

@@ -28,28 +28,20 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-class PropertyTest : public ::testing::Test {
+class PropertyTest : public FreshCameraTest<> {
 protected:
-    void SetUp() override { fresh(); }
-
-    // A new, open object over a new device; cases of a table each take one.
-    void fresh()
+    // A device with limits on exposure and gain.
+    PropertyTest()
     {
-        host.reset();
-        MVSIM_Reset();
-        MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
         setup.exposureMin = 100;
         setup.exposureMax = 5000;
         setup.exposure = 1000;
         setup.gainMin = 0;
         setup.gainMax = 20;
         setup.gain = 1;
-        device = MVSIM_AddDevice(&setup);
-        host.reset(new HostCamera("MV-TEST 0001"));
-        camera = host->object;
-        ASSERT_EQ(camera->IOpenCamera(), 1);
-        MVSIM_ClearCallLog();
     }
+
+    void SetUp() override { fresh(); }
 
     bool set(int id, int value)
     {
@@ -60,11 +52,6 @@ protected:
         return result;
     }
 
-    MvsimDeviceState deviceState() const { return kwtest::deviceState(device); }
-
-    int device = -1;
-    std::unique_ptr<HostCamera> host;
-    ICameraObject* camera = nullptr;
 };
 
 TEST_F(PropertyTest, NullRecordAndCodesWithoutAProperty)

@@ -180,10 +180,8 @@ TEST_F(EngineTest, StopOrDestroyFromInsideTheCallbackReturns) {
         };
         ASSERT_EQ(registerRecorder(h, recorder), MVSIM_OK);
         ASSERT_EQ(MV_CC_StartGrabbing(h), MVSIM_OK);
-        if (!called.wait()) {
-            std::fprintf(stderr, "%s from inside the image callback did not return: deadlock\n", c.what);
-            std::_Exit(1);
-        }
+        if (!called.wait())
+            kwtest::deadlocked((std::string(c.what) + " from inside the image callback").c_str(), deadline);
         EXPECT_EQ(result.load(), MVSIM_OK);
         EXPECT_TRUE(eventually([] { return MVSIM_AcquisitionThreads() == 0; }))
             << "acquisition thread did not end after stopping itself";
@@ -601,10 +599,8 @@ TEST_F(EngineTest, CallbacksMayDeliverAndStopWithoutDeadlock) {
         };
         ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
         ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
-        if (!done.wait()) {
-            std::fprintf(stderr, "%s from inside the image callback did not return: deadlock\n", c.what);
-            std::_Exit(1);
-        }
+        if (!done.wait())
+            kwtest::deadlocked((std::string(c.what) + " from inside the image callback").c_str(), deadline);
         returnsWithinDeadline("StopGrabbing", [&] { EXPECT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK); });
     }
 

@@ -3,7 +3,7 @@
 // triggers, and stop, close and delete from inside OnImageReady.
 //
 // Frames flow by the hundred thousand here, so the host side counts instead of
-// recording, and the per-frame log entry goes to a handler that only counts.
+// recording, and the per-frame log entries are only counted.
 #include <gtest/gtest.h>
 
 #include <QtCore/QByteArray>
@@ -31,30 +31,6 @@ int lifecycleCycles()
     const int n = value.toInt(&ok);
     return ok && n > 0 ? n : 200;
 }
-
-// Counts per-frame entries; passes anything else on to stderr.
-class CountingLog {
-public:
-    CountingLog()
-    {
-        s_frameEntries = 0;
-        m_previous = qInstallMessageHandler(&CountingLog::handler);
-    }
-    ~CountingLog() { qInstallMessageHandler(m_previous); }
-    static long frameEntries() { return s_frameEntries.load(); }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
-    {
-        if (text.startsWith(QLatin1String("Hikvision Camera image get:")))
-            ++s_frameEntries;
-        else if (type != QtDebugMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    static std::atomic<long> s_frameEntries;
-    QtMessageHandler m_previous;
-};
-std::atomic<long> CountingLog::s_frameEntries{0};
 
 // A host's callback that counts frames and checks that each notification is
 // for its own camera and describes a stamped frame of the stand-in.
@@ -91,8 +67,12 @@ public:
     long malformed() const { return m_malformed.load(); }
     long late() const { return m_late.load(); }
 
+    // HostCamera's: the object this callback serves, and Camera_Delete
+    // returned (no notification may follow).
+    void attached(ICameraObject* object) { expected = object; }
+    void deleted() { afterDelete = true; }
+
     std::atomic<ICameraObject*> expected{nullptr};
-    // Set by the host once Camera_Delete returned: no notification may follow.
     std::atomic<bool> afterDelete{false};
     std::function<void(ICameraObject*)> onFrame;
 
@@ -105,29 +85,8 @@ private:
     std::atomic<long> m_late{0};
 };
 
-// One camera of a host: record, callback, object.
-struct Camera {
-    explicit Camera(const QString& key)
-    {
-        config.nCameraType = CameraTypeHik;
-        config.strCameraKey = key;
-        config.nPixelFormat = 1;
-        object = Plugin::get().create(&config, &callback);
-        callback.expected = object;
-    }
-    ~Camera() { destroy(); }
-    void destroy()
-    {
-        Plugin::get().destroy(object);
-        object = nullptr;
-        callback.afterDelete = true;
-    }
-    ICameraObject* operator->() const { return object; }
-
-    tagQZ_CAMERA_CONFIG config{};
-    CountingCallback callback;
-    ICameraObject* object = nullptr;
-};
+// One camera of a host, counting its frames.
+using Camera = BasicHostCamera<CountingCallback>;
 
 int addFastDevice(const std::string& model, const std::string& serial, unsigned width = 64, unsigned height = 48)
 {
@@ -138,18 +97,17 @@ int addFastDevice(const std::string& model, const std::string& serial, unsigned 
     return MVSIM_AddDevice(&setup);
 }
 
-// Runs body on another thread and fails, then aborts, if it does not return
-// in time: a deadlock must show as a failure, not as a hung test run.
-void withWatchdog(const char* what, std::function<void()> body)
+// What a host does to its camera from inside OnImageReady.
+enum class Action { Stop, Close, Delete };
+
+void act(Action action, Camera& camera)
 {
-    auto done = std::async(std::launch::async, std::move(body));
-    if (done.wait_for(kTimeout) != std::future_status::ready) {
-        std::fprintf(stderr, "%s did not return within %lld s: deadlock\n", what,
-                     static_cast<long long>(kTimeout.count()));
-        std::fflush(stderr);
-        std::abort();
-    }
-    done.get();
+    if (action == Action::Stop)
+        camera->IStopCamera();
+    else if (action == Action::Close)
+        camera->ICloseCamera();
+    else
+        camera.destroy();
 }
 
 class Stress : public ::testing::Test {
@@ -160,7 +118,7 @@ protected:
         MVSIM_Reset();
         EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
     }
-    CountingLog log;
+    LogCapture log{LogCapture::FrameEntries::Count};
 };
 
 TEST_F(Stress, LifecycleCyclesWithFreeRunningFrames)
@@ -187,7 +145,7 @@ TEST_F(Stress, LifecycleCyclesWithFreeRunningFrames)
     MvsimCounters counters{};
     ASSERT_EQ(MVSIM_GetCounters(device, &counters), 0);
     EXPECT_EQ(static_cast<unsigned long long>(total), counters.delivered) << "a frame announced after stop returned";
-    EXPECT_EQ(CountingLog::frameEntries(), total);
+    EXPECT_EQ(log.frameEntries(), total);
     EXPECT_EQ(camera.callback.foreign(), 0);
     EXPECT_EQ(camera.callback.malformed(), 0);
 }
@@ -297,7 +255,6 @@ TEST_F(Stress, TenThousandSoftwareTriggers)
 // follow, and the device must be usable again.
 TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
 {
-    enum class Action { Stop, Close, Delete };
     for (Action action : {Action::Stop, Action::Close, Action::Delete}) {
         for (int round = 0; round < 20; ++round) {
             SCOPED_TRACE(testing::Message() << "action " << static_cast<int>(action) << " round " << round);
@@ -311,18 +268,13 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
             std::atomic<int> acted{0};
             std::promise<void> done;  // set once the operation returned
             std::future<void> operationReturned = done.get_future();
-            camera->callback.onFrame = [&](ICameraObject* object) {
+            camera->callback.onFrame = [&](ICameraObject*) {
                 if (!started.load() || acted.fetch_add(1) != 0)
                     return;
-                if (action == Action::Stop)
-                    object->IStopCamera();
-                else if (action == Action::Close)
-                    object->ICloseCamera();
-                else
-                    camera->destroy();
+                act(action, *camera);
                 done.set_value();
             };
-            withWatchdog("an operation from inside OnImageReady", [&] {
+            returnsWithin(kTimeout, "an operation from inside OnImageReady", [&] {
                 (*camera)->m_nTriggerMode = 2;
                 ASSERT_EQ((*camera)->IOpenCamera(), 1);
                 ASSERT_EQ((*camera)->IStartCamera(), 1);
@@ -370,23 +322,17 @@ TEST_F(Stress, StopCloseDeleteFromInsideTheCallback)
 TEST_F(Stress, StopCloseOrDeleteFromTheFirstFrame)
 {
     addFastDevice("MV-FAST", "0001");
-    enum class Action { Stop, Close, Delete };
     for (Action action : {Action::Stop, Action::Close, Action::Delete}) {
         for (int round = 0; round < 20; ++round) {
             SCOPED_TRACE(testing::Message() << "action " << static_cast<int>(action) << ", round " << round);
             Camera camera("MV-FAST 0001");
             std::atomic<int> frames{0};
-            camera.callback.onFrame = [&](ICameraObject* object) {
+            camera.callback.onFrame = [&](ICameraObject*) {
                 if (frames.fetch_add(1) != 0)
                     return;
-                if (action == Action::Stop)
-                    object->IStopCamera();
-                else if (action == Action::Close)
-                    object->ICloseCamera();
-                else
-                    camera.destroy();
+                act(action, camera);
             };
-            withWatchdog("an operation from the first frame", [&] {
+            returnsWithin(kTimeout, "an operation from the first frame", [&] {
                 ICameraObject* object = camera.object;
                 object->m_nTriggerMode = 2;
                 ASSERT_EQ(object->IOpenCamera(), 1);

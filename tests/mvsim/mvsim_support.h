@@ -5,6 +5,7 @@
 
 #include "mvcameracontrol.h"
 #include "mvsim/control.h"
+#include "standin.h"
 
 #include <gtest/gtest.h>
 
@@ -72,11 +73,7 @@ inline MvsimCounters counters(int deviceId) {
     return c;
 }
 
-inline MvsimDeviceState state(int deviceId) {
-    MvsimDeviceState s{};
-    EXPECT_EQ(MVSIM_GetDeviceState(deviceId, &s), MVSIM_OK);
-    return s;
-}
+inline MvsimDeviceState state(int deviceId) { return kwtest::deviceState(deviceId); }
 
 // Polls a stand-in query until it holds, on a condition nobody signals.
 // Only for states with no callback to wait on (threads winding down).
@@ -93,13 +90,7 @@ inline bool eventually(const std::function<bool()>& holds) {
 // Runs f on another thread; a call that does not return by the deadline is
 // a deadlock, and the test binary ends with a message instead of hanging.
 inline void returnsWithinDeadline(const char* what, const std::function<void()>& f) {
-    auto done = std::async(std::launch::async, f);
-    if (done.wait_for(deadline) != std::future_status::ready) {
-        std::fprintf(stderr, "%s did not return within %lld s: deadlock\n", what,
-                     static_cast<long long>(deadline.count()));
-        std::_Exit(1);
-    }
-    done.get();
+    kwtest::returnsWithin(deadline, what, f);
 }
 
 struct Frame {
@@ -172,19 +163,8 @@ inline int registerRecorder(void* handle, Recorder& recorder) {
     return MV_CC_RegisterImageCallBack(handle, &Recorder::callback, &recorder);
 }
 
-inline std::string callLogEntry(int i) {
-    char text[256];
-    if (MVSIM_CallLogEntry(i, text, sizeof text) < 0)
-        return "<none>";
-    return text;
-}
-
-inline std::vector<std::string> callLog() {
-    std::vector<std::string> entries;
-    for (int i = 0; i < MVSIM_CallLogSize(); ++i)
-        entries.push_back(callLogEntry(i));
-    return entries;
-}
+using kwtest::callLog;
+using kwtest::callLogEntry;
 
 }  // namespace mvsimtest
 

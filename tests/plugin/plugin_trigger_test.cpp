@@ -41,20 +41,9 @@ QString startWarning(const char* text, int code)
     return warning(QStringLiteral("\"%1\"  -  CCameraHik::IStartCamera").arg(QString::fromLatin1(text).arg(code)));
 }
 
-class TriggerTest : public ::testing::Test {
+class TriggerTest : public FreshCameraTest<> {
 protected:
     void SetUp() override { fresh(); }
-
-    // A new, open object over a new device; cases of a table each take one.
-    void fresh()
-    {
-        host.reset();
-        device = resetWithOneDevice();
-        host.reset(new HostCamera("MV-TEST 0001"));
-        camera = host->object;
-        ASSERT_EQ(camera->IOpenCamera(), 1);
-        MVSIM_ClearCallLog();
-    }
 
     // Puts `code` into effect and leaves the object open and not grabbing.
     void applyMode(int code)
@@ -67,11 +56,6 @@ protected:
         MVSIM_ClearCallLog();
     }
 
-    MvsimDeviceState deviceState() const { return kwtest::deviceState(device); }
-
-    int device = -1;
-    std::unique_ptr<HostCamera> host;
-    ICameraObject* camera = nullptr;
 };
 
 const int kRequested[] = {0, 1, 2, 3, 4, 5, -1, 65535, INT_MIN};

@@ -36,12 +36,12 @@ struct Outcome {
     int liveHandles;  // handles the stand-in still has
 };
 
-class Sweep;
+class FaultSweep;
 
 struct Operation {
     const char* name;
     // Brings a fresh object into the state the operation starts from.
-    std::function<void(Sweep&)> prepare;
+    std::function<void(FaultSweep&)> prepare;
     std::function<int(ICameraObject*)> run;
     Outcome succeeded;
     // The consequences of `call` (its `occurrence`th call in the operation)
@@ -54,34 +54,19 @@ void PrintTo(const Operation& op, std::ostream* out)
     *out << op.name;
 }
 
-class Sweep : public ::testing::TestWithParam<Operation> {
-protected:
-    void TearDown() override
+class FaultSweep : public FreshCameraTest<::testing::TestWithParam<Operation>> {
+public:
+    // Line 0 without pulses: a grabbing device delivers no frame unless the
+    // operation itself triggers one.
+    void prepareClosed()
     {
-        host.reset();
-        MVSIM_Reset();
-    }
-
-    void fresh()
-    {
-        host.reset();
-        MVSIM_Reset();
-        // Line 0 without pulses: a grabbing device delivers no frame unless
-        // the operation itself triggers one.
-        const MvsimDeviceSetup setup = deviceSetup("MV-TEST", "0001");
-        device = MVSIM_AddDevice(&setup);
-        ASSERT_GE(device, 0);
-        host.reset(new HostCamera("MV-TEST 0001"));
-        camera = host->object;
+        fresh(false);
         camera->m_nTriggerMode = 1;
     }
 
-public:
-    void prepareClosed() { fresh(); }
-
     void prepareOpen()
     {
-        fresh();
+        prepareClosed();
         ASSERT_EQ(camera->IOpenCamera(), 1);
     }
 
@@ -128,12 +113,9 @@ protected:
         EXPECT_EQ(MVSIM_AcquisitionThreads(), expected.grabbing ? 1 : 0);
     }
 
-    int device = -1;
-    std::unique_ptr<HostCamera> host;
-    ICameraObject* camera = nullptr;
 };
 
-TEST_P(Sweep, EachCallFailingInTurn)
+TEST_P(FaultSweep, EachCallFailingInTurn)
 {
     const Operation& op = GetParam();
 
@@ -197,7 +179,7 @@ const Outcome kClosed = {0, false, false, 0, Handle::None, 0, 0};
 Operation startWith(const char* name, int mode)
 {
     const Outcome grabbing = {1, true, true, mode, Handle::Held, 0, 1};
-    return {name, [mode](Sweep& s) { s.prepareRequesting(mode); },
+    return {name, [mode](FaultSweep& s) { s.prepareRequesting(mode); },
             [](ICameraObject* c) { return c->IStartCamera(); }, grabbing,
             [mode](const std::string& call, int) {
                 // The applied mode is recorded once all its settings went
@@ -210,7 +192,7 @@ Operation startWith(const char* name, int mode)
 Operation setProperty(const char* name, int id, int value)
 {
     const Outcome accepted = {1, true, false, 0, Handle::Held, 0, 1};
-    return {name, [](Sweep& s) { s.prepareOpen(); },
+    return {name, [](FaultSweep& s) { s.prepareOpen(); },
             [id, value](ICameraObject* c) {
                 tagQZ_CAMERA_PROPERTY property{id, value};
                 return c->ISetProperty(&property) ? 1 : 0;
@@ -226,11 +208,11 @@ Operation setProperty(const char* name, int id, int value)
 }
 
 const Operation kOperations[] = {
-    {"Open", [](Sweep& s) { s.prepareClosed(); }, [](ICameraObject* c) { return c->IOpenCamera(); }, kOpen,
+    {"Open", [](FaultSweep& s) { s.prepareClosed(); }, [](ICameraObject* c) { return c->IOpenCamera(); }, kOpen,
      [](const std::string&, int) { return withWarnings(kClosed, 1); }},
 
     // The results of both settings are not looked at.
-    {"ApplyParameters", [](Sweep& s) { s.prepareOpen(); },
+    {"ApplyParameters", [](FaultSweep& s) { s.prepareOpen(); },
      [](ICameraObject* c) {
          c->m_pConfig->nExposureTime = 5000;
          c->m_pConfig->nGain = 5;
@@ -244,7 +226,7 @@ const Operation kOperations[] = {
     startWith("StartFreeRunning", 2),
     startWith("StartSoftware", 4),
 
-    {"Snap", [](Sweep& s) { s.prepareGrabbing(); },
+    {"Snap", [](FaultSweep& s) { s.prepareGrabbing(); },
      [](ICameraObject* c) {
          c->ISnapCamera();
          return kNoResult;
@@ -263,7 +245,7 @@ const Operation kOperations[] = {
     setProperty("SetBlueRatio", 4, 1500),
     setProperty("SetGain", 0x10000, 5),
 
-    {"Stop", [](Sweep& s) { s.prepareGrabbing(); },
+    {"Stop", [](FaultSweep& s) { s.prepareGrabbing(); },
      [](ICameraObject* c) {
          c->IStopCamera();
          return kNoResult;
@@ -271,7 +253,7 @@ const Operation kOperations[] = {
      {kNoResult, true, false, 1, Handle::Held, 0, 1},
      [](const std::string&, int) { return Outcome{kNoResult, true, true, 1, Handle::Held, 1, 1}; }},
 
-    {"Close", [](Sweep& s) { s.prepareGrabbing(); },
+    {"Close", [](FaultSweep& s) { s.prepareGrabbing(); },
      [](ICameraObject* c) {
          c->ICloseCamera();
          return kNoResult;
@@ -288,7 +270,7 @@ const Operation kOperations[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Operations, Sweep, ::testing::ValuesIn(kOperations),
+INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep, ::testing::ValuesIn(kOperations),
                          [](const ::testing::TestParamInfo<Operation>& info) { return std::string(info.param.name); });
 
 }  // namespace
