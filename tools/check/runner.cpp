@@ -172,7 +172,9 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& arguments,
     const QString said = lastLine(errors);
 
     if (timedOut) {
-        run.outcome = fail(QStringLiteral("no answer in %1 s").arg(timeoutMs / 1000.0));
+        run.outcome = fail(statusText.isEmpty()
+                               ? QStringLiteral("no answer in %1 s").arg(timeoutMs / 1000.0)
+                               : QStringLiteral("answered, then did not end within %1 s").arg(timeoutMs / 1000.0));
     } else if (WIFSIGNALED(status)) {
         const QString how = QStringLiteral("crashed: %1").arg(signalName(WTERMSIG(status)));
         // A crash after the answer (at exit, in an unload) fails the check too.
@@ -186,12 +188,11 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& arguments,
         if (!said.isEmpty())
             run.outcome.detail += QStringLiteral(" (last message: %1)").arg(said);
     } else {
-        Status parsed = Status::Fail;
+        run.outcome = fail(QStringLiteral("the child answered with the status \"%1\"").arg(statusText));
         for (Status s : {Status::Pass, Status::Fail, Status::Skip, Status::Warn}) {
             if (statusName(s) == statusText)
-                parsed = s;
+                run.outcome = Outcome{s, detail};
         }
-        run.outcome = Outcome{parsed, detail};
     }
     return run;
 }
