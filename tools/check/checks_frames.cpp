@@ -91,7 +91,7 @@ Outcome softwareTriggers(Context& context, int n)
     verdict.expect(session.recorder.count() == static_cast<size_t>(n),
                    QStringLiteral("%1 frames for %2 software triggers").arg(session.recorder.count()).arg(n));
     if (resent > 0)
-        verdict.warnAbout(QStringLiteral("%1 triggers brought no frame within 250 ms and were sent again: the "
+        verdict.warnAbout(QStringLiteral("%1 triggers brought no frame within 500 ms and were sent again: the "
                                          "camera may not take a trigger right after a frame")
                               .arg(resent));
     return verdict.outcome();

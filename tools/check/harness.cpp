@@ -226,7 +226,7 @@ bool triggerFrame(const Context& context, Session& session, size_t frame, int* r
     };
     send();
     bool arrived = context.sim != nullptr ? session.recorder.waitFor(frame) : false;
-    const int patienceMs = 250;
+    const int patienceMs = 500;
     for (int attempt = 0; context.sim == nullptr && !arrived && attempt < 3; ++attempt) {
         arrived = session.recorder.waitFor(frame, patienceMs);
         if (!arrived) {
