@@ -30,6 +30,7 @@ const char kGeneralUsage[] =
     "                          exposure, gain, automatic modes, trigger.\n"
     "  grab [KEY] [OPTIONS]    Acquire frames, print a summary, optionally save frames.\n"
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
+    "  check PLUGIN [KEY]      Check that a plug-in keeps the contract ('kwcam check --help').\n"
     "\n"
     "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
     "Instead of KEY, -c CAMERA chooses by index in the list or by a unique part\n"

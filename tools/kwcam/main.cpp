@@ -7,6 +7,7 @@
 #include "commandline.h"
 #include "commands.h"
 #include "exitcodes.h"
+#include "kwcheck/check.h"
 #include "messagelog.h"
 
 int main(int argc, char* argv[])
@@ -15,6 +16,10 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kwcam"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KWCAM_VERSION));
     kwcam::installMessageLog(kwcam::Verbosity::Normal);
+
+    // The conformance kit has a command line of its own.
+    if (QCoreApplication::arguments().value(1) == QLatin1String("check"))
+        return kwcheck::runCheckCommand(QCoreApplication::arguments());
 
     const kwcam::ParseResult parsed = kwcam::parseCommandLine(QCoreApplication::arguments());
     switch (parsed.status) {

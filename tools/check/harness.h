@@ -1,0 +1,189 @@
+// What the checks share: the stand-in's control functions, a recording
+// callback, a camera object with its record, the kit's cameras, and probes of
+// the process's resources.
+#ifndef KWCHECK_HARNESS_H
+#define KWCHECK_HARNESS_H
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "cameraobject.h"
+#include "kit.h"
+#include "kwhost/sdkcontrol.h"
+#include "mvsim/control.h"
+
+namespace kwcheck {
+
+// Generous limits: a frame that takes longer than this has not come.
+const int kFrameWaitMs = 3000;
+// How long a check watches for frames that must not come.
+const int kQuietMs = 100;
+
+// The stand-in's control functions, looked up in the process once the
+// plug-in has pulled its SDK in. find() gives null over any other SDK.
+class Sim {
+public:
+    static const Sim* find();
+
+    int device(const QString& key) const { return m_control.findDevice(key); }
+    bool state(int device, MvsimDeviceState* state) const { return m_control.deviceState(device, state); }
+    MvsimDeviceState state(int device) const;
+    MvsimCounters counters(int device) const;
+    bool pulse(int device) const { return m_control.pulseLine0(device); }
+    // Until the device takes the next trigger without losing it; true when
+    // it is idle (also false when it does not grab).
+    bool waitIdle(int device) const;
+    void failCall(const char* function, unsigned int nth, int code) const { m_failCall(function, nth, code); }
+    void clearFaults() const { m_clearFaults(); }
+    QStringList callLog() const;
+    void clearCallLog() const { m_clearCallLog(); }
+    int liveHandles() const { return m_liveHandles(); }
+    bool unplug(int device) const { return m_unplug(device) == MVSIM_OK; }
+
+private:
+    Sim() = default;
+
+    kwhost::SdkControl m_control;
+    void (*m_failCall)(const char*, unsigned int, int) = nullptr;
+    void (*m_clearFaults)() = nullptr;
+    int (*m_callLogSize)() = nullptr;
+    int (*m_callLogEntry)(int, char*, size_t) = nullptr;
+    void (*m_clearCallLog)() = nullptr;
+    int (*m_liveHandles)() = nullptr;
+    int (*m_unplug)(int) = nullptr;
+    int (*m_waitIdle)(int, unsigned int) = nullptr;
+};
+
+// The function names of a call log, in order ("MV_CC_OpenDevice", ...).
+QStringList callNames(const QStringList& log);
+
+// What the host saw of one frame, read at the entry of OnImageReady.
+struct Frame {
+    ICameraObject* camera = nullptr;
+    int frameCount = 0;
+    int width = 0;
+    int height = 0;
+    int imageSize = 0;
+    int bitsPerPixel = 0;
+    int pixelFormat = 0;
+    const unsigned char* data = nullptr;
+    bool stamped = false;  // the stand-in's stamp was found in the pixels
+    unsigned int stampNumber = 0;
+    bool pixelsKept = true;  // the pixels were the same at the return
+    std::chrono::steady_clock::time_point at;
+};
+
+// The host's callback for the checks: records every frame, wakes waiters,
+// and can run a hook inside the call (to stop, close or delete from there).
+class Recorder : public ICameraCallback {
+public:
+    void OnImageReady(ICameraObject* camera) override;
+
+    // Runs inside OnImageReady after the frame is recorded, with the frame's
+    // index from 1. Set before frames can come.
+    std::function<void(ICameraObject*, int index)> hook;
+    // Bytes compared at the entry and the return of each call (0: none) and
+    // how long to keep the frame before returning.
+    int keepBytes = 0;
+    std::chrono::microseconds keepFor{0};
+    // Read the stand-in's stamp from the pixels.
+    bool readStamps = false;
+
+    size_t count() const;
+    std::vector<Frame> frames() const;
+    // Until at least n frames came; false after timeoutMs.
+    bool waitFor(size_t n, int timeoutMs = kFrameWaitMs) const;
+    // Watches for quietMs: true when no frame came meanwhile.
+    bool staysQuiet(int quietMs = kQuietMs) const;
+    // From now on every call counts as late: the host was promised none.
+    // Until every frame recorded so far has returned from OnImageReady.
+    bool waitReturned(int timeoutMs = kFrameWaitMs) const;
+    void markClosed() { m_closed.store(true); }
+    void reopen() { m_closed.store(false); }
+    int late() const { return m_late.load(); }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_arrived;
+    std::vector<Frame> m_frames;
+    size_t m_returned = 0;
+    std::atomic<bool> m_closed{false};
+    std::atomic<int> m_late{0};
+};
+
+// A camera object for one key with a recorder as its callback, deleted at
+// the end of the scope unless something deleted it before.
+class Session {
+public:
+    Session(const Context& context, const QString& key);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    ICameraObject* operator->() const { return m_camera; }
+    ICameraObject* camera() const { return m_camera; }
+    bool created() const { return m_camera != nullptr; }
+
+    // IOpenCamera; false with the reason in verdict when it fails.
+    bool open(Verdict* verdict);
+    // Writes the trigger mode and starts; false with the reason when it fails.
+    bool start(int triggerMode, Verdict* verdict);
+    // Camera_Delete now, from any thread, once.
+    void destroy();
+    bool destroyed() const { return m_destroyed.load(); }
+
+    Recorder recorder;
+    tagQZ_CAMERA_CONFIG config;
+
+private:
+    const Context& m_context;
+    ICameraObject* m_camera = nullptr;
+    std::atomic<bool> m_destroyed{false};
+};
+
+// One software trigger that the device will not lose: over the stand-in it
+// first waits until the device is idle. Other SDKs cannot tell when their
+// camera takes the next trigger: the trigger goes a few milliseconds after
+// every frame announced so far has returned from OnImageReady.
+void snapOnce(const Context& context, Session& session);
+
+// One software trigger, then the wait until the session has frame frames.
+// Over other SDKs a trigger unanswered for a while is sent again (a camera
+// that was not ready yet), counted in resent. sent: when the answered
+// trigger went out.
+bool triggerFrame(const Context& context, Session& session, size_t frame, int* resent,
+                  std::chrono::steady_clock::time_point* sent = nullptr);
+
+// The kit's cameras over the stand-in (see cameras.cpp).
+namespace cameras {
+extern const char* const kMain;    // Mono8, fast, free-running at 1000 fps
+extern const char* const kRate;    // Mono8 at exactly 200 fps
+extern const char* const kUnplug;  // pulled out while grabbing
+extern const char* const kSecond;  // a second camera of another size
+struct Typed {
+    const char* key;
+    const char* name;  // the device's pixel format name
+    unsigned int pixelType;
+};
+const std::vector<Typed>& typed();  // one fast camera per pixel type
+const double kRateFps = 200.0;
+const float kExposureMin = 20, kExposureMax = 100000, kExposure = 10000;
+const float kGainMin = 0, kGainMax = 24, kGain = 1;
+// The stand-in's configuration with these cameras.
+QByteArray configuration();
+}  // namespace cameras
+
+// The process's open file descriptors and resident memory in bytes.
+int openDescriptors();
+long long residentBytes();
+
+}  // namespace kwcheck
+
+#endif  // KWCHECK_HARNESS_H
