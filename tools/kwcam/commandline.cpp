@@ -5,7 +5,9 @@
 
 #include <cmath>
 
-#include "imagewriter.h"
+#include "cameraobject.h"
+
+#include "kwhost/imagewriter.h"
 
 namespace kwcam {
 
@@ -40,9 +42,10 @@ struct PropertyName {
     int id;
 };
 
-// The contract's property codes.
 const PropertyName kProperties[] = {
-    {"exposure", 1}, {"gain", 0x10000}, {"wb-red", 2}, {"wb-green", 3}, {"wb-blue", 4},
+    {"exposure", CameraPropertyExposureTime},     {"gain", CameraPropertyGain},
+    {"wb-red", CameraPropertyBalanceRatioRed},    {"wb-green", CameraPropertyBalanceRatioGreen},
+    {"wb-blue", CameraPropertyBalanceRatioBlue},
 };
 
 QCommandLineOption pluginOption()
@@ -238,7 +241,7 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     }
     if (parser.isSet(save)) {
         options.savePath = parser.value(save);
-        const QString problem = checkSavePath(options.savePath);
+        const QString problem = kwhost::checkSavePath(options.savePath);
         if (!problem.isEmpty())
             return usageError(QStringLiteral("--save: %1").arg(problem), usage);
     }

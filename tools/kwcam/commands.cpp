@@ -3,70 +3,46 @@
 #include <QtCore/QTextStream>
 
 #include <cmath>
-#include <cstdio>
 
 #include "exitcodes.h"
 #include "framereceiver.h"
 #include "grabsession.h"
-#include "imagewriter.h"
+#include "kwhost/camera.h"
+#include "kwhost/imagewriter.h"
+#include "kwhost/plugin.h"
+#include "kwhost/sdkcontrol.h"
+#include "kwhost/selfpipe.h"
 #include "messagelog.h"
-#include "plugin.h"
-#include "sdkcontrol.h"
+#include "output.h"
 
 namespace kwcam {
 
 namespace {
 
-const int kPropertyExposure = 1;
-const int kPropertyGain = 0x10000;
-const int kPropertyWhiteBalance[3] = {2, 3, 4};
-
-void printErr(const QString& text)
-{
-    const QByteArray bytes = (QStringLiteral("kwcam: ") + text + QLatin1Char('\n')).toLocal8Bit();
-    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    fflush(stderr);
-}
-
-bool loadPlugin(const Invocation& invocation, Plugin* plugin)
+bool loadPlugin(const Invocation& invocation, kwhost::Plugin* plugin)
 {
     QString error;
     if (plugin->load(invocation.pluginPath, &error))
         return true;
-    printErr(error);
+    printError(error);
     return false;
 }
 
-// Asks a camera object made for no camera in particular, as hosts do to
-// offer a choice; the object is gone before any camera is opened.
-QStringList listCameras(const Plugin& plugin)
+bool selectCamera(kwhost::Camera* camera, const QString& wanted)
 {
-    tagQZ_CAMERA_CONFIG config = emptyConfig();
-    CameraObject lister(plugin, &config, nullptr);
-    if (!lister)
-        return QStringList();
-    return lister->IGetCameraList();
+    QString error;
+    if (camera->select(wanted, &error))
+        return true;
+    printError(error);
+    return false;
 }
 
-// The listed key the user meant: the same words, however spaced. An empty
-// wish means the first camera. Prints why there is none.
-bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key)
+bool openCamera(kwhost::Camera* camera, ICameraCallback* callback)
 {
-    if (keys.isEmpty()) {
-        printErr(QStringLiteral("no cameras found"));
-        return false;
-    }
-    if (wanted.trimmed().isEmpty()) {
-        *key = keys.first();
+    QString error;
+    if (camera->open(callback, &error))
         return true;
-    }
-    for (const QString& candidate : keys) {
-        if (candidate.simplified() == wanted.simplified()) {
-            *key = candidate;
-            return true;
-        }
-    }
-    printErr(QStringLiteral("no camera '%1'; cameras found:\n  %2").arg(wanted, keys.join(QStringLiteral("\n  "))));
+    printError(error);
     return false;
 }
 
@@ -77,7 +53,7 @@ bool setProperty(ICameraObject* camera, const char* name, int id, int value)
     property.nValue = value;
     if (camera->ISetProperty(&property))
         return true;
-    printErr(QStringLiteral("%1 = %2: failed").arg(QLatin1String(name)).arg(value));
+    printError(QStringLiteral("%1 = %2: failed").arg(QLatin1String(name)).arg(value));
     return false;
 }
 
@@ -86,7 +62,7 @@ bool setProperty(ICameraObject* camera, const char* name, int id, int value)
 // and reports nothing, then one by one through ISetProperty, which turns the
 // automatic modes off and says whether the camera took the value.
 bool applySettings(ICameraObject* camera, tagQZ_CAMERA_CONFIG* config, const GrabOptions& options,
-                   const SdkControl& sdk, int device)
+                   const kwhost::SdkControl& sdk, int device)
 {
     if (options.exposureGiven || options.gainGiven) {
         // IApplyParameters would also push the value not given; it runs only
@@ -107,13 +83,15 @@ bool applySettings(ICameraObject* camera, tagQZ_CAMERA_CONFIG* config, const Gra
     }
     bool ok = true;
     if (options.exposureGiven)
-        ok = setProperty(camera, "exposure", kPropertyExposure, options.exposure) && ok;
+        ok = setProperty(camera, "exposure", CameraPropertyExposureTime, options.exposure) && ok;
     if (options.gainGiven)
-        ok = setProperty(camera, "gain", kPropertyGain, options.gain) && ok;
+        ok = setProperty(camera, "gain", CameraPropertyGain, options.gain) && ok;
     if (options.whiteBalanceGiven) {
         const char* names[3] = {"wb-red", "wb-green", "wb-blue"};
+        const int ids[3] = {CameraPropertyBalanceRatioRed, CameraPropertyBalanceRatioGreen,
+                            CameraPropertyBalanceRatioBlue};
         for (int i = 0; i < 3; ++i)
-            ok = setProperty(camera, names[i], kPropertyWhiteBalance[i], options.whiteBalance[i]) && ok;
+            ok = setProperty(camera, names[i], ids[i], options.whiteBalance[i]) && ok;
     }
     return ok;
 }
@@ -122,16 +100,16 @@ bool applySettings(ICameraObject* camera, tagQZ_CAMERA_CONFIG* config, const Gra
 
 int runList(const Invocation& invocation)
 {
-    Plugin plugin;
+    kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
-    const QStringList keys = listCameras(plugin);
+    const QStringList keys = kwhost::listCameras(plugin);
     QTextStream out(stdout);
     for (const QString& key : keys)
         out << key << '\n';
     out.flush();
     if (keys.isEmpty())
-        printErr(QStringLiteral("no cameras found"));
+        printError(QStringLiteral("no cameras found"));
     return kExitSuccess;
 }
 
@@ -139,53 +117,45 @@ int runGrab(const Invocation& invocation)
 {
     const GrabOptions& options = invocation.grab;
     installMessageLog(options.verbose);
-    Plugin plugin;
+    kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
-    const SdkControl sdk;
+    const kwhost::SdkControl sdk;
 
-    QString key;
-    if (!chooseCamera(listCameras(plugin), options.key, &key))
+    kwhost::Camera camera(plugin);
+    if (!selectCamera(&camera, options.key))
         return kExitFailure;
     if (options.trigger == TriggerChoice::Hardware && options.rateHz > 0 && !sdk.canPulse()) {
-        printErr(QStringLiteral("the loaded SDK cannot pulse line 0; with --rate 0 the tool waits for pulses "
-                                "from outside"));
+        printError(QStringLiteral("the loaded SDK cannot pulse line 0; with --rate 0 the tool waits for pulses "
+                                  "from outside"));
         return kExitFailure;
     }
 
-    const int device = sdk.findDevice(key);
+    const int device = sdk.findDevice(camera.key());
     MvsimDeviceState state;
-    PixelLayout deviceLayout = PixelLayout::Unknown;
+    kwhost::PixelLayout deviceLayout = kwhost::PixelLayout::Unknown;
     QString deviceType;
     if (sdk.deviceState(device, &state)) {
-        deviceLayout = layoutOfDeviceType(state.pixelType);
-        deviceType = deviceTypeName(state.pixelType);
+        deviceLayout = kwhost::layoutOfDeviceType(state.pixelType);
+        deviceType = kwhost::deviceTypeName(state.pixelType);
     }
 
     const FrameReceiver::SaveMode saveMode =
         options.savePath.isEmpty()
             ? FrameReceiver::SaveMode::None
-            : (savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
-                                                 : FrameReceiver::SaveMode::LastFrame);
-    const Wakeup wakeup;
+            : (kwhost::savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
+                                                         : FrameReceiver::SaveMode::LastFrame);
+    const kwhost::SelfPipe wakeup;
     FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup);
-    tagQZ_CAMERA_CONFIG config = emptyConfig();
-    config.strCameraKey = key;
-    CameraObject camera(plugin, &config, &receiver);
-    if (!camera) {
-        printErr(QStringLiteral("the plug-in made no camera object"));
+    if (!openCamera(&camera, &receiver))
         return kExitFailure;
-    }
-    if (!camera->IOpenCamera()) {
-        printErr(QStringLiteral("cannot open camera %1").arg(key));
-        return kExitFailure;
-    }
-    if (!applySettings(camera.get(), &config, options, sdk, device)) {
+    if (!applySettings(camera.object(), camera.config(), options, sdk, device)) {
         camera->ICloseCamera();
         return kExitFailure;
     }
 
-    GrabSession session(camera.get(), &receiver, wakeup, sdk, device, options, plugin.fileName(), key, deviceType);
+    GrabSession session(camera.object(), &receiver, wakeup, sdk, device, options, plugin.fileName(), camera.key(),
+                        deviceType);
     return session.run();
 }
 
@@ -193,24 +163,13 @@ int runSet(const Invocation& invocation)
 {
     const SetOptions& options = invocation.set;
     installMessageLog(false);
-    Plugin plugin;
+    kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
 
-    QString key;
-    if (!chooseCamera(listCameras(plugin), options.key, &key))
+    kwhost::Camera camera(plugin);
+    if (!selectCamera(&camera, options.key) || !openCamera(&camera, nullptr))
         return kExitFailure;
-    tagQZ_CAMERA_CONFIG config = emptyConfig();
-    config.strCameraKey = key;
-    CameraObject camera(plugin, &config, nullptr);
-    if (!camera) {
-        printErr(QStringLiteral("the plug-in made no camera object"));
-        return kExitFailure;
-    }
-    if (!camera->IOpenCamera()) {
-        printErr(QStringLiteral("cannot open camera %1").arg(key));
-        return kExitFailure;
-    }
     tagQZ_CAMERA_PROPERTY property;
     property.nPropertyId = options.propertyId;
     property.nValue = options.value;
@@ -218,7 +177,7 @@ int runSet(const Invocation& invocation)
     camera->ICloseCamera();
     const QString result = QStringLiteral("%1 = %2: %3").arg(options.property).arg(options.value);
     if (!ok) {
-        printErr(result.arg(QStringLiteral("failed")));
+        printError(result.arg(QStringLiteral("failed")));
         return kExitFailure;
     }
     QTextStream(stdout) << result.arg(QStringLiteral("ok")) << '\n';

@@ -3,7 +3,7 @@
 //
 // OnImageReady runs on the SDK's acquisition thread, one frame at a time, and
 // must return quickly: the SDK loses frames that arrive while it runs. It
-// waits for nothing: the main thread learns of news through a Wakeup, reads
+// waits for nothing: the main thread learns of news through a SelfPipe, reads
 // counts that are atomic, takes copied frames from a list under a lock held
 // only to move the list, and reads everything else only after the camera has
 // been stopped, when the SDK runs no callback any more.
@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "cameraobject.h"
-#include "imagewriter.h"
-#include "pixellayout.h"
-#include "wakeup.h"
+#include "kwhost/imagewriter.h"
+#include "kwhost/pixellayout.h"
+#include "kwhost/selfpipe.h"
 
 namespace kwcam {
 
@@ -29,7 +29,7 @@ struct FrameCopy {
     std::vector<unsigned char> bytes;
     int width = 0;
     int height = 0;
-    PixelLayout layout = PixelLayout::Unknown;
+    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
     quint64 number = 0;  // see FrameReceiver::frameNumber
 };
 
@@ -46,7 +46,7 @@ struct FrameStats {
     int height = 0;
     int pluginFormat = 0;
     int pluginBitsPerPixel = 0;
-    PixelLayout layout = PixelLayout::Unknown;
+    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
     bool geometryChanged = false;
     // Frame numbers from the stand-in's stamp. numbered: every frame had one.
     bool numbered = true;
@@ -64,7 +64,7 @@ public:
     // tell it, else Unknown and the plug-in's report is used.
     // wakeup is notified when the target is reached and when a frame has
     // been copied for saving.
-    FrameReceiver(quint64 target, PixelLayout deviceLayout, SaveMode saveMode, const Wakeup& wakeup);
+    FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode, const kwhost::SelfPipe& wakeup);
 
     // SDK thread. Frames after the target are ignored.
     void OnImageReady(ICameraObject* pCamera) override;
@@ -79,7 +79,7 @@ public:
     // Only once the SDK has stopped calling OnImageReady.
     const FrameStats& stats() const { return m_stats; }
     bool hasLastFrame() const { return m_stats.frames > 0 && m_lastImage.data != nullptr; }
-    const FrameImage& lastFrame() const { return m_lastImage; }
+    const kwhost::FrameImage& lastFrame() const { return m_lastImage; }
     quint64 lastFrameNumber() const { return m_lastNumber; }
 
 private:
@@ -87,9 +87,9 @@ private:
     void readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number);
 
     const quint64 m_target;
-    const PixelLayout m_deviceLayout;
+    const kwhost::PixelLayout m_deviceLayout;
     const SaveMode m_saveMode;
-    const Wakeup& m_wakeup;
+    const kwhost::SelfPipe& m_wakeup;
 
     std::atomic<quint64> m_frames{0};
     std::atomic<quint64> m_bytes{0};
@@ -102,7 +102,7 @@ private:
     std::chrono::steady_clock::time_point m_previousArrival;
     // The last frame's pixels, in one buffer reused from frame to frame.
     std::vector<unsigned char> m_lastBytes;
-    FrameImage m_lastImage;
+    kwhost::FrameImage m_lastImage;
     quint64 m_lastNumber = 0;
 };
 

@@ -3,11 +3,11 @@
 #include <QtCore/QTextStream>
 
 #include <cmath>
-#include <cstdio>
 #include <unistd.h>
 
 #include "exitcodes.h"
-#include "imagewriter.h"
+#include "kwhost/imagewriter.h"
+#include "output.h"
 
 namespace kwcam {
 
@@ -26,17 +26,10 @@ int contractTriggerMode(TriggerChoice trigger)
     return CameraTriggerModeFreeRun;
 }
 
-void printErr(const QString& text)
-{
-    const QByteArray bytes = (QStringLiteral("kwcam: ") + text + QLatin1Char('\n')).toLocal8Bit();
-    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    fflush(stderr);
-}
-
 }  // namespace
 
-GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk,
-                         int device, const GrabOptions& options, const QString& plugin, const QString& key,
+GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const kwhost::SelfPipe& wakeup,
+                         const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key,
                          const QString& deviceType)
     : m_camera(camera),
       m_receiver(receiver),
@@ -50,8 +43,8 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const W
 {
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
-    connect(&wakeup, &Wakeup::woken, this, &GrabSession::takeNews);
-    connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this](int) { finish(Outcome::Interrupted); });
+    connect(&wakeup, &kwhost::SelfPipe::woken, this, &GrabSession::takeNews);
+    connect(&m_signals, &kwhost::SelfPipe::woken, this, [this]() { finish(Outcome::Interrupted); });
 
     m_triggerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_triggerTimer, &QTimer::timeout, this, &GrabSession::fireTrigger);
@@ -68,11 +61,11 @@ int GrabSession::run()
     m_camera->m_nTriggerMode = contractTriggerMode(m_options.trigger);
     m_clock.start();
     if (!m_camera->IStartCamera()) {
-        printErr(QStringLiteral("cannot start acquisition on %1 (%2)").arg(m_key, triggerDescription()));
+        printError(QStringLiteral("cannot start acquisition on %1 (%2)").arg(m_key, triggerDescription()));
         m_camera->ICloseCamera();
         return kExitFailure;
     }
-    printErr(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
+    printError(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
                  .arg(m_options.frames)
                  .arg(m_key, triggerDescription()));
 
@@ -128,13 +121,13 @@ void GrabSession::saveCopiedFrames()
     for (const FrameCopy& frame : m_receiver->takeCopiedFrames()) {
         if (!m_saveError.isEmpty())
             return;
-        FrameImage image;
+        kwhost::FrameImage image;
         image.data = frame.bytes.data();
         image.width = frame.width;
         image.height = frame.height;
         image.layout = frame.layout;
-        const QString path = framePath(m_options.savePath, frame.number);
-        const QString error = writeImage(path, image);
+        const QString path = kwhost::framePath(m_options.savePath, frame.number);
+        const QString error = kwhost::writeImage(path, image);
         if (!error.isEmpty()) {
             m_saveError = QStringLiteral("cannot save frame %1 to %2: %3").arg(frame.number).arg(path, error);
             finish(Outcome::SaveFailed);
@@ -200,10 +193,10 @@ int GrabSession::conclude()
     }
 
     if (!m_options.savePath.isEmpty() && m_saveError.isEmpty()) {
-        if (savesEveryFrame(m_options.savePath)) {
+        if (kwhost::savesEveryFrame(m_options.savePath)) {
             summary.saved = QStringLiteral("%1 frames as %2").arg(m_framesSaved).arg(m_options.savePath);
         } else if (m_receiver->hasLastFrame()) {
-            const QString error = writeImage(m_options.savePath, m_receiver->lastFrame());
+            const QString error = kwhost::writeImage(m_options.savePath, m_receiver->lastFrame());
             if (error.isEmpty())
                 summary.saved = QStringLiteral("%1 (frame %2)")
                                     .arg(m_options.savePath)
@@ -219,21 +212,21 @@ int GrabSession::conclude()
 
     switch (m_outcome) {
     case Outcome::TimedOut:
-        printErr(QStringLiteral("timed out after %1 s with %2 of %3 frames")
+        printError(QStringLiteral("timed out after %1 s with %2 of %3 frames")
                      .arg(m_options.timeoutSeconds)
                      .arg(stats.frames)
                      .arg(m_options.frames));
         if (!m_saveError.isEmpty())
-            printErr(m_saveError);
+            printError(m_saveError);
         return kExitFailure;
     case Outcome::Interrupted:
-        printErr(QStringLiteral("interrupted with %1 of %2 frames").arg(stats.frames).arg(m_options.frames));
+        printError(QStringLiteral("interrupted with %1 of %2 frames").arg(stats.frames).arg(m_options.frames));
         return kExitFailure;
     default:
         break;
     }
     if (!m_saveError.isEmpty()) {
-        printErr(m_saveError);
+        printError(m_saveError);
         return kExitFailure;
     }
     return kExitSuccess;

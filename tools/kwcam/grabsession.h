@@ -14,11 +14,10 @@
 #include "cameraobject.h"
 #include "commandline.h"
 #include "framereceiver.h"
-#include "interrupt.h"
+#include "kwhost/sdkcontrol.h"
+#include "kwhost/selfpipe.h"
 #include "progress.h"
-#include "sdkcontrol.h"
 #include "summary.h"
-#include "wakeup.h"
 
 namespace kwcam {
 
@@ -27,8 +26,8 @@ class GrabSession : public QObject {
 public:
     // camera is open and has receiver as its callback, which notifies
     // wakeup; device is the SDK's device id when the SDK can tell it, else -1.
-    GrabSession(ICameraObject* camera, FrameReceiver* receiver, const Wakeup& wakeup, const SdkControl& sdk, int device,
-                const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
+    GrabSession(ICameraObject* camera, FrameReceiver* receiver, const kwhost::SelfPipe& wakeup,
+                const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
 
     // Runs to the end, prints the summary on stdout, returns the exit code.
     int run();
@@ -47,7 +46,7 @@ private:
 
     ICameraObject* const m_camera;
     FrameReceiver* const m_receiver;
-    const SdkControl& m_sdk;
+    const kwhost::SdkControl& m_sdk;
     const int m_device;
     const GrabOptions m_options;
     const QString m_plugin;
@@ -58,7 +57,10 @@ private:
     QTimer m_triggerTimer;
     QTimer m_progressTimer;
     QTimer m_timeoutTimer;
-    InterruptWatcher m_interrupts;
+    // SIGINT and SIGTERM arrive through a pipe of their own: frame news
+    // filling the other one cannot crowd them out.
+    kwhost::SelfPipe m_signals;
+    kwhost::SignalForwarder m_forwarder{m_signals};
     Progress m_progress;
     QElapsedTimer m_clock;
     double m_seconds = 0;

@@ -5,8 +5,9 @@
 #include <QtCore/QtGlobal>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
+
+#include "output.h"
 
 namespace kwcam {
 
@@ -45,8 +46,6 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     (void)context;
     if (type == QtWarningMsg && !g_showFrameEntries.load(std::memory_order_relaxed) && isFrameEntry(message))
         return;
-    // One write per entry, so that entries from the SDK's thread and the main
-    // thread do not interleave within a line.
     QByteArray line;
     if (g_statusLineActive.load(std::memory_order_relaxed))
         line += "\r\033[K";
@@ -55,8 +54,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     line += "] ";
     line += message.trimmed().toLocal8Bit();
     line += '\n';
-    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    fflush(stderr);
+    writeStderr(line);
     if (type == QtFatalMsg)
         abort();
 }

@@ -3,9 +3,8 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
 
-#include <cstdio>
-
 #include "messagelog.h"
+#include "output.h"
 
 namespace kwcam {
 
@@ -13,12 +12,6 @@ namespace {
 
 const int kBarWidth = 30;
 const double kMiB = 1024.0 * 1024.0;
-
-void writeErr(const QByteArray& text)
-{
-    fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
-    fflush(stderr);
-}
 
 }  // namespace
 
@@ -39,12 +32,12 @@ void Progress::report(quint64 frames, quint64 bytes, double elapsedSeconds)
                               .arg(fps, 0, 'f', 1)
                               .arg(mibps, 0, 'f', 2);
     if (!m_terminal) {
-        writeErr(QStringLiteral("kwcam: %1  %2 s\n").arg(rates).arg(elapsedSeconds, 0, 'f', 1).toLocal8Bit());
+        writeStderr(QStringLiteral("kwcam: %1  %2 s\n").arg(rates).arg(elapsedSeconds, 0, 'f', 1).toLocal8Bit());
         return;
     }
     const int filled = m_target == 0 ? 0 : static_cast<int>(qMin<quint64>(frames, m_target) * kBarWidth / m_target);
     const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
-    writeErr(QStringLiteral("\r\033[K[%1] %2").arg(bar, rates).toLocal8Bit());
+    writeStderr(QStringLiteral("\r\033[K[%1] %2").arg(bar, rates).toLocal8Bit());
     m_drawn = true;
     setStatusLineActive(true);
 }
@@ -54,7 +47,7 @@ void Progress::finish()
     if (!m_drawn)
         return;
     setStatusLineActive(false);
-    writeErr("\r\033[K");
+    writeStderr("\r\033[K");
     m_drawn = false;
 }
 

@@ -58,7 +58,7 @@ QString formatSummary(const Summary& summary)
                                .arg(stats.height)
                                .arg(pluginFormatName(stats.pluginFormat))
                                .arg(stats.pluginBitsPerPixel)
-                               .arg(layoutName(stats.layout));
+                               .arg(kwhost::layoutName(stats.layout));
         if (!summary.deviceType.isEmpty())
             geometry += QStringLiteral(" (device pixel type %1)").arg(summary.deviceType);
         if (stats.geometryChanged)

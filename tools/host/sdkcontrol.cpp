@@ -1,10 +1,10 @@
-#include "sdkcontrol.h"
+#include "kwhost/sdkcontrol.h"
 
 #include <QtCore/QStringList>
 
 #include <dlfcn.h>
 
-namespace kwcam {
+namespace kwhost {
 
 namespace {
 
@@ -55,4 +55,4 @@ bool SdkControl::pulseLine0(int device) const
     return m_pulse != nullptr && device >= 0 && m_pulse(device) == MVSIM_OK;
 }
 
-}  // namespace kwcam
+}  // namespace kwhost

@@ -1,13 +1,14 @@
 // Writing a frame to a picture file: PNG through QImage, PGM and PPM by hand
 // so that 16-bit samples keep their full depth (maxval 65535, big-endian).
-#ifndef KWCAM_IMAGEWRITER_H
-#define KWCAM_IMAGEWRITER_H
+// Needs Qt Gui (QImage) but no display.
+#ifndef KWHOST_IMAGEWRITER_H
+#define KWHOST_IMAGEWRITER_H
 
 #include <QtCore/QString>
 
-#include "pixellayout.h"
+#include "kwhost/pixellayout.h"
 
-namespace kwcam {
+namespace kwhost {
 
 // A frame's pixels, rows packed without padding, samples as the camera sent
 // them (16-bit samples little-endian).
@@ -18,7 +19,7 @@ struct FrameImage {
     PixelLayout layout = PixelLayout::Unknown;
 };
 
-// Why a --save name cannot work (unknown extension, several %d), or empty.
+// Why a file name cannot work (unknown extension, several %d), or empty.
 QString checkSavePath(const QString& path);
 // True when the name holds %d or %0Nd: every frame gets a file of its own.
 bool savesEveryFrame(const QString& path);
@@ -30,6 +31,6 @@ QString framePath(const QString& path, quint64 frameNumber);
 // written. Returns the reason on failure, empty on success.
 QString writeImage(const QString& path, const FrameImage& frame);
 
-}  // namespace kwcam
+}  // namespace kwhost
 
-#endif  // KWCAM_IMAGEWRITER_H
+#endif  // KWHOST_IMAGEWRITER_H

@@ -1,10 +1,10 @@
-#include "plugin.h"
+#include "kwhost/plugin.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
-namespace kwcam {
+namespace kwhost {
 
 namespace {
 
@@ -36,8 +36,8 @@ bool Plugin::load(const QString& path, QString* error)
         *error = QStringLiteral("cannot load the plug-in %1: %2").arg(chosen, m_library.errorString());
         return false;
     }
-    m_create = reinterpret_cast<CreateFunction>(m_library.resolve("Camera_Create"));
-    m_delete = reinterpret_cast<DeleteFunction>(m_library.resolve("Camera_Delete"));
+    m_create = reinterpret_cast<CameraCreateFunc>(m_library.resolve("Camera_Create"));
+    m_delete = reinterpret_cast<CameraDeleteFunc>(m_library.resolve("Camera_Delete"));
     if (m_create == nullptr || m_delete == nullptr) {
         *error = QStringLiteral("%1 is no camera plug-in: Camera_Create or Camera_Delete is missing").arg(chosen);
         return false;
@@ -79,4 +79,4 @@ tagQZ_CAMERA_CONFIG emptyConfig()
     return config;
 }
 
-}  // namespace kwcam
+}  // namespace kwhost

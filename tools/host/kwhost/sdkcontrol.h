@@ -1,17 +1,17 @@
 // The SDK stand-in's optional control functions, found by name at run time.
 //
 // Over the vendor's SDK none of them exist and every query answers "not
-// available"; the tool then does without: no line pulses of its own, frame
+// available"; a host then does without: no line pulses of its own, frame
 // losses counted from frame numbers or not at all, pixel layout as the
 // plug-in reports it.
-#ifndef KWCAM_SDKCONTROL_H
-#define KWCAM_SDKCONTROL_H
+#ifndef KWHOST_SDKCONTROL_H
+#define KWHOST_SDKCONTROL_H
 
 #include <QtCore/QString>
 
 #include "mvsim/control.h"
 
-namespace kwcam {
+namespace kwhost {
 
 class SdkControl {
 public:
@@ -42,6 +42,6 @@ private:
     PulseLine0 m_pulse = nullptr;
 };
 
-}  // namespace kwcam
+}  // namespace kwhost
 
-#endif  // KWCAM_SDKCONTROL_H
+#endif  // KWHOST_SDKCONTROL_H

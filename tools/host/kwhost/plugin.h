@@ -1,22 +1,23 @@
 // Loading the camera plug-in as any host does: by path, through its two
-// exported entry points. The tool knows the library's file name and the
+// exported entry points. A host knows the library's file name and the
 // contract, nothing else of the plug-in.
-#ifndef KWCAM_PLUGIN_H
-#define KWCAM_PLUGIN_H
+#ifndef KWHOST_PLUGIN_H
+#define KWHOST_PLUGIN_H
 
 #include <QtCore/QLibrary>
 #include <QtCore/QString>
 
 #include "cameraobject.h"
 
-namespace kwcam {
+namespace kwhost {
 
 class Plugin {
 public:
     // Loads the plug-in named by path, else by $KWCAM_PLUGIN, else the one
-    // installed beside the tool, else the one in the build tree the tool came
-    // from. The library stays loaded for the life of the process: camera
-    // objects and the SDK's threads must never outlive their code.
+    // installed as ../lib/kwcamera/ relative to the program, else the one of
+    // the build tree the program came from. The library stays loaded for the
+    // life of the process: camera objects and the SDK's threads must never
+    // outlive their code. Returns false with the reason in error.
     bool load(const QString& path, QString* error);
     QString fileName() const { return m_library.fileName(); }
 
@@ -24,12 +25,9 @@ public:
     void destroy(ICameraObject* camera) const;
 
 private:
-    using CreateFunction = ICameraObject* (*)(tagQZ_CAMERA_CONFIG*, ICameraCallback*);
-    using DeleteFunction = void (*)(ICameraObject*);
-
     QLibrary m_library;
-    CreateFunction m_create = nullptr;
-    DeleteFunction m_delete = nullptr;
+    CameraCreateFunc m_create = nullptr;
+    CameraDeleteFunc m_delete = nullptr;
 };
 
 // A camera object for the length of a scope. The configuration record and
@@ -54,6 +52,6 @@ private:
 // that knows nothing of the camera yet leaves them.
 tagQZ_CAMERA_CONFIG emptyConfig();
 
-}  // namespace kwcam
+}  // namespace kwhost
 
-#endif  // KWCAM_PLUGIN_H
+#endif  // KWHOST_PLUGIN_H

@@ -1,4 +1,4 @@
-#include "imagewriter.h"
+#include "kwhost/imagewriter.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QFile>
@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-namespace kwcam {
+namespace kwhost {
 
 namespace {
 
@@ -32,23 +32,6 @@ const QRegularExpression& framePlaceholder()
 {
     static const QRegularExpression placeholder(QStringLiteral("%(0[0-9]+)?d"));
     return placeholder;
-}
-
-// Byte offset of colour channel c (0 red, 1 green, 2 blue) within a pixel.
-int channelOffset(PixelLayout layout, int c)
-{
-    switch (layout) {
-    case PixelLayout::Bgr24:
-    case PixelLayout::Bgra32:
-        return 2 - c;
-    case PixelLayout::Rgb48:
-        return 2 * c;
-    case PixelLayout::Gray8:
-    case PixelLayout::Gray16:
-        return 0;
-    default:
-        return c;
-    }
 }
 
 // Sample c of pixel (x, y), 0..255 or, for 16-bit samples, 0..65535.
@@ -234,4 +217,4 @@ QString writeImage(const QString& path, const FrameImage& frame)
     return QStringLiteral("'%1' does not end in .png, .pgm or .ppm").arg(path);
 }
 
-}  // namespace kwcam
+}  // namespace kwhost

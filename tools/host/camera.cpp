@@ -1,0 +1,64 @@
+#include "kwhost/camera.h"
+
+namespace kwhost {
+
+QStringList listCameras(const Plugin& plugin)
+{
+    tagQZ_CAMERA_CONFIG config = emptyConfig();
+    CameraObject lister(plugin, &config, nullptr);
+    if (!lister)
+        return QStringList();
+    return lister->IGetCameraList();
+}
+
+bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key, QString* error)
+{
+    if (keys.isEmpty()) {
+        *error = QStringLiteral("no cameras found");
+        return false;
+    }
+    if (wanted.trimmed().isEmpty()) {
+        *key = keys.first();
+        return true;
+    }
+    for (const QString& candidate : keys) {
+        if (candidate.simplified() == wanted.simplified()) {
+            *key = candidate;
+            return true;
+        }
+    }
+    *error = QStringLiteral("no camera '%1'; cameras found:\n  %2").arg(wanted, keys.join(QStringLiteral("\n  ")));
+    return false;
+}
+
+Camera::Camera(const Plugin& plugin) : m_plugin(plugin), m_config(emptyConfig()) {}
+
+Camera::~Camera() = default;
+
+bool Camera::select(const QString& wanted, QString* error)
+{
+    return chooseCamera(listCameras(m_plugin), wanted, &m_key, error);
+}
+
+bool Camera::open(ICameraCallback* callback, QString* error)
+{
+    m_config.strCameraKey = m_key;
+    m_object.reset(new CameraObject(m_plugin, &m_config, callback));
+    if (!*m_object) {
+        m_object.reset();
+        *error = QStringLiteral("the plug-in made no camera object");
+        return false;
+    }
+    if (!(*m_object)->IOpenCamera()) {
+        *error = QStringLiteral("cannot open camera %1").arg(m_key);
+        return false;
+    }
+    return true;
+}
+
+ICameraObject* Camera::object() const
+{
+    return m_object ? m_object->get() : nullptr;
+}
+
+}  // namespace kwhost

@@ -1,0 +1,54 @@
+// Choosing a camera among the listed ones and opening it: the routine every
+// command of a host starts with.
+#ifndef KWHOST_CAMERA_H
+#define KWHOST_CAMERA_H
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <memory>
+
+#include "cameraobject.h"
+#include "kwhost/plugin.h"
+
+namespace kwhost {
+
+// The camera keys, asked of an object made for no camera in particular, as
+// hosts do to offer a choice; the object is gone before any camera is opened.
+QStringList listCameras(const Plugin& plugin);
+
+// The listed key the user meant: the same words, however spaced; an empty
+// wish means the first camera. On failure returns false and the reason
+// (several lines when it lists the cameras found).
+bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key, QString* error);
+
+// One camera object with its configuration record, from choice to close.
+// The record lives as long as the object, as the contract wants.
+class Camera {
+public:
+    explicit Camera(const Plugin& plugin);
+    ~Camera();  // deletes the object, which closes the camera
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    // Lists the cameras and chooses the one wanted names (see chooseCamera).
+    bool select(const QString& wanted, QString* error);
+    // Makes the object for the selected key with callback (may be null) and
+    // opens it. The callback must outlive this Camera.
+    bool open(ICameraCallback* callback, QString* error);
+
+    const QString& key() const { return m_key; }
+    ICameraObject* object() const;
+    ICameraObject* operator->() const { return object(); }
+    tagQZ_CAMERA_CONFIG* config() { return &m_config; }
+
+private:
+    const Plugin& m_plugin;
+    QString m_key;
+    tagQZ_CAMERA_CONFIG m_config;
+    std::unique_ptr<CameraObject> m_object;
+};
+
+}  // namespace kwhost
+
+#endif  // KWHOST_CAMERA_H
