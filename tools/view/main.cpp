@@ -1,0 +1,99 @@
+// kwcam-view: a live window onto a camera, over the camera plug-in.
+#include <QtCore/QTimer>
+#include <QtWidgets/QApplication>
+
+#include <cstdio>
+
+#include "camerasession.h"
+#include "imageview.h"
+#include "kwhost/plugin.h"
+#include "theme.h"
+#include "viewerwindow.h"
+#include "viewoptions.h"
+#include "warninglog.h"
+
+namespace {
+
+const int kExitSuccess = 0;
+const int kExitFailure = 1;
+const int kExitUsage = 2;
+
+void printError(const QString& text)
+{
+    const QByteArray line = "kwcam-view: " + text.toLocal8Bit() + '\n';
+    fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kwcam-view"));
+    QApplication::setApplicationVersion(QStringLiteral(KWCAM_VERSION));
+    kwview::installWarningLog();
+    kwview::applyDarkTheme(&app);
+
+    kwview::ViewOptions options;
+    QString usage;
+    switch (kwview::parseViewOptions(QApplication::arguments(), &options, &usage)) {
+    case kwview::ParseOutcome::Help:
+        fputs(usage.toLocal8Bit().constData(), stdout);
+        return kExitSuccess;
+    case kwview::ParseOutcome::Error:
+        fputs(usage.toLocal8Bit().constData(), stderr);
+        return kExitUsage;
+    case kwview::ParseOutcome::Run:
+        break;
+    }
+
+    kwhost::Plugin plugin;
+    QString error;
+    if (!plugin.load(options.pluginPath, &error)) {
+        printError(error);
+        return kExitFailure;
+    }
+    kwview::CameraSession session(plugin);
+    kwview::ViewerWindow window(session);
+    window.setDisplayOptions(options.display);
+    window.setTrigger(options.trigger);
+    if (options.zoom > 0)
+        window.imageView()->setZoom(options.zoom);
+    window.show();
+
+    const bool scripted = !options.screenshotPath.isEmpty();
+    if (!window.openCamera(options.key, &error)) {
+        printError(error);
+        // A window with nothing to show is still useful for choosing another
+        // camera; a script has nothing left to do.
+        if (scripted)
+            return kExitFailure;
+    }
+    if (!scripted)
+        return app.exec();
+
+    // Scripted: wait for the frame count, paint it, write the window.
+    int exitCode = kExitFailure;
+    QObject::connect(&window, &kwview::ViewerWindow::frameShown, &window, [&](quint64 sequence) {
+        if (sequence < options.screenshotAfter)
+            return;
+        window.updateStatus();
+        const QPixmap picture = window.grab();
+        window.closeCamera();
+        if (!picture.save(options.screenshotPath, "PNG"))
+            printError(QStringLiteral("cannot write %1").arg(options.screenshotPath));
+        else
+            exitCode = kExitSuccess;
+        app.exit();
+    });
+    QTimer::singleShot(static_cast<int>(options.timeoutSeconds * 1000.0), &window, [&]() {
+        printError(QStringLiteral("time-out: %1 of %2 frames after %3 s")
+                       .arg(session.receiver().frames())
+                       .arg(options.screenshotAfter)
+                       .arg(options.timeoutSeconds));
+        app.exit();
+    });
+    app.exec();
+    window.closeCamera();
+    return exitCode;
+}
