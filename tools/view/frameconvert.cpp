@@ -115,9 +115,10 @@ void stretchRange(const FrameView& frame, const DisplayOptions& options, int* lo
         hi = std::max(hi, v);
     }
     if (samples == 0 || hi <= lo) {
-        // A flat frame: keep its level visible.
-        lo = std::min(lo, 65534);
-        hi = lo + 1;
+        // A flat frame has no range to stretch: it is shown at its level on
+        // the full scale rather than all black.
+        lo = 0;
+        hi = 65535;
     }
     *low = lo;
     *high = hi;

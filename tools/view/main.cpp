@@ -3,6 +3,7 @@
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
+#include <vector>
 
 #include "camerasession.h"
 #include "imageview.h"
@@ -28,7 +29,26 @@ void printError(const QString& text)
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    // Qt's own -plugin option would take ours: --plugin goes past the
+    // application to our parser; every other argument goes through Qt first
+    // (-platform and the like), and what Qt leaves is ours.
+    std::vector<char*> qtArguments;
+    QStringList pluginArguments;
+    for (int i = 0; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (i > 0 && (argument == "--plugin" || argument == "-plugin")) {
+            pluginArguments << QStringLiteral("--plugin");
+            if (i + 1 < argc)
+                pluginArguments << QString::fromLocal8Bit(argv[++i]);
+        } else if (i > 0 && argument.startsWith("--plugin=")) {
+            pluginArguments << QString::fromLocal8Bit(argument);
+        } else {
+            qtArguments.push_back(argv[i]);
+        }
+    }
+    int qtArgumentCount = static_cast<int>(qtArguments.size());
+    qtArguments.push_back(nullptr);
+    QApplication app(qtArgumentCount, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("kwcam-view"));
     QApplication::setApplicationVersion(QStringLiteral(KWCAM_VERSION));
     kwview::installWarningLog();
@@ -36,7 +56,7 @@ int main(int argc, char* argv[])
 
     kwview::ViewOptions options;
     QString usage;
-    switch (kwview::parseViewOptions(QApplication::arguments(), &options, &usage)) {
+    switch (kwview::parseViewOptions(QApplication::arguments() + pluginArguments, &options, &usage)) {
     case kwview::ParseOutcome::Help:
         fputs(usage.toLocal8Bit().constData(), stdout);
         return kExitSuccess;
@@ -79,11 +99,18 @@ int main(int argc, char* argv[])
             return;
         window.updateStatus();
         const QPixmap picture = window.grab();
+        const QString key = session.key();
         window.closeCamera();
-        if (!picture.save(options.screenshotPath, "PNG"))
+        if (!picture.save(options.screenshotPath, "PNG")) {
             printError(QStringLiteral("cannot write %1").arg(options.screenshotPath));
-        else
+        } else {
+            const QByteArray line = QStringLiteral("screenshot: %1 (%2, frame %3)\n")
+                                        .arg(options.screenshotPath, key)
+                                        .arg(sequence)
+                                        .toLocal8Bit();
+            fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
             exitCode = kExitSuccess;
+        }
         app.exit();
     });
     QTimer::singleShot(static_cast<int>(options.timeoutSeconds * 1000.0), &window, [&]() {
