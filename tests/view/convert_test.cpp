@@ -9,6 +9,7 @@
 
 #include "frameconvert.h"
 #include "latestframe.h"
+#include "lostframes.h"
 
 using kwhost::PixelLayout;
 using kwview::BayerPattern;
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void invalidFramesGiveNothing();
     void tripleBufferHandsOverNewestFrame();
     void tripleBufferNeverTearsAFrame();
+    void lostFramesCountSinceOpenByFate();
 };
 
 // Two pixels of each layout; the second one is checked against the colour
@@ -361,6 +363,34 @@ void ConvertTest::tripleBufferNeverTearsAFrame()
     QVERIFY(!torn);
     QVERIFY(!backwards);
     QCOMPARE(last, frames);
+}
+
+void ConvertTest::lostFramesCountSinceOpenByFate()
+{
+    using kwview::LostFrames;
+    LostFrames atOpen;
+    atOpen.source = LostFrames::Source::Fates;
+    atOpen.byFate = {qMakePair(QStringLiteral("no buffer"), quint64(5)),
+                     qMakePair(QStringLiteral("missed trigger"), quint64(1))};
+    atOpen.total = 6;
+    LostFrames now = atOpen;
+    now.byFate[0].second = 15;
+    now.byFate[1].second = 3;
+    now.total = 18;
+    // Counts since the open, each fate on its own; fates without losses are
+    // not named.
+    QCOMPARE(now.since(atOpen).text(), QStringLiteral("12 (no buffer 10, missed trigger 2)"));
+    QCOMPARE(atOpen.since(atOpen).text(), QStringLiteral("0"));
+    now.byFate[1].second = 1;
+    now.total = 16;
+    QCOMPARE(now.since(atOpen).text(), QStringLiteral("10 (no buffer 10)"));
+    // Another source than at open (the SDK changed its mind): no difference
+    // is taken.
+    LostFrames counters;
+    counters.source = LostFrames::Source::Counters;
+    counters.total = 4;
+    QCOMPARE(counters.since(atOpen).text(), QStringLiteral("4"));
+    QCOMPARE(LostFrames().text(), QStringLiteral("unknown"));
 }
 
 QTEST_GUILESS_MAIN(ConvertTest)

@@ -3,7 +3,6 @@
 #include <QtCore/QStringList>
 
 #include <dlfcn.h>
-#include <vector>
 
 namespace kwview {
 
@@ -44,36 +43,23 @@ LostFrames LostFrames::since(const LostFrames& earlier) const
     return result;
 }
 
-FateLedger::FateLedger()
-    : m_count(lookUp<FateCount>("MVSIM_FateCount")),
-      m_name(lookUp<FateName>("MVSIM_FateName")),
-      m_counts(lookUp<GetFateCounts>("MVSIM_GetFateCounts"))
-{
-}
+FateLedger::FateLedger() : m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates")) {}
 
 bool FateLedger::read(int device, LostFrames* lost) const
 {
-    if (!available() || device < 0)
+    FateCounts counts = {};
+    if (m_fates == nullptr || device < 0 || m_fates(device, &counts) != 0)
         return false;
-    const int fates = m_count();
-    if (fates <= 0 || fates > 64)
-        return false;
-    std::vector<unsigned long long> counts(static_cast<size_t>(fates), 0);
-    const int written = m_counts(device, counts.data(), fates);
-    if (written < 0)
-        return false;
+    // Delivered frames and frames made while no callback was registered
+    // are not the host's losses.
     lost->source = LostFrames::Source::Fates;
+    lost->byFate = {qMakePair(QStringLiteral("no buffer"), static_cast<quint64>(counts.noBuffer)),
+                    qMakePair(QStringLiteral("missed trigger"), static_cast<quint64>(counts.missed)),
+                    qMakePair(QStringLiteral("dropped at stop"), static_cast<quint64>(counts.dropped)),
+                    qMakePair(QStringLiteral("unplugged"), static_cast<quint64>(counts.unplugged))};
     lost->total = 0;
-    lost->byFate.clear();
-    for (int fate = 0; fate < written && fate < fates; ++fate) {
-        const char* name = m_name(fate);
-        const QString text = name != nullptr ? QString::fromUtf8(name) : QString::number(fate);
-        // Delivery is the one fate that loses nothing.
-        if (text == QLatin1String("delivered"))
-            continue;
-        lost->byFate.append(qMakePair(text, static_cast<quint64>(counts[static_cast<size_t>(fate)])));
-        lost->total += counts[static_cast<size_t>(fate)];
-    }
+    for (const auto& fate : lost->byFate)
+        lost->total += fate.second;
     return true;
 }
 

@@ -17,9 +17,9 @@ struct LostFrames {
     enum class Source { Unknown, Fates, Counters, FrameNumbers };
     Source source = Source::Unknown;
     quint64 total = 0;
-    QList<QPair<QString, quint64>> byFate;  // fates other than delivery, with their counts
+    QList<QPair<QString, quint64>> byFate;  // the fates that lose a frame, with their counts
 
-    // "0", "12 (busy 10, no buffer 2)", "unknown".
+    // "0", "12 (no buffer 10, missed trigger 2)", "unknown".
     QString text() const;
     // The counts since an earlier reading of the same source.
     LostFrames since(const LostFrames& earlier) const;
@@ -28,20 +28,25 @@ struct LostFrames {
 // The ledger of frame fates, when the SDK keeps one.
 class FateLedger {
 public:
-    FateLedger();  // looks the functions up; after the SDK is loaded
-    bool available() const { return m_count != nullptr && m_name != nullptr && m_counts != nullptr; }
-    // Lost frames by fate of a device (the stand-in's id); false without a
-    // ledger.
+    FateLedger();  // looks the function up; after the SDK is loaded
+    bool available() const { return m_fates != nullptr; }
+    // Lost frames by fate of a device (the stand-in's id) since it was
+    // added; false without a ledger.
     bool read(int device, LostFrames* lost) const;
 
 private:
-    using FateCount = int (*)();
-    using FateName = const char* (*)(int);
-    using GetFateCounts = int (*)(int, unsigned long long*, int);
+    // The stand-in's record of settled frame events by fate, field by field.
+    struct FateCounts {
+        unsigned long long delivered;
+        unsigned long long noBuffer;
+        unsigned long long missed;
+        unsigned long long dropped;
+        unsigned long long unplugged;
+        unsigned long long noCallback;
+    };
+    using GetFrameFates = int (*)(int, FateCounts*);
 
-    FateCount m_count = nullptr;
-    FateName m_name = nullptr;
-    GetFateCounts m_counts = nullptr;
+    GetFrameFates m_fates = nullptr;
 };
 
 }  // namespace kwview
