@@ -4,7 +4,7 @@
 if(TARGET kwcam)
   find_package(Qt5 5.9 REQUIRED COMPONENTS Core Gui)
   add_executable(kwcam_cli_test
-    kwcam/cli_test.cpp kwcam/save_test.cpp
+    kwcam/cli_test.cpp kwcam/devices_test.cpp kwcam/info_test.cpp kwcam/save_test.cpp kwcam/stream_test.cpp
     kwcam/pictures.cpp kwcam/pictures.h
     kwcam/toolrunner.cpp kwcam/toolrunner.h)
   target_link_libraries(kwcam_cli_test PRIVATE GTest::gtest_main Qt5::Core Qt5::Gui MVCameraControl
@@ -16,4 +16,10 @@ if(TARGET kwcam)
     KWCAM_TEST_CONFIG="${CMAKE_CURRENT_SOURCE_DIR}/data/kwcam/cameras.json")
   add_dependencies(kwcam_cli_test kwcam kwcamhik)
   gtest_discover_tests(kwcam_cli_test DISCOVERY_TIMEOUT 60 PROPERTIES LABELS kwcam TIMEOUT 120)
+endif()
+
+# The host library's threads, also in builds without the tool (ThreadSanitizer).
+if(TARGET kwcam_host)
+  kwcam_add_test(kwcam_host_test kwcam/framewriter_test.cpp LABELS kwcam threaded)
+  target_link_libraries(kwcam_host_test PRIVATE kwcam_host)
 endif()

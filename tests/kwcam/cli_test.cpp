@@ -63,6 +63,15 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
         {{"set", "KW-MONO8 S0001", "exposure"}, "set takes"},
         {{"set", "KW-MONO8 S0001", "brightness", "5"}, "unknown property 'brightness'"},
         {{"set", "KW-MONO8 S0001", "exposure", "lots"}, "whole number"},
+        {{"set", "KW-MONO8 S0001", "exposure", "5", "6"}, "set takes a camera key, a property and one value"},
+        {{"set", "KW-MONO8", "S0001", "exposure", "5", "6"}, "set takes"},
+        {{"--plugin", "", "list"}, "--plugin needs the path of a library"},
+        {{"grab", "--plugin", ""}, "--plugin needs the path of a library"},
+        {{"grab", "--save", "x%5d.png"}, "a '%' starts %d, %0Nd"},
+        {{"grab", "--save", "x%s.png"}, "a '%' starts %d, %0Nd"},
+        {{"grab", "--timeout", "2073601"}, "--timeout needs"},
+        {{"--quiet", "list", "--verbose"}, "--quiet and --verbose exclude each other"},
+        {{"info", "KW-MONO8", "S0001", "extra"}, "info takes one camera key"},
     };
     for (const Case& c : cases) {
         const ToolResult result = runTool(c.arguments);
@@ -78,7 +87,8 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
 
 TEST(KwcamUsage, HelpExitsZeroForEveryCommand)
 {
-    const QStringList commands[] = {{"--help"}, {"-h"}, {"list", "--help"}, {"grab", "--help"}, {"set", "--help"}};
+    const QStringList commands[] = {{"--help"}, {"-h"},           {"list", "--help"},
+                                    {"grab", "--help"}, {"set", "--help"}, {"info", "--help"}};
     for (const QStringList& arguments : commands) {
         const ToolResult result = runTool(arguments);
         EXPECT_RAN(result, arguments);
@@ -86,6 +96,33 @@ TEST(KwcamUsage, HelpExitsZeroForEveryCommand)
         const QString usage = arguments.size() == 1 ? QStringLiteral("Usage: kwcam ")
                                                     : QStringLiteral("Usage: kwcam %1 ").arg(arguments.first());
         EXPECT_TRUE(result.out.startsWith(usage)) << text(describe(arguments)) << ":\n" << text(result.out);
+        // Only the arguments a command takes are shown.
+        if (arguments.first() == QLatin1String("list")) {
+            EXPECT_FALSE(result.out.contains(QLatin1String("Arguments:"))) << text(result.out);
+        }
+    }
+    // The limit of --timeout is part of its help.
+    EXPECT_TRUE(runTool({"grab", "--help"}).out.simplified().contains(QLatin1String("at most 2073600"))) << "no --timeout limit";
+}
+
+TEST(KwcamUsage, NegativeValuesReachTheCameraWhichDecides)
+{
+    struct Case {
+        QStringList arguments;
+        const char* report;  // the camera's answer, not a usage error
+    };
+    const Case cases[] = {
+        {{"set", kMono8, "exposure", "-5000"}, "exposure = -5000: failed"},
+        {{"set", "KW-MONO8", "S0001", "gain", "-1"}, "gain = -1: failed"},
+        {{"set", kMono8, "wb-red", "-2"}, "wb-red = -2: "},
+        {{"grab", kMono8, "-n", "1", "--gain", "-3"}, "gain = -3: failed"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result = runTool(c.arguments);
+        EXPECT_RAN(result, c.arguments);
+        EXPECT_NE(result.exitCode, 2) << text(describe(c.arguments) + "\n" + result.err);
+        EXPECT_TRUE((result.out + result.err).contains(QLatin1String(c.report)))
+            << text(describe(c.arguments) + "\n" + result.out + result.err);
     }
 }
 
@@ -115,6 +152,12 @@ TEST(KwcamPlugin, SearchOrderIsOptionThenEnvironmentThenDefault)
     const ToolResult optionFirst = runTool({"list", "--plugin", QStringLiteral(KWCAM_PLUGIN_FILE)}, badEnvironment);
     EXPECT_EQ(optionFirst.exitCode, 0) << text(optionFirst.err);
     EXPECT_EQ(text(optionFirst.out), text(kAllKeys.join('\n') + '\n'));
+
+    // A path that names no file is reported as given, not as a variant of it.
+    const ToolResult noFile = runTool({"--plugin", "/nonexistent/lib.so", "list"});
+    EXPECT_EQ(noFile.exitCode, 1);
+    EXPECT_TRUE(noFile.err.contains(QLatin1String("cannot load the plug-in /nonexistent/lib.so: no such file")))
+        << text(noFile.err);
 
     // A library that is no camera plug-in.
     const ToolResult notPlugin = runTool({"list", "--plugin", QStringLiteral(KWCAM_SDK_FILE)});
@@ -269,6 +312,28 @@ TEST(KwcamGrab, FrameLogEntriesAppearOnlyWhenVerbose)
     const ToolResult verbose = runTool({"grab", kMono8, "-n", "3", "--verbose"});
     EXPECT_EQ(verbose.exitCode, 0);
     EXPECT_GE(verbose.err.count(entry), 3) << text(verbose.err);
+}
+
+TEST(KwcamGrab, QuietLeavesOnlyErrorsOnStderr)
+{
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* err;  // all of stderr
+    };
+    const Case cases[] = {
+        {{"--quiet", "grab", kMono8, "-n", "3"}, 0, ""},
+        {{"grab", kMono8, "-n", "1", "--trigger", "hardware", "--rate", "0", "--timeout", "0.2", "--quiet"}, 1,
+         "kwcam: timed out after 0.2 s with 0 of 1 frames\n"},
+        {{"list", "--quiet"}, 0, ""},
+        {{"set", kMono8, "gain", "99", "--quiet"}, 1, "kwcam: gain = 99: failed (the camera takes from 0 to 20)\n"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result = runTool(c.arguments);
+        EXPECT_RAN(result, c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << text(describe(c.arguments) + "\n" + result.err);
+        EXPECT_EQ(text(result.err), c.err) << text(describe(c.arguments));
+    }
 }
 
 TEST(KwcamGrab, InterruptStopsClosesAndSummarises)

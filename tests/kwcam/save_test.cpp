@@ -105,7 +105,7 @@ TEST(KwcamSave, PlaceholderSavesEveryFrameUnderItsNumber)
     const ToolResult result = runTool(arguments);
     ASSERT_TRUE(result.finished);
     ASSERT_EQ(result.exitCode, 0) << (result.out + result.err).toStdString();
-    EXPECT_TRUE(result.summary("saved").startsWith(QLatin1String("4 frames as "))) << result.out.toStdString();
+    EXPECT_TRUE(result.summary("saved").startsWith(QLatin1String("4 of 4 frames as "))) << result.out.toStdString();
 
     const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(files, (QStringList{"f001.ppm", "f002.ppm", "f003.ppm", "f004.ppm"}));
@@ -117,7 +117,7 @@ TEST(KwcamSave, PlaceholderSavesEveryFrameUnderItsNumber)
     }
 }
 
-TEST(KwcamSave, FormatThatCannotHoldTheFrameFailsAfterTheSummary)
+TEST(KwcamSave, DestinationThatCannotTakeTheFrameFailsBeforeTheCameraOpens)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -129,16 +129,44 @@ TEST(KwcamSave, FormatThatCannotHoldTheFrameFailsAfterTheSummary)
     const Case cases[] = {
         {"KW-RGB8 S0002", "colour.pgm", "a colour frame (24-bit RGB) is saved as .ppm or .png, not .pgm"},
         {"KW-MONO16 S0005", "grey.ppm", "a grey frame (16-bit grey) is saved as .pgm or .png, not .ppm"},
-        {"KW-MONO8 S0001", "missing-directory/frame.png", "cannot save the last frame"},
+        {"KW-MONO16 S0005", "grey%03d.ppm", "a grey frame (16-bit grey) is saved as .pgm or .png, not .ppm"},
+        {"KW-MONO8 S0001", "missing-directory/frame.png", "missing-directory does not exist"},
+        {"KW-MONO8 S0001", "missing-directory/f%d.png", "missing-directory does not exist"},
     };
     for (const Case& c : cases) {
         const QString path = dir.filePath(QLatin1String(c.file));
         const ToolResult result = runTool({"grab", c.key, "-n", "1", "--save", path});
         ASSERT_TRUE(result.finished);
-        EXPECT_EQ(result.exitCode, 1) << c.key;
-        EXPECT_TRUE(result.err.contains(QLatin1String(c.reason))) << result.err.toStdString();
-        EXPECT_EQ(result.summary("frames"), QStringLiteral("1 of 1")) << result.out.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(path));
+        const std::string what = (QLatin1String(c.file) + "\n" + result.out + result.err).toStdString();
+        EXPECT_EQ(result.exitCode, 1) << what;
+        EXPECT_TRUE(result.err.contains(QStringLiteral("cannot save to %1: ").arg(path))) << what;
+        EXPECT_TRUE(result.err.contains(QLatin1String(c.reason))) << what;
+        // Refused before the plug-in opened the camera: no grab, no summary.
+        EXPECT_FALSE(result.err.contains(QLatin1String("IOpenCamera"))) << what;
+        EXPECT_TRUE(result.out.isEmpty()) << what;
+    }
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST(KwcamSave, DoublePercentIsAPercentSignInTheName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct {
+        const char* pattern;
+        QStringList files;
+    } cases[] = {
+        {"x%%d.pgm", {"x%d.pgm"}},                          // no placeholder: the last frame
+        {"y%%%02d.pgm", {"y%01.pgm", "y%02.pgm"}},          // a '%', then the number
+    };
+    for (const auto& c : cases) {
+        const ToolResult result = runTool({"grab", "KW-MONO8 S0001", "-n", "2", "--save",
+                                           dir.filePath(QLatin1String(c.pattern))});
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0) << (result.out + result.err).toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name), c.files) << c.pattern;
+        for (const QString& file : c.files)
+            QFile::remove(dir.filePath(file));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "kwhost/camera.h"
 
+#include "kwhost/sdkcontrol.h"
+
 namespace kwhost {
 
 QStringList listCameras(const Plugin& plugin)
@@ -14,7 +16,8 @@ QStringList listCameras(const Plugin& plugin)
 bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key, QString* error)
 {
     if (keys.isEmpty()) {
-        *error = QStringLiteral("no cameras found");
+        const QString failure = SdkControl().listingFailure();
+        *error = failure.isEmpty() ? QStringLiteral("no cameras found") : failure;
         return false;
     }
     if (wanted.trimmed().isEmpty()) {

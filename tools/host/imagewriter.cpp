@@ -3,7 +3,6 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
-#include <QtCore/QRegularExpression>
 #include <QtCore/QtEndian>
 #include <QtGui/QImage>
 #include <QtGui/QImageWriter>
@@ -28,10 +27,51 @@ FileType fileTypeOf(const QString& path)
     return FileType::Unknown;
 }
 
-const QRegularExpression& framePlaceholder()
+// A file name as printf would read it with one number: "%%" is a '%', "%d"
+// or "%0Nd" (N digits) is the frame number, zero-padded to N digits.
+struct SaveName {
+    QString prefix;  // the whole name, '%%' resolved, when there is no placeholder
+    QString suffix;
+    bool placeholder = false;
+    int width = 0;
+    QString error;
+};
+
+SaveName parseSaveName(const QString& path)
 {
-    static const QRegularExpression placeholder(QStringLiteral("%(0[0-9]+)?d"));
-    return placeholder;
+    SaveName name;
+    QString* part = &name.prefix;
+    for (int i = 0; i < path.size(); ++i) {
+        const QChar c = path.at(i);
+        if (c != QLatin1Char('%')) {
+            part->append(c);
+            continue;
+        }
+        if (i + 1 < path.size() && path.at(i + 1) == QLatin1Char('%')) {
+            part->append(c);
+            ++i;
+            continue;
+        }
+        int end = i + 1;
+        QString digits;
+        while (end < path.size() && path.at(end).isDigit())
+            digits.append(path.at(end++));
+        const bool valid = end < path.size() && path.at(end) == QLatin1Char('d') &&
+                           (digits.isEmpty() || (digits.startsWith(QLatin1Char('0')) && digits.size() <= 3));
+        if (!valid) {
+            name.error = QStringLiteral("a '%' starts %d, %0Nd (N up to 2 digits) or %%");
+            return name;
+        }
+        if (name.placeholder) {
+            name.error = QStringLiteral("more than one frame-number placeholder");
+            return name;
+        }
+        name.placeholder = true;
+        name.width = digits.toInt();
+        part = &name.suffix;
+        i = end;
+    }
+    return name;
 }
 
 // Sample c of pixel (x, y), 0..255 or, for 16-bit samples, 0..65535.
@@ -45,13 +85,23 @@ quint16 sampleAt(const FrameImage& frame, int x, int y, int c)
     return *pixel;
 }
 
+// Why a file of this type cannot hold frames of this layout, or empty.
+QString formatProblem(FileType type, PixelLayout layout)
+{
+    const int channels = channelCount(layout);
+    if (type == FileType::Pgm && channels == 3)
+        return QStringLiteral("a colour frame (%1) is saved as .ppm or .png, not .pgm").arg(layoutName(layout));
+    if (type == FileType::Ppm && channels == 1)
+        return QStringLiteral("a grey frame (%1) is saved as .pgm or .png, not .ppm").arg(layoutName(layout));
+    return QString();
+}
+
 QString writePnm(const QString& path, const FrameImage& frame, FileType type)
 {
     const int channels = channelCount(frame.layout);
-    if (type == FileType::Pgm && channels != 1)
-        return QStringLiteral("a colour frame (%1) is saved as .ppm or .png, not .pgm").arg(layoutName(frame.layout));
-    if (type == FileType::Ppm && channels != 3)
-        return QStringLiteral("a grey frame (%1) is saved as .pgm or .png, not .ppm").arg(layoutName(frame.layout));
+    const QString problem = formatProblem(type, frame.layout);
+    if (!problem.isEmpty())
+        return problem;
 
     const bool wide = hasWideSamples(frame.layout);
     QByteArray out = QStringLiteral("P%1\n%2 %3\n%4\n")
@@ -169,34 +219,36 @@ QString writePng(const QString& path, const FrameImage& frame)
 
 QString checkSavePath(const QString& path)
 {
-    if (fileTypeOf(path) == FileType::Unknown)
+    const SaveName name = parseSaveName(path);
+    if (!name.error.isEmpty())
+        return QStringLiteral("'%1': %2").arg(path, name.error);
+    if (fileTypeOf(name.prefix + name.suffix) == FileType::Unknown)
         return QStringLiteral("'%1' does not end in .png, .pgm or .ppm").arg(path);
-    QRegularExpressionMatchIterator it = framePlaceholder().globalMatch(path);
-    int placeholders = 0;
-    while (it.hasNext()) {
-        it.next();
-        ++placeholders;
-    }
-    if (placeholders > 1)
-        return QStringLiteral("'%1' has more than one frame-number placeholder").arg(path);
     return QString();
+}
+
+QString checkDestination(const QString& path, PixelLayout layout)
+{
+    const QFileInfo file(framePath(path, 0));
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("the folder %1 does not exist").arg(folder.filePath());
+    if (!folder.isWritable())
+        return QStringLiteral("the folder %1 is not writable").arg(folder.filePath());
+    return formatProblem(fileTypeOf(file.fileName()), layout);
 }
 
 bool savesEveryFrame(const QString& path)
 {
-    return framePlaceholder().match(path).hasMatch();
+    return parseSaveName(path).placeholder;
 }
 
 QString framePath(const QString& path, quint64 frameNumber)
 {
-    const QRegularExpressionMatch match = framePlaceholder().match(path);
-    if (!match.hasMatch())
-        return path;
-    const int width = match.captured(1).isEmpty() ? 0 : match.captured(1).toInt();
-    QString result = path;
-    result.replace(match.capturedStart(), match.capturedLength(),
-                   QStringLiteral("%1").arg(frameNumber, width, 10, QLatin1Char('0')));
-    return result;
+    const SaveName name = parseSaveName(path);
+    if (!name.placeholder)
+        return name.prefix;
+    return name.prefix + QStringLiteral("%1").arg(frameNumber, name.width, 10, QLatin1Char('0')) + name.suffix;
 }
 
 QString writeImage(const QString& path, const FrameImage& frame)

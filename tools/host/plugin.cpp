@@ -30,6 +30,15 @@ bool Plugin::load(const QString& path, QString* error)
     // The plug-in's SDK must be visible process-wide: the tool looks up the
     // SDK's optional control functions by name once the plug-in has pulled
     // the SDK in.
+    // QLibrary tries variants of a name it cannot load (other directories,
+    // prefixes, suffixes) and reports the last: a path that names no file is
+    // said as it was given.
+    if (chosen.contains(QLatin1Char('/')) && !QFileInfo(chosen).isFile()) {
+        *error = QStringLiteral("cannot load the plug-in %1: %2")
+                     .arg(chosen, QFileInfo::exists(chosen) ? QStringLiteral("not a file")
+                                                            : QStringLiteral("no such file"));
+        return false;
+    }
     m_library.setFileName(chosen);
     m_library.setLoadHints(QLibrary::ExportExternalSymbolsHint);
     if (!m_library.load()) {

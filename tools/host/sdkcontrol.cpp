@@ -2,11 +2,19 @@
 
 #include <QtCore/QStringList>
 
+#include <cstring>
 #include <dlfcn.h>
 
 namespace kwhost {
 
 namespace {
+
+// A text of a device record, read within its field as the plug-in reads it.
+QString fieldText(const unsigned char* field, size_t size)
+{
+    const char* text = reinterpret_cast<const char*>(field);
+    return QString::fromUtf8(text, static_cast<int>(strnlen(text, size)));
+}
 
 template <typename Function>
 Function lookUp(const char* name)
@@ -20,7 +28,8 @@ SdkControl::SdkControl()
     : m_find(lookUp<FindDevice>("MVSIM_FindDevice")),
       m_state(lookUp<GetDeviceState>("MVSIM_GetDeviceState")),
       m_counters(lookUp<GetCounters>("MVSIM_GetCounters")),
-      m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0"))
+      m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0")),
+      m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices"))
 {
 }
 
@@ -37,7 +46,52 @@ int SdkControl::findDevice(const QString& key) const
     if (words.size() < 2)
         return -1;
     const int device = m_find(words.at(0).toUtf8().constData(), words.at(1).toUtf8().constData());
-    return device >= 0 ? device : -1;
+    if (device >= 0)
+        return device;
+    return findByListing(words.at(0), words.at(1));
+}
+
+// A name longer than its record field reaches the plug-in's key cut, and the
+// stand-in knows its devices by their whole names. The device is then found
+// by its place in the SDK's list: the stand-in lists the devices present in
+// the order of their ids.
+int SdkControl::findByListing(const QString& model, const QString& serial) const
+{
+    if (m_enum == nullptr || m_state == nullptr)
+        return -1;
+    MV_CC_DEVICE_INFO_LIST list;
+    memset(&list, 0, sizeof list);
+    if (m_enum(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MVSIM_OK)
+        return -1;
+    const unsigned int count = qMin(list.nDeviceNum, static_cast<unsigned int>(MV_MAX_DEVICE_NUM));
+    int place = -1;
+    for (unsigned int i = 0; i < count && place < 0; ++i) {
+        const MV_CC_DEVICE_INFO* info = list.pDeviceInfo[i];
+        if (info != nullptr && fieldText(info->chModelName, sizeof info->chModelName) == model &&
+            fieldText(info->chSerialNumber, sizeof info->chSerialNumber) == serial)
+            place = static_cast<int>(i);
+    }
+    if (place < 0)
+        return -1;
+    MvsimDeviceState state;
+    for (int id = 0; m_state(id, &state) == MVSIM_OK; ++id) {
+        if (state.present && place-- == 0)
+            return id;
+    }
+    return -1;
+}
+
+QString SdkControl::listingFailure() const
+{
+    if (m_enum == nullptr)
+        return QString();
+    MV_CC_DEVICE_INFO_LIST list;
+    memset(&list, 0, sizeof list);
+    const int result = m_enum(MV_GIGE_DEVICE | MV_USB_DEVICE, &list);
+    if (result == MVSIM_OK)
+        return QString();
+    return QStringLiteral("cannot list cameras: the SDK's MV_CC_EnumDevices failed with 0x%1")
+        .arg(static_cast<unsigned int>(result), 8, 16, QLatin1Char('0'));
 }
 
 bool SdkControl::deviceState(int device, MvsimDeviceState* state) const

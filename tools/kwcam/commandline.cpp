@@ -2,6 +2,7 @@
 
 #include <QtCore/QCommandLineOption>
 #include <QtCore/QCommandLineParser>
+#include <QtCore/QRegularExpression>
 
 #include <cmath>
 
@@ -24,7 +25,9 @@ const char kGeneralUsage[] =
     "Drives a camera through the kwcamera plug-in, as a host application does.\n"
     "\n"
     "Commands:\n"
-    "  list                    Print the keys of the cameras found, one per line.\n"
+    "  list [--long]           Print the keys of the cameras found, one per line.\n"
+    "  info [KEY]              Describe a camera: transport, geometry, pixel type,\n"
+    "                          exposure, gain, automatic modes, trigger.\n"
     "  grab [KEY] [OPTIONS]    Acquire frames, print a summary, optionally save frames.\n"
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
     "\n"
@@ -34,6 +37,8 @@ const char kGeneralUsage[] =
     "Options:\n"
     "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
     "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
+    "  --quiet        Only errors on stderr.\n"
+    "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
     "  -v, --version  Show the version.\n";
 
@@ -92,6 +97,94 @@ QString commandHint(const QString& command)
     return QStringLiteral("Run 'kwcam %1 --help' for its arguments and options.\n").arg(command);
 }
 
+// Values may be negative ("set KEY gain -3"), but the parser takes every
+// argument that starts with '-' for options. Negative numbers that stand as
+// arguments of their own (not as the value of an option before them) are
+// replaced by tokens the parser passes through, and put back afterwards.
+class NegativeNumbers {
+public:
+    NegativeNumbers(const QStringList& arguments, const QStringList& valueOptions)
+    {
+        static const QRegularExpression negative(QStringLiteral("^-(\\d+\\.?\\d*|\\.\\d+)$"));
+        for (int i = 0; i < arguments.size(); ++i) {
+            const QString& argument = arguments.at(i);
+            const bool isValue = i > 0 && valueOptions.contains(arguments.at(i - 1));
+            if (i > 0 && !isValue && negative.match(argument).hasMatch()) {
+                m_hidden.append(argument);
+                m_arguments.append(token(m_hidden.size() - 1));
+            } else {
+                m_arguments.append(argument);
+            }
+        }
+    }
+    const QStringList& arguments() const { return m_arguments; }
+    QStringList restore(const QStringList& positional) const
+    {
+        QStringList result;
+        for (const QString& argument : positional) {
+            const int index = m_hidden.isEmpty() ? -1 : indexOf(argument);
+            result.append(index >= 0 ? m_hidden.at(index) : argument);
+        }
+        return result;
+    }
+
+private:
+    static QString token(int index) { return QStringLiteral("\u0001%1").arg(index); }
+    int indexOf(const QString& argument) const
+    {
+        for (int i = 0; i < m_hidden.size(); ++i) {
+            if (argument == token(i))
+                return i;
+        }
+        return -1;
+    }
+    QStringList m_arguments;
+    QStringList m_hidden;
+};
+
+// Options of every command that take a value, with their dashes.
+QStringList valueOptionsOf(const QList<QCommandLineOption>& options)
+{
+    QStringList names;
+    for (const QCommandLineOption& option : options) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString& name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    }
+    return names;
+}
+
+QCommandLineOption quietOption()
+{
+    return QCommandLineOption(QStringLiteral("quiet"),
+                              QStringLiteral("Only errors on stderr: no log entries of the plug-in, no progress."));
+}
+
+QCommandLineOption verboseOption()
+{
+    return QCommandLineOption(QStringLiteral("verbose"), QStringLiteral("Also show the plug-in's log entry for each "
+                                                                        "frame."));
+}
+
+QList<QCommandLineOption> commonOptions()
+{
+    return {pluginOption(), quietOption(), verboseOption(), helpOption()};
+}
+
+// Adds the command's own options and parses; positional gets the arguments
+// that are no options, negative numbers among them.
+bool parseWith(QCommandLineParser& parser, const QList<QCommandLineOption>& own, const QStringList& arguments,
+               QStringList* positional)
+{
+    parser.addOptions(own);
+    const NegativeNumbers negatives(arguments, valueOptionsOf(own + commonOptions()));
+    if (!parser.parse(negatives.arguments()))
+        return false;
+    *positional = negatives.restore(parser.positionalArguments());
+    return true;
+}
+
 QString joinKey(const QStringList& words)
 {
     return words.join(QLatin1Char(' '));
@@ -125,16 +218,40 @@ bool parseWhiteBalance(const QString& text, int out[3])
 ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QString usage = commandHint(QStringLiteral("list"));
-    parser.addPositionalArgument(QStringLiteral("list"), QStringLiteral("Print the camera keys, one per line."),
-                                 QString());
-    if (!parser.parse(arguments))
+    parser.setApplicationDescription(QStringLiteral("Print the camera keys, one per line."));
+    const QCommandLineOption longFormat(QStringList{QStringLiteral("l"), QStringLiteral("long")},
+                                        QStringLiteral("One row per camera: key, transport, geometry, pixel type, "
+                                                       "exposure and gain (opens each camera)."));
+    QStringList positional;
+    if (!parseWith(parser, {longFormat}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("list")));
-    if (!parser.positionalArguments().isEmpty())
+    if (!positional.isEmpty())
         return usageError(QStringLiteral("list takes no arguments"), usage);
     ParseResult result;
     result.invocation.command = Command::List;
+    result.invocation.list.longFormat = parser.isSet(longFormat);
+    return result;
+}
+
+ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QString usage = commandHint(QStringLiteral("info"));
+    parser.setApplicationDescription(QStringLiteral("Describe a camera as the SDK and the plug-in report it."));
+    parser.addPositionalArgument(QStringLiteral("key"),
+                                 QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
+                                 QStringLiteral("[KEY]"));
+    QStringList positional;
+    if (!parseWith(parser, {}, arguments, &positional))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(QStringLiteral("help")))
+        return help(commandHelp(parser, QStringLiteral("info")));
+    if (positional.size() > 2)
+        return usageError(QStringLiteral("info takes one camera key"), usage);
+    ParseResult result;
+    result.invocation.command = Command::Info;
+    result.invocation.info.key = joinKey(positional);
     return result;
 }
 
@@ -163,15 +280,15 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                                  "its place."),
                                   QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Give up after this many seconds (default 10)."),
+                                     QStringLiteral("Give up after this many seconds (default 10, at most 2073600: 24 "
+                                                    "days)."),
                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Also show the plug-in's log entry for each frame."));
-    parser.addOptions({frames, trigger, rate, exposure, gain, wb, save, timeout, verbose});
     parser.addPositionalArgument(QStringLiteral("key"),
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
-    if (!parser.parse(arguments))
+    QStringList positional;
+    if (!parseWith(parser, {frames, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
+                   &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("grab")));
@@ -180,7 +297,6 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     result.invocation.command = Command::Grab;
     GrabOptions& options = result.invocation.grab;
 
-    const QStringList positional = parser.positionalArguments();
     if (positional.size() > 2)
         return usageError(QStringLiteral("grab takes one camera key"), usage);
     options.key = joinKey(positional);
@@ -251,7 +367,6 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
         return usageError(QStringLiteral("--timeout needs a number of seconds above 0, not '%1'")
                               .arg(parser.value(timeout)),
                           usage);
-    options.verbose = parser.isSet(verbose);
     return result;
 }
 
@@ -263,16 +378,25 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("property"),
                                  QStringLiteral("exposure, gain, wb-red, wb-green or wb-blue."),
                                  QStringLiteral("PROPERTY"));
-    parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number."),
+    parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number, may be negative."),
                                  QStringLiteral("VALUE"));
-    if (!parser.parse(arguments))
+    QStringList positional;
+    if (!parseWith(parser, {}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("set")));
 
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 3 && positional.size() != 4)
-        return usageError(QStringLiteral("set takes a camera key, a property and a value"), usage);
+    const auto isProperty = [](const QString& name) {
+        for (const PropertyName& property : kProperties) {
+            if (name == QLatin1String(property.name))
+                return true;
+        }
+        return false;
+    };
+    // Four arguments are a key in two words, unless a property stands second:
+    // then a quoted key is followed by more than one value.
+    if (positional.size() < 3 || positional.size() > 4 || (positional.size() == 4 && isProperty(positional.at(1))))
+        return usageError(QStringLiteral("set takes a camera key, a property and one value"), usage);
 
     ParseResult result;
     result.invocation.command = Command::Set;
@@ -307,7 +431,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
-    global.addOptions({pluginOption(), helpOption(), version});
+    global.addOptions(commonOptions() + QList<QCommandLineOption>{version});
     if (!global.parse(arguments))
         return usageError(global.errorText(), usage);
 
@@ -322,7 +446,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
 
     const QString command = rest.first();
     QCommandLineParser parser;
-    parser.addOptions({pluginOption(), helpOption()});
+    parser.addOptions(commonOptions());
     const QStringList commandArguments = QStringList{arguments.value(0, QStringLiteral("kwcam"))} + rest.mid(1);
     ParseResult result;
     if (command == QLatin1String("list"))
@@ -331,12 +455,24 @@ ParseResult parseCommandLine(const QStringList& arguments)
         result = parseGrab(parser, commandArguments);
     else if (command == QLatin1String("set"))
         result = parseSet(parser, commandArguments);
+    else if (command == QLatin1String("info"))
+        result = parseInfo(parser, commandArguments);
     else
         return usageError(QStringLiteral("unknown command '%1'").arg(command), usage);
 
     if (result.status == ParseResult::Run) {
-        result.invocation.pluginPath = parser.isSet(QStringLiteral("plugin")) ? parser.value(QStringLiteral("plugin"))
-                                                                              : global.value(QStringLiteral("plugin"));
+        const bool here = parser.isSet(QStringLiteral("plugin"));
+        if (here || global.isSet(QStringLiteral("plugin"))) {
+            result.invocation.pluginPath = (here ? parser : global).value(QStringLiteral("plugin"));
+            // An empty path would silently mean "search as usual".
+            if (result.invocation.pluginPath.isEmpty())
+                return usageError(QStringLiteral("--plugin needs the path of a library"), usage);
+        }
+        const bool quiet = parser.isSet(QStringLiteral("quiet")) || global.isSet(QStringLiteral("quiet"));
+        const bool verbose = parser.isSet(QStringLiteral("verbose")) || global.isSet(QStringLiteral("verbose"));
+        if (quiet && verbose)
+            return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
+        result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
     }
     return result;
 }

@@ -9,9 +9,14 @@
 
 namespace kwcam {
 
-enum class Command { List, Grab, Set };
+enum class Command { List, Grab, Set, Info };
 
 enum class TriggerChoice { Hardware, Free, Software };
+
+// What reaches stderr besides the tool's errors: Quiet shows nothing else,
+// Normal the plug-in's log entries (but its entry per frame) and the
+// tool's progress, Verbose also the entry per frame.
+enum class Verbosity { Quiet, Normal, Verbose };
 
 struct GrabOptions {
     QString key;  // empty: the first camera listed
@@ -26,7 +31,6 @@ struct GrabOptions {
     int whiteBalance[3] = {0, 0, 0};  // red, green, blue ratios
     QString savePath;  // empty: no frame is saved
     double timeoutSeconds = 10.0;
-    bool verbose = false;
 };
 
 struct SetOptions {
@@ -36,11 +40,22 @@ struct SetOptions {
     int value = 0;
 };
 
+struct ListOptions {
+    bool longFormat = false;  // a row of essentials per camera
+};
+
+struct InfoOptions {
+    QString key;  // empty: the first camera listed
+};
+
 struct Invocation {
     Command command = Command::List;
     QString pluginPath;  // empty: search the usual places
+    Verbosity verbosity = Verbosity::Normal;
+    ListOptions list;
     GrabOptions grab;
     SetOptions set;
+    InfoOptions info;
 };
 
 struct ParseResult {

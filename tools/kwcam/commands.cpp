@@ -3,46 +3,32 @@
 #include <QtCore/QTextStream>
 
 #include <cmath>
+#include <memory>
 
+#include "deviceview.h"
 #include "exitcodes.h"
 #include "framereceiver.h"
 #include "grabsession.h"
 #include "kwhost/camera.h"
+#include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/selfpipe.h"
 #include "messagelog.h"
 #include "output.h"
+#include "steps.h"
 
 namespace kwcam {
 
 namespace {
 
-bool loadPlugin(const Invocation& invocation, kwhost::Plugin* plugin)
+bool destinationUsable(const QString& path, kwhost::PixelLayout layout)
 {
-    QString error;
-    if (plugin->load(invocation.pluginPath, &error))
+    const QString problem = kwhost::checkDestination(path, layout);
+    if (problem.isEmpty())
         return true;
-    printError(error);
-    return false;
-}
-
-bool selectCamera(kwhost::Camera* camera, const QString& wanted)
-{
-    QString error;
-    if (camera->select(wanted, &error))
-        return true;
-    printError(error);
-    return false;
-}
-
-bool openCamera(kwhost::Camera* camera, ICameraCallback* callback)
-{
-    QString error;
-    if (camera->open(callback, &error))
-        return true;
-    printError(error);
+    printError(QStringLiteral("cannot save to %1: %2").arg(path, problem));
     return false;
 }
 
@@ -104,19 +90,30 @@ int runList(const Invocation& invocation)
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
     const QStringList keys = kwhost::listCameras(plugin);
-    QTextStream out(stdout);
+    int keyWidth = 0;
     for (const QString& key : keys)
-        out << key << '\n';
-    out.flush();
-    if (keys.isEmpty())
+        keyWidth = qMax(keyWidth, key.size());
+    QTextStream out(stdout);
+    for (const QString& key : keys) {
+        // Each row opens its camera through the SDK: written as it is read.
+        out << (invocation.list.longFormat ? deviceRow(key, keyWidth) : key) << '\n';
+        out.flush();
+    }
+    if (keys.isEmpty()) {
+        // A configuration or driver that fails is no empty list to a script.
+        const QString failure = kwhost::SdkControl().listingFailure();
+        if (!failure.isEmpty()) {
+            printError(failure);
+            return kExitFailure;
+        }
         printError(QStringLiteral("no cameras found"));
+    }
     return kExitSuccess;
 }
 
 int runGrab(const Invocation& invocation)
 {
     const GrabOptions& options = invocation.grab;
-    installMessageLog(options.verbose);
     kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
@@ -140,21 +137,36 @@ int runGrab(const Invocation& invocation)
         deviceType = kwhost::deviceTypeName(state.pixelType);
     }
 
+    // The destination is checked before the camera is opened when the
+    // device's layout is known, else once the plug-in has reported it.
+    if (!options.savePath.isEmpty() && !destinationUsable(options.savePath, deviceLayout))
+        return kExitFailure;
+
     const FrameReceiver::SaveMode saveMode =
         options.savePath.isEmpty()
             ? FrameReceiver::SaveMode::None
             : (kwhost::savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
                                                          : FrameReceiver::SaveMode::LastFrame);
     const kwhost::SelfPipe wakeup;
-    FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup);
+    std::unique_ptr<kwhost::FrameWriter> writer;
+    if (saveMode == FrameReceiver::SaveMode::EveryFrame)
+        writer.reset(new kwhost::FrameWriter(options.savePath, kwhost::kFrameWriterBudget,
+                                             [&wakeup]() { wakeup.notify(); }));
+    FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup, writer.get());
     if (!openCamera(&camera, &receiver))
         return kExitFailure;
+    if (!options.savePath.isEmpty() && deviceLayout == kwhost::PixelLayout::Unknown &&
+        !destinationUsable(options.savePath, kwhost::layoutOfPluginFormat(camera->m_nPixelFormat,
+                                                                          camera->m_nBitsPerPixel))) {
+        camera->ICloseCamera();
+        return kExitFailure;
+    }
     if (!applySettings(camera.object(), camera.config(), options, sdk, device)) {
         camera->ICloseCamera();
         return kExitFailure;
     }
 
-    GrabSession session(camera.object(), &receiver, wakeup, sdk, device, options, plugin.fileName(), camera.key(),
+    GrabSession session(camera.object(), &receiver, writer.get(), wakeup, sdk, device, options, plugin.fileName(), camera.key(),
                         deviceType);
     return session.run();
 }
@@ -162,7 +174,6 @@ int runGrab(const Invocation& invocation)
 int runSet(const Invocation& invocation)
 {
     const SetOptions& options = invocation.set;
-    installMessageLog(false);
     kwhost::Plugin plugin;
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
@@ -177,7 +188,10 @@ int runSet(const Invocation& invocation)
     camera->ICloseCamera();
     const QString result = QStringLiteral("%1 = %2: %3").arg(options.property).arg(options.value);
     if (!ok) {
-        printError(result.arg(QStringLiteral("failed")));
+        // The camera is closed: the SDK can be asked for the range.
+        const QString range = propertyRange(camera.key(), options.propertyId);
+        printError(result.arg(range.isEmpty() ? QStringLiteral("failed")
+                                              : QStringLiteral("failed (the camera takes %1)").arg(range)));
         return kExitFailure;
     }
     QTextStream(stdout) << result.arg(QStringLiteral("ok")) << '\n';

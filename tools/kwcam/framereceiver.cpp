@@ -1,24 +1,15 @@
 #include "framereceiver.h"
 
 #include <cstring>
-#include <utility>
 
 #include "mvsim/control.h"
 
 namespace kwcam {
 
 FrameReceiver::FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode,
-                             const kwhost::SelfPipe& wakeup)
-    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup)
+                             const kwhost::SelfPipe& wakeup, kwhost::FrameWriter* writer)
+    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup), m_writer(writer)
 {
-}
-
-std::vector<FrameCopy> FrameReceiver::takeCopiedFrames()
-{
-    std::vector<FrameCopy> frames;
-    std::lock_guard<std::mutex> lock(m_copiedMutex);
-    frames.swap(m_copied);
-    return frames;
 }
 
 void FrameReceiver::OnImageReady(ICameraObject* pCamera)
@@ -65,20 +56,13 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
         m_lastImage.height = height;
         m_lastImage.layout = layout;
         m_lastNumber = number;
-    } else if (m_saveMode == SaveMode::EveryFrame && frameBytes > 0) {
-        // The copy is made before the lock: the main thread holds it only
-        // to move the list, never while it writes files.
-        FrameCopy copy;
-        copy.bytes.assign(data, data + frameBytes);
-        copy.width = width;
-        copy.height = height;
-        copy.layout = layout;
-        copy.number = number;
-        {
-            std::lock_guard<std::mutex> lock(m_copiedMutex);
-            m_copied.push_back(std::move(copy));
-        }
-        m_wakeup.notify();
+    } else if (m_saveMode == SaveMode::EveryFrame && m_writer != nullptr && frameBytes > 0) {
+        kwhost::FrameImage image;
+        image.data = data;
+        image.width = width;
+        image.height = height;
+        image.layout = layout;
+        m_writer->offer(image, number);  // a full queue costs this frame, not the SDK's time
     }
 
     ++m_stats.frames;

@@ -1,12 +1,12 @@
-// The tool's ICameraCallback: counts and measures the frames of one grab and
-// copies the frames that will be saved.
+// The tool's ICameraCallback: counts and measures the frames of one grab,
+// keeps a copy of the last frame or hands every frame to a FrameWriter.
 //
 // OnImageReady runs on the SDK's acquisition thread, one frame at a time, and
 // must return quickly: the SDK loses frames that arrive while it runs. It
 // waits for nothing: the main thread learns of news through a SelfPipe, reads
-// counts that are atomic, takes copied frames from a list under a lock held
-// only to move the list, and reads everything else only after the camera has
-// been stopped, when the SDK runs no callback any more.
+// counts that are atomic, and reads everything else only after the camera
+// has been stopped, when the SDK runs no callback any more. The writer takes
+// a frame only when its queue has room.
 #ifndef KWCAM_FRAMERECEIVER_H
 #define KWCAM_FRAMERECEIVER_H
 
@@ -14,24 +14,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <vector>
 
 #include "cameraobject.h"
+#include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
 #include "kwhost/pixellayout.h"
 #include "kwhost/selfpipe.h"
 
 namespace kwcam {
-
-// A copy of a frame's pixels that outlives the callback.
-struct FrameCopy {
-    std::vector<unsigned char> bytes;
-    int width = 0;
-    int height = 0;
-    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
-    quint64 number = 0;  // see FrameReceiver::frameNumber
-};
 
 struct FrameStats {
     quint64 frames = 0;
@@ -62,9 +53,10 @@ public:
 
     // deviceLayout: the layout of the device's pixel type when the SDK can
     // tell it, else Unknown and the plug-in's report is used.
-    // wakeup is notified when the target is reached and when a frame has
-    // been copied for saving.
-    FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode, const kwhost::SelfPipe& wakeup);
+    // wakeup is notified when the target is reached. writer, for
+    // SaveMode::EveryFrame, is offered every frame.
+    FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode, const kwhost::SelfPipe& wakeup,
+                  kwhost::FrameWriter* writer = nullptr);
 
     // SDK thread. Frames after the target are ignored.
     void OnImageReady(ICameraObject* pCamera) override;
@@ -73,8 +65,6 @@ public:
     quint64 framesSoFar() const { return m_frames.load(std::memory_order_relaxed); }
     quint64 bytesSoFar() const { return m_bytes.load(std::memory_order_relaxed); }
     bool targetReached() const { return m_frames.load(std::memory_order_acquire) >= m_target; }
-    // Frames copied for saving since the last call, oldest first.
-    std::vector<FrameCopy> takeCopiedFrames();
 
     // Only once the SDK has stopped calling OnImageReady.
     const FrameStats& stats() const { return m_stats; }
@@ -90,11 +80,10 @@ private:
     const kwhost::PixelLayout m_deviceLayout;
     const SaveMode m_saveMode;
     const kwhost::SelfPipe& m_wakeup;
+    kwhost::FrameWriter* const m_writer;
 
     std::atomic<quint64> m_frames{0};
     std::atomic<quint64> m_bytes{0};
-    std::mutex m_copiedMutex;
-    std::vector<FrameCopy> m_copied;
 
     // Owned by the SDK thread while frames arrive.
     FrameStats m_stats;

@@ -28,23 +28,25 @@ int contractTriggerMode(TriggerChoice trigger)
 
 }  // namespace
 
-GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, const kwhost::SelfPipe& wakeup,
-                         const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key,
+GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
+                         const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device,
+                         const GrabOptions& options, const QString& plugin, const QString& key,
                          const QString& deviceType)
     : m_camera(camera),
       m_receiver(receiver),
+      m_writer(writer),
       m_sdk(sdk),
       m_device(device),
       m_options(options),
       m_plugin(plugin),
       m_key(key),
       m_deviceType(deviceType),
-      m_progress(options.frames, isatty(STDERR_FILENO) != 0)
+      m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown())
 {
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
     connect(&wakeup, &kwhost::SelfPipe::woken, this, &GrabSession::takeNews);
-    connect(&m_signals, &kwhost::SelfPipe::woken, this, [this]() { finish(Outcome::Interrupted); });
+    connect(&m_signals, &kwhost::SelfPipe::woken, this, &GrabSession::onSignal);
 
     m_triggerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_triggerTimer, &QTimer::timeout, this, &GrabSession::fireTrigger);
@@ -65,7 +67,7 @@ int GrabSession::run()
         m_camera->ICloseCamera();
         return kExitFailure;
     }
-    printError(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
+    printNotice(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
                  .arg(m_options.frames)
                  .arg(m_key, triggerDescription()));
 
@@ -111,30 +113,52 @@ void GrabSession::reportProgress()
 
 void GrabSession::takeNews()
 {
-    saveCopiedFrames();
+    if (m_writer != nullptr) {
+        const kwhost::FrameWriter::Counts counts = m_writer->counts();
+        if (!counts.error.isEmpty())
+            finish(Outcome::SaveFailed);
+        if (m_draining && (counts.queued == 0 || !counts.error.isEmpty()))
+            m_writesLoop.quit();
+    }
     if (m_receiver->targetReached())
         finish(Outcome::Completed);
 }
 
-void GrabSession::saveCopiedFrames()
+void GrabSession::onSignal()
 {
-    for (const FrameCopy& frame : m_receiver->takeCopiedFrames()) {
-        if (!m_saveError.isEmpty())
-            return;
-        kwhost::FrameImage image;
-        image.data = frame.bytes.data();
-        image.width = frame.width;
-        image.height = frame.height;
-        image.layout = frame.layout;
-        const QString path = kwhost::framePath(m_options.savePath, frame.number);
-        const QString error = kwhost::writeImage(path, image);
-        if (!error.isEmpty()) {
-            m_saveError = QStringLiteral("cannot save frame %1 to %2: %3").arg(frame.number).arg(path, error);
-            finish(Outcome::SaveFailed);
-            return;
-        }
-        ++m_framesSaved;
+    if (m_draining) {
+        // The grab is over; the user no longer waits for the queued frames.
+        m_writesAbandoned = true;
+        m_writer->abandon();
+        m_writesLoop.quit();
+        return;
     }
+    finish(Outcome::Interrupted);
+}
+
+// A completed grab writes what it queued, in the event loop so that Ctrl-C
+// can still abandon it; a grab that timed out, was interrupted or failed to
+// save abandons its queue at once.
+void GrabSession::endWrites()
+{
+    if (m_writer == nullptr)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    if (m_outcome == Outcome::Completed) {
+        const kwhost::FrameWriter::Counts counts = m_writer->counts();
+        if (counts.queued > 0 && counts.error.isEmpty()) {
+            printNotice(QStringLiteral("writing %1 queued frames; Ctrl-C abandons them").arg(counts.queued));
+            m_draining = true;
+            m_writesLoop.exec();
+            m_draining = false;
+        }
+    } else {
+        m_writesAbandoned = m_writer->counts().queued > 0;
+        m_writer->abandon();
+    }
+    m_writer->finish();
+    m_writingAfterSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
 bool GrabSession::readLostCounter(quint64* lost) const
@@ -171,9 +195,8 @@ int GrabSession::conclude()
     // on the receiver's statistics and buffers belong to this thread.
     m_camera->IStopCamera();
     m_camera->ICloseCamera();
-    // Frames copied before the stop may still wait for saving.
-    saveCopiedFrames();
     m_progress.finish();
+    endWrites();
 
     const FrameStats& stats = m_receiver->stats();
     Summary summary;
@@ -192,17 +215,25 @@ int GrabSession::conclude()
         summary.lost = stats.missingNumbers;
     }
 
-    if (!m_options.savePath.isEmpty() && m_saveError.isEmpty()) {
-        if (kwhost::savesEveryFrame(m_options.savePath)) {
-            summary.saved = QStringLiteral("%1 frames as %2").arg(m_framesSaved).arg(m_options.savePath);
+    if (!m_options.savePath.isEmpty()) {
+        if (m_writer != nullptr) {
+            const kwhost::FrameWriter::Counts counts = m_writer->counts();
+            m_saveError = counts.error;
+            summary.everyFrame = true;
+            summary.savedFrames = counts.saved;
+            summary.notSaved = counts.notSaved;
+            summary.abandoned = counts.abandoned;
+            summary.writesAbandoned = m_writesAbandoned;
+            summary.writingSeconds = counts.writingSeconds;
+            summary.writingAfterSeconds = m_writingAfterSeconds;
+            summary.saved = m_options.savePath;
         } else if (m_receiver->hasLastFrame()) {
-            const QString error = kwhost::writeImage(m_options.savePath, m_receiver->lastFrame());
+            const QString path = kwhost::framePath(m_options.savePath, 0);
+            const QString error = kwhost::writeImage(path, m_receiver->lastFrame());
             if (error.isEmpty())
-                summary.saved = QStringLiteral("%1 (frame %2)")
-                                    .arg(m_options.savePath)
-                                    .arg(m_receiver->lastFrameNumber());
+                summary.saved = QStringLiteral("%1 (frame %2)").arg(path).arg(m_receiver->lastFrameNumber());
             else
-                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(m_options.savePath, error);
+                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(path, error);
         } else {
             m_saveError = QStringLiteral("no frame to save to %1").arg(m_options.savePath);
         }

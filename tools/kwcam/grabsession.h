@@ -26,8 +26,9 @@ class GrabSession : public QObject {
 public:
     // camera is open and has receiver as its callback, which notifies
     // wakeup; device is the SDK's device id when the SDK can tell it, else -1.
-    GrabSession(ICameraObject* camera, FrameReceiver* receiver, const kwhost::SelfPipe& wakeup,
-                const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
+    // writer, when every frame is saved, notifies wakeup too.
+    GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
+                const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
 
     // Runs to the end, prints the summary on stdout, returns the exit code.
     int run();
@@ -39,13 +40,15 @@ private:
     void fireTrigger();
     void reportProgress();
     void takeNews();
-    void saveCopiedFrames();
+    void onSignal();
+    void endWrites();
     bool readLostCounter(quint64* lost) const;
     QString triggerDescription() const;
     int conclude();
 
     ICameraObject* const m_camera;
     FrameReceiver* const m_receiver;
+    kwhost::FrameWriter* const m_writer;
     const kwhost::SdkControl& m_sdk;
     const int m_device;
     const GrabOptions m_options;
@@ -54,6 +57,7 @@ private:
     const QString m_deviceType;
 
     QEventLoop m_loop;
+    QEventLoop m_writesLoop;  // after the grab: waits for the queued writes
     QTimer m_triggerTimer;
     QTimer m_progressTimer;
     QTimer m_timeoutTimer;
@@ -70,8 +74,10 @@ private:
     quint64 m_lostBefore = 0;
     bool m_haveLostAfter = false;
     quint64 m_lostAfter = 0;
-    quint64 m_framesSaved = 0;
     QString m_saveError;
+    bool m_draining = false;
+    bool m_writesAbandoned = false;
+    double m_writingAfterSeconds = 0;
 };
 
 }  // namespace kwcam

@@ -14,7 +14,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kwcam"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KWCAM_VERSION));
-    kwcam::installMessageLog(false);
+    kwcam::installMessageLog(kwcam::Verbosity::Normal);
 
     const kwcam::ParseResult parsed = kwcam::parseCommandLine(QCoreApplication::arguments());
     switch (parsed.status) {
@@ -27,6 +27,7 @@ int main(int argc, char* argv[])
     case kwcam::ParseResult::Run:
         break;
     }
+    kwcam::installMessageLog(parsed.invocation.verbosity);
 
     switch (parsed.invocation.command) {
     case kwcam::Command::List:
@@ -35,6 +36,8 @@ int main(int argc, char* argv[])
         return kwcam::runGrab(parsed.invocation);
     case kwcam::Command::Set:
         return kwcam::runSet(parsed.invocation);
+    case kwcam::Command::Info:
+        return kwcam::runInfo(parsed.invocation);
     }
     return kwcam::kExitUsage;
 }

@@ -14,6 +14,7 @@ namespace kwcam {
 namespace {
 
 std::atomic<bool> g_showFrameEntries{false};
+std::atomic<bool> g_quiet{false};
 std::atomic<bool> g_statusLineActive{false};
 
 // The plug-in's per-frame entry is "<maker> Camera image get: <time>".
@@ -44,6 +45,8 @@ const char* levelName(QtMsgType type)
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     (void)context;
+    if (g_quiet.load(std::memory_order_relaxed) && type != QtCriticalMsg && type != QtFatalMsg)
+        return;
     if (type == QtWarningMsg && !g_showFrameEntries.load(std::memory_order_relaxed) && isFrameEntry(message))
         return;
     QByteArray line;
@@ -61,9 +64,11 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 
 }  // namespace
 
-void installMessageLog(bool showFrameEntries)
+void installMessageLog(Verbosity verbosity)
 {
-    g_showFrameEntries.store(showFrameEntries, std::memory_order_relaxed);
+    g_showFrameEntries.store(verbosity == Verbosity::Verbose, std::memory_order_relaxed);
+    g_quiet.store(verbosity == Verbosity::Quiet, std::memory_order_relaxed);
+    setNoticesShown(verbosity != Verbosity::Quiet);
     qInstallMessageHandler(handleMessage);
 }
 

@@ -4,9 +4,13 @@
 #ifndef KWCAM_MESSAGELOG_H
 #define KWCAM_MESSAGELOG_H
 
+#include "commandline.h"
+
 namespace kwcam {
 
-void installMessageLog(bool showFrameEntries);
+// Quiet keeps only critical and fatal entries; Normal drops the entry per
+// frame; Verbose keeps everything. Also sets the tool's own notices.
+void installMessageLog(Verbosity verbosity);
 
 // While a progress bar occupies the terminal's last line, log lines first
 // clear it so that the two do not mix.

@@ -1,8 +1,15 @@
 #include "output.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace kwcam {
+
+namespace {
+
+std::atomic<bool> g_noticesShown{true};
+
+}  // namespace
 
 void writeStderr(const QByteArray& bytes)
 {
@@ -13,6 +20,26 @@ void writeStderr(const QByteArray& bytes)
 void printError(const QString& text)
 {
     writeStderr((QStringLiteral("kwcam: ") + text + QLatin1Char('\n')).toLocal8Bit());
+}
+
+}  // namespace kwcam
+
+namespace kwcam {
+
+void printNotice(const QString& text)
+{
+    if (noticesShown())
+        printError(text);
+}
+
+void setNoticesShown(bool shown)
+{
+    g_noticesShown.store(shown, std::memory_order_relaxed);
+}
+
+bool noticesShown()
+{
+    return g_noticesShown.load(std::memory_order_relaxed);
 }
 
 }  // namespace kwcam

@@ -10,8 +10,13 @@ namespace kwcam {
 
 // Writes bytes to stderr as they are, in one write, and flushes.
 void writeStderr(const QByteArray& bytes);
-// "kwcam: <text>" and a line end: the tool's errors and notices.
+// "kwcam: <text>" and a line end: the tool's errors, always shown.
 void printError(const QString& text);
+// The same for what is no error (what the tool is doing, progress); not
+// shown with --quiet.
+void printNotice(const QString& text);
+void setNoticesShown(bool shown);
+bool noticesShown();
 
 }  // namespace kwcam
 

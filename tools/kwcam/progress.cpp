@@ -15,7 +15,9 @@ const double kMiB = 1024.0 * 1024.0;
 
 }  // namespace
 
-Progress::Progress(quint64 target, bool terminal) : m_target(target), m_terminal(terminal) {}
+Progress::Progress(quint64 target, bool terminal, bool shown) : m_target(target), m_terminal(terminal), m_shown(shown)
+{
+}
 
 void Progress::report(quint64 frames, quint64 bytes, double elapsedSeconds)
 {
@@ -25,6 +27,8 @@ void Progress::report(quint64 frames, quint64 bytes, double elapsedSeconds)
     m_lastFrames = frames;
     m_lastBytes = bytes;
     m_lastSeconds = elapsedSeconds;
+    if (!m_shown)
+        return;
 
     const QString rates = QStringLiteral("%1/%2 frames  %3 fps  %4 MiB/s")
                               .arg(frames)

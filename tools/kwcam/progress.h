@@ -9,7 +9,8 @@ namespace kwcam {
 
 class Progress {
 public:
-    Progress(quint64 target, bool terminal);
+    // shown false: reports write nothing (--quiet).
+    Progress(quint64 target, bool terminal, bool shown = true);
 
     // How often report() is meant to be called, milliseconds.
     int intervalMs() const { return m_terminal ? 200 : 1000; }
@@ -22,6 +23,7 @@ public:
 private:
     const quint64 m_target;
     const bool m_terminal;
+    const bool m_shown;
     quint64 m_lastFrames = 0;
     quint64 m_lastBytes = 0;
     double m_lastSeconds = 0;

@@ -96,8 +96,23 @@ QString formatSummary(const Summary& summary)
         text += line("in sequence",
                      QStringLiteral("no (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
 
-    if (!summary.saved.isEmpty())
+    if (summary.everyFrame) {
+        QString saved = QStringLiteral("%1 of %2 frames as %3")
+                            .arg(summary.savedFrames)
+                            .arg(stats.frames)
+                            .arg(summary.saved);
+        if (summary.notSaved > 0)
+            saved += QStringLiteral("; %1 not saved (writer busy or failed)").arg(summary.notSaved);
+        if (summary.abandoned > 0)
+            saved += QStringLiteral("; %1 queued, abandoned when the grab ended").arg(summary.abandoned);
+        text += line("saved", saved);
+        text += line("writing", QStringLiteral("%1 s writing files, %2 s waited after the grab%3")
+                                    .arg(number(summary.writingSeconds, 3), number(summary.writingAfterSeconds, 3),
+                                         summary.writesAbandoned ? QStringLiteral(" (queue abandoned)")
+                                                                 : QStringLiteral(" (queue finished)")));
+    } else if (!summary.saved.isEmpty()) {
         text += line("saved", summary.saved);
+    }
     return text;
 }
 

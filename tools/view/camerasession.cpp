@@ -20,12 +20,23 @@ int contractTriggerMode(TriggerChoice trigger)
     return CameraTriggerModeFreeRun;
 }
 
-// A whole value within [low, high], both rounded inwards.
-int bounded(int value, float low, float high)
+Bounds boundsOf(bool known, const MVCC_FLOATVALUE& record)
 {
-    const int lowest = static_cast<int>(std::ceil(low));
-    const int highest = static_cast<int>(std::floor(high));
-    return highest < lowest ? value : std::min(std::max(value, lowest), highest);
+    Bounds bounds;
+    bounds.known = known;
+    bounds.value = record.fCurValue;
+    bounds.min = record.fMin;
+    bounds.max = record.fMax;
+    return bounds;
+}
+
+// A whole value within the limits, both rounded inwards; as it is when
+// they are not known.
+int bounded(int value, const Bounds& bounds)
+{
+    const int lowest = static_cast<int>(std::ceil(bounds.min));
+    const int highest = static_cast<int>(std::floor(bounds.max));
+    return !bounds.known || highest < lowest ? value : std::min(std::max(value, lowest), highest);
 }
 
 }  // namespace
@@ -50,8 +61,11 @@ bool CameraSession::open(const QString& key, QString* error)
         return false;
 
     // The limits first: reading them takes the camera for a moment.
-    QString limitsError;
-    m_limitsKnown = kwhost::readDeviceLimits(camera->key(), &m_limits, &limitsError);
+    kwhost::DeviceReport report;
+    QString reportError;
+    const bool reported = kwhost::readDevice(camera->key(), &report, &reportError);
+    m_exposure = boundsOf(reported && report.exposureKnown, report.exposure);
+    m_gain = boundsOf(reported && report.gainKnown, report.gain);
 
     m_device = m_sdk.findDevice(camera->key());
     MvsimDeviceState state;
@@ -174,19 +188,19 @@ bool sendProperty(kwhost::Camera* camera, int id, int value, const char* what, Q
 
 bool CameraSession::setExposure(int microseconds, QString* error)
 {
-    const int value = m_limitsKnown ? bounded(microseconds, m_limits.exposureMin, m_limits.exposureMax) : microseconds;
+    const int value = bounded(microseconds, m_exposure);
     if (!sendProperty(m_camera.get(), CameraPropertyExposureTime, value, "exposure", error))
         return false;
-    m_limits.exposure = static_cast<float>(value);
+    m_exposure.value = static_cast<float>(value);
     return true;
 }
 
 bool CameraSession::setGain(int decibels, QString* error)
 {
-    const int value = m_limitsKnown ? bounded(decibels, m_limits.gainMin, m_limits.gainMax) : decibels;
+    const int value = bounded(decibels, m_gain);
     if (!sendProperty(m_camera.get(), CameraPropertyGain, value, "gain", error))
         return false;
-    m_limits.gain = static_cast<float>(value);
+    m_gain.value = static_cast<float>(value);
     return true;
 }
 

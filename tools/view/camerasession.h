@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "kwhost/camera.h"
-#include "kwhost/devicelimits.h"
+#include "kwhost/sdkdevice.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
 #include "lostframes.h"
@@ -25,6 +25,14 @@
 namespace kwview {
 
 enum class TriggerChoice { Free, Hardware, Software };
+
+// A setting's value and limits as the device reports them.
+struct Bounds {
+    bool known = false;
+    float value = 0;
+    float min = 0;
+    float max = 0;
+};
 
 class CameraSession {
 public:
@@ -61,8 +69,10 @@ public:
     // channel 0 red, 1 green, 2 blue.
     bool setWhiteBalance(int channel, int ratio, QString* error);
 
-    bool limitsKnown() const { return m_limitsKnown; }
-    const kwhost::DeviceLimits& limits() const { return m_limits; }
+    // Exposure time (µs) and gain (dB) with their limits, read as kwcam info
+    // reads them: through the SDK, before the plug-in opens the camera.
+    const Bounds& exposure() const { return m_exposure; }
+    const Bounds& gain() const { return m_gain; }
     // The last ratios set, or the device's when the stand-in tells them.
     int whiteBalance(int channel) const;
     static int maxWhiteBalance() { return 16383; }
@@ -84,8 +94,8 @@ private:
     std::unique_ptr<kwhost::Camera> m_camera;
     int m_device = -1;
     TriggerChoice m_trigger = TriggerChoice::Free;
-    bool m_limitsKnown = false;
-    kwhost::DeviceLimits m_limits;
+    Bounds m_exposure;
+    Bounds m_gain;
     int m_whiteBalance[3] = {1024, 1024, 1024};
     QString m_pixelTypeName;
     LostFrames m_lostAtOpen;

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "histogramview.h"
 #include "imageview.h"
@@ -330,13 +331,13 @@ void ViewerWindow::syncControls()
         box->blockSignals(true);
         box->setEnabled(open);
     }
-    if (open && m_session.limitsKnown()) {
-        const kwhost::DeviceLimits& limits = m_session.limits();
-        m_exposureBox->setRange(static_cast<int>(std::ceil(limits.exposureMin)),
-                                static_cast<int>(std::floor(limits.exposureMax)));
-        m_exposureBox->setValue(static_cast<int>(std::lround(limits.exposure)));
-        m_gainBox->setRange(static_cast<int>(std::ceil(limits.gainMin)), static_cast<int>(std::floor(limits.gainMax)));
-        m_gainBox->setValue(static_cast<int>(std::lround(limits.gain)));
+    const std::pair<QSpinBox*, Bounds> bounded[] = {{m_exposureBox, m_session.exposure()},
+                                                    {m_gainBox, m_session.gain()}};
+    for (const auto& box : bounded) {
+        if (open && box.second.known) {
+            box.first->setRange(static_cast<int>(std::ceil(box.second.min)), static_cast<int>(std::floor(box.second.max)));
+            box.first->setValue(static_cast<int>(std::lround(box.second.value)));
+        }
     }
     for (int c = 0; c < 3; ++c)
         m_balanceBoxes[c]->setValue(m_session.whiteBalance(c));

@@ -19,11 +19,18 @@ struct FrameImage {
     PixelLayout layout = PixelLayout::Unknown;
 };
 
-// Why a file name cannot work (unknown extension, several %d), or empty.
+// File names as printf reads them with one number: %d or %0Nd is the frame
+// number (zero-padded to N digits), %% a '%'; any other '%' is refused.
+// Why a file name cannot work (unknown extension, several placeholders, a
+// stray '%'), or empty.
 QString checkSavePath(const QString& path);
+// Why frames of this layout cannot be saved under this (checked) name: its
+// folder is missing or not writable, or its format cannot hold the layout
+// (an Unknown layout passes that part). Empty when they can.
+QString checkDestination(const QString& path, PixelLayout layout);
 // True when the name holds %d or %0Nd: every frame gets a file of its own.
 bool savesEveryFrame(const QString& path);
-// The name with the frame number in place of %d / %0Nd.
+// The name with the frame number in place of %d / %0Nd and '%' for %%.
 QString framePath(const QString& path, quint64 frameNumber);
 
 // Writes the frame in the format the file's extension names. Grey frames go

@@ -9,6 +9,7 @@
 
 #include <QtCore/QString>
 
+#include "mvcameracontrol.h"
 #include "mvsim/control.h"
 
 namespace kwhost {
@@ -21,8 +22,14 @@ public:
 
     bool canPulse() const { return m_pulse != nullptr; }
 
-    // The device behind a camera key ("MODEL SERIAL"), or -1 when the SDK
-    // cannot tell.
+    // Why the SDK cannot list devices (its own code from MV_CC_EnumDevices),
+    // or empty when it can or when the SDK is not loaded. A plug-in reports
+    // such a failure as an empty list; this tells it from "no cameras".
+    QString listingFailure() const;
+
+    // The device behind a camera key ("MODEL SERIAL") as the plug-in lists
+    // it, texts cut to their record fields included; -1 when the SDK cannot
+    // tell.
     int findDevice(const QString& key) const;
     bool deviceState(int device, MvsimDeviceState* state) const;
     bool counters(int device, MvsimCounters* counters) const;
@@ -35,11 +42,15 @@ private:
     using GetDeviceState = int (*)(int, MvsimDeviceState*);
     using GetCounters = int (*)(int, MvsimCounters*);
     using PulseLine0 = int (*)(int);
+    using EnumDevices = int (*)(unsigned int, MV_CC_DEVICE_INFO_LIST*);
+
+    int findByListing(const QString& model, const QString& serial) const;
 
     FindDevice m_find = nullptr;
     GetDeviceState m_state = nullptr;
     GetCounters m_counters = nullptr;
     PulseLine0 m_pulse = nullptr;
+    EnumDevices m_enum = nullptr;
 };
 
 }  // namespace kwhost
