@@ -103,9 +103,9 @@ void ImageView::paintEvent(QPaintEvent* event)
         return;
     }
     const double s = scale();
-    // Magnified pixels stay sharp squares, so that single samples can be
-    // told apart; reduced images are smoothed.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, s < 1.0);
+    // No smoothing: magnified pixels stay sharp squares, so that single
+    // samples can be told apart, and a reduced frame costs the display the
+    // least (it paints at the screen's rate).
     const QRectF target(origin(), QSizeF(m_image.width() * s, m_image.height() * s));
     painter.drawImage(target, m_image);
 }
