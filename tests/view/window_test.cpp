@@ -82,6 +82,7 @@ private Q_SLOTS:
     void controlsReachDevice();
     void triggerModesSnapAndPulse();
     void statusCountsMatchDevice();
+    void saveWritesFrameOnScreen();
     void closingStopsAndClosesCamera_data();
     void closingStopsAndClosesCamera();
 
@@ -320,6 +321,38 @@ void WindowTest::statusCountsMatchDevice()
                                  .arg(m_window->framesShown())
                                  .arg(m_window->framesSkipped())),
              qPrintable(status));
+}
+
+void WindowTest::saveWritesFrameOnScreen()
+{
+    QVERIFY(addDevice("SIM-VIEW", MVSIM_PIXEL_MONO16, 32, 8, 100) >= 0);
+    openWindow("SIM-VIEW");
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(!m_window->saveFrame(dir.filePath(QStringLiteral("early.pgm")), &error));
+    QCOMPARE(error, QStringLiteral("no frame to save yet"));
+
+    waitForFrame();
+    QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("stopButton")), Qt::LeftButton);
+    m_window->refresh();
+    const quint32 number = frameNumberOf(m_window->currentFrame());
+    const QString path = dir.filePath(QStringLiteral("frame.pgm"));
+    QVERIFY2(m_window->saveFrame(path, &error), qPrintable(error));
+
+    // 16 bits kept: maxval 65535, samples big-endian, as kwcam grab --save
+    // writes them.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QByteArray header("P5\n32 8\n65535\n");
+    QVERIFY(bytes.startsWith(header));
+    QCOMPARE(bytes.size(), header.size() + 32 * 8 * 2);
+    const int offset = header.size() + (3 * 32 + 7) * 2;  // pixel (7, 3)
+    const int sample = (static_cast<unsigned char>(bytes[offset]) << 8) | static_cast<unsigned char>(bytes[offset + 1]);
+    QCOMPARE(sample, static_cast<int>(MVSIM_PatternValue(7, 3, number, 0) * 257));
+
+    QVERIFY(!m_window->saveFrame(dir.filePath(QStringLiteral("frame.bmp")), &error));
+    QVERIFY2(error.contains(QStringLiteral(".bmp")) || error.contains(QStringLiteral("extension")), qPrintable(error));
 }
 
 void WindowTest::closingStopsAndClosesCamera_data()
