@@ -1,20 +1,22 @@
 // kwcam-view run as a user or a script runs it: headless screenshots, the
 // time-out, and the exit codes of its command line. Each case is a process
 // over the stand-in's built-in cameras.
+#include <gtest/gtest.h>
+
+#include <QtCore/QFile>
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QImage>
-#include <QtTest/QtTest>
 
 namespace {
 
-struct Run {
+struct ViewerRun {
     int exitCode = -1;
     QString out;
     QString err;
 };
 
-Run runViewer(const QStringList& arguments)
+ViewerRun runViewer(const QStringList& arguments)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -23,7 +25,7 @@ Run runViewer(const QStringList& arguments)
     environment.insert(QStringLiteral("KWCAM_PLUGIN"), QStringLiteral(KWCAM_PLUGIN_PATH));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(KWCAM_VIEW_PATH), arguments);
-    Run run;
+    ViewerRun run;
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
@@ -37,93 +39,75 @@ Run runViewer(const QStringList& arguments)
 
 }  // namespace
 
-class ProgramTest : public QObject {
-    Q_OBJECT
-private Q_SLOTS:
-    void screenshotShowsTheCamera_data();
-    void screenshotShowsTheCamera();
-    void screenshotGivesUpAfterTimeout();
-    void exitCodes_data();
-    void exitCodes();
-};
-
-void ProgramTest::screenshotShowsTheCamera_data()
+TEST(ViewProgram, ScreenshotShowsTheCamera)
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("key");
-    QTest::newRow("first camera") << QStringList() << QStringLiteral("SIM-GM8-1280 00A1B2C3D4");
-    QTest::newRow("key in two words, 1:1")
-        << QStringList{QStringLiteral("SIM-UC24-2448"), QStringLiteral("00E5F6A7B8"), QStringLiteral("--zoom"),
-                       QStringLiteral("1")}
-        << QStringLiteral("SIM-UC24-2448 00E5F6A7B8");
+    struct Row {
+        QStringList arguments;
+        QString key;
+    };
+    const Row rows[] = {
+        {{}, QStringLiteral("SIM-GM8-1280 00A1B2C3D4")},
+        // A key in two words, at 1:1.
+        {{QStringLiteral("SIM-UC24-2448"), QStringLiteral("00E5F6A7B8"), QStringLiteral("--zoom"), QStringLiteral("1")},
+         QStringLiteral("SIM-UC24-2448 00E5F6A7B8")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.key.toStdString());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("view.png"));
+        const ViewerRun run = runViewer(row.arguments + QStringList{QStringLiteral("--screenshot"), path,
+                                                              QStringLiteral("--after"), QStringLiteral("3")});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.startsWith(QStringLiteral("screenshot: %1 (%2, frame ").arg(path, row.key)))
+            << run.out.toStdString();
+        QImage picture;
+        ASSERT_TRUE(picture.load(path, "PNG"));
+        EXPECT_GE(picture.width(), 800);
+        EXPECT_GE(picture.height(), 500);
+        // The live image fills the window's left part: not the empty
+        // backdrop.
+        const QRgb backdrop = qRgb(0x20, 0x22, 0x25);
+        EXPECT_NE(picture.pixel(picture.width() / 3, picture.height() / 2), backdrop);
+    }
 }
 
-void ProgramTest::screenshotShowsTheCamera()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, key);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("view.png"));
-    const Run run = runViewer(arguments + QStringList{QStringLiteral("--screenshot"), path, QStringLiteral("--after"),
-                                                      QStringLiteral("3")});
-    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    QImage picture;
-    QVERIFY(picture.load(path, "PNG"));
-    QVERIFY(picture.width() >= 800 && picture.height() >= 500);
-    // The live image fills the window's left part: not the empty backdrop.
-    const QRgb backdrop = qRgb(0x20, 0x22, 0x25);
-    const QPoint middle(picture.width() / 3, picture.height() / 2);
-    QVERIFY(picture.pixel(middle) != backdrop);
-    QVERIFY2(run.out.startsWith(QStringLiteral("screenshot: %1 (%2, frame ").arg(path, key)), qPrintable(run.out));
-}
-
-void ProgramTest::screenshotGivesUpAfterTimeout()
+TEST(ViewProgram, ScreenshotGivesUpAfterTimeout)
 {
     // Line 0 never pulses: no frame comes, and the camera, waiting for one,
     // is stopped and closed on the way out.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("never.png"));
-    const Run run = runViewer({QStringLiteral("--trigger"), QStringLiteral("hardware"), QStringLiteral("--screenshot"),
+    const ViewerRun run = runViewer({QStringLiteral("--trigger"), QStringLiteral("hardware"), QStringLiteral("--screenshot"),
                                path, QStringLiteral("--timeout"), QStringLiteral("0.5")});
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains(QStringLiteral("time-out: 0 of 1 frames")), qPrintable(run.err));
-    QVERIFY(!QFile::exists(path));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("time-out: 0 of 1 frames"))) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path));
 }
 
-void ProgramTest::exitCodes_data()
+TEST(ViewProgram, ExitCodes)
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("--screenshot <FILE>");
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--fast")} << 2
-                                    << QStringLiteral("Unknown option 'fast'");
-    QTest::newRow("bad trigger") << QStringList{QStringLiteral("--trigger"), QStringLiteral("sideways")} << 2
-                                 << QStringLiteral("--trigger takes free, hardware or software");
-    QTest::newRow("after without screenshot") << QStringList{QStringLiteral("--after"), QStringLiteral("3")} << 2
-                                              << QStringLiteral("go with --screenshot");
-    QTest::newRow("bad stretch") << QStringList{QStringLiteral("--stretch"), QStringLiteral("9,2")} << 2
-                                 << QStringLiteral("--stretch takes LOW,HIGH");
-    QTest::newRow("three-word key") << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")} << 2
-                                    << QStringLiteral("two words");
-    QTest::newRow("unknown camera") << QStringList{QStringLiteral("NO-SUCH 1"), QStringLiteral("--screenshot"),
-                                                   QStringLiteral("/tmp/unused.png")}
-                                    << 1 << QStringLiteral("no camera 'NO-SUCH 1'");
-    QTest::newRow("unloadable plug-in")
-        << QStringList{QStringLiteral("--plugin"), QStringLiteral("/nonexistent/libx.so"), QStringLiteral("--screenshot"),
-                       QStringLiteral("/tmp/unused.png")}
-        << 1 << QStringLiteral("cannot load the plug-in /nonexistent/libx.so");
+    struct Row {
+        QStringList arguments;
+        int exitCode;
+        const char* message;
+    };
+    const QString unused = QStringLiteral("/tmp/kwcam-view-unused.png");
+    const Row rows[] = {
+        {{QStringLiteral("--help")}, 0, "--screenshot <FILE>"},
+        {{QStringLiteral("--fast")}, 2, "Unknown option 'fast'"},
+        {{QStringLiteral("--trigger"), QStringLiteral("sideways")}, 2, "--trigger takes free, hardware or software"},
+        {{QStringLiteral("--after"), QStringLiteral("3")}, 2, "go with --screenshot"},
+        {{QStringLiteral("--stretch"), QStringLiteral("9,2")}, 2, "--stretch takes LOW,HIGH"},
+        {{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, 2, "two words"},
+        {{QStringLiteral("NO-SUCH 1"), QStringLiteral("--screenshot"), unused}, 1, "no camera 'NO-SUCH 1'"},
+        {{QStringLiteral("--plugin"), QStringLiteral("/nonexistent/libx.so"), QStringLiteral("--screenshot"), unused},
+         1,
+         "cannot load the plug-in /nonexistent/libx.so"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.join(QLatin1Char(' ')).toStdString());
+        const ViewerRun run = runViewer(row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        EXPECT_TRUE((run.out + run.err).contains(QString::fromUtf8(row.message))) << (run.out + run.err).toStdString();
+    }
 }
-
-void ProgramTest::exitCodes()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, message);
-    const Run run = runViewer(arguments);
-    QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
-}
-
-QTEST_GUILESS_MAIN(ProgramTest)
-#include "program_test.moc"
