@@ -73,8 +73,7 @@ private:
 };
 
 // Frames per second delivered to a callback over the benchmark's iterations.
-template <typename Count>
-void measureDelivery(benchmark::State& state, ICameraCallback* callback, Count count)
+template <typename Count> void measureDelivery(benchmark::State& state, ICameraCallback* callback, Count count)
 {
     resetWithDevices(1, kWidth, kHeight);
     tagQZ_CAMERA_CONFIG config{};
@@ -115,8 +114,8 @@ void BM_ViewerDelivery_View(benchmark::State& state)
     receiver.setDeviceFormat(kwhost::PixelLayout::Gray8, kwview::BayerPattern::None);
     Painter painter(receiver);
     measureDelivery(state, &receiver, [&receiver]() { return receiver.frames(); });
-    state.counters["painted_per_s"] = benchmark::Counter(static_cast<double>(painter.painted()),
-                                                         benchmark::Counter::kIsRate);
+    state.counters["painted_per_s"] =
+        benchmark::Counter(static_cast<double>(painter.painted()), benchmark::Counter::kIsRate);
 }
 
 // A camera object that only describes a frame: the callback's own cost,

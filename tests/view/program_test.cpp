@@ -55,8 +55,9 @@ TEST(ViewProgram, ScreenshotShowsTheCamera)
         SCOPED_TRACE(row.key.toStdString());
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("view.png"));
-        const ViewerRun run = runViewer(row.arguments + QStringList{QStringLiteral("--screenshot"), path,
-                                                              QStringLiteral("--after"), QStringLiteral("3")});
+        const ViewerRun run = runViewer(
+            row.arguments +
+            QStringList{QStringLiteral("--screenshot"), path, QStringLiteral("--after"), QStringLiteral("3")});
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
         EXPECT_TRUE(run.out.startsWith(QStringLiteral("screenshot: %1 (%2, frame ").arg(path, row.key)))
             << run.out.toStdString();
@@ -77,8 +78,9 @@ TEST(ViewProgram, ScreenshotGivesUpAfterTimeout)
     // is stopped and closed on the way out.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("never.png"));
-    const ViewerRun run = runViewer({QStringLiteral("--trigger"), QStringLiteral("hardware"), QStringLiteral("--screenshot"),
-                               path, QStringLiteral("--timeout"), QStringLiteral("0.5")});
+    const ViewerRun run =
+        runViewer({QStringLiteral("--trigger"), QStringLiteral("hardware"), QStringLiteral("--screenshot"), path,
+                   QStringLiteral("--timeout"), QStringLiteral("0.5")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("time-out: 0 of 1 frames"))) << run.err.toStdString();
     EXPECT_FALSE(QFile::exists(path));

@@ -74,8 +74,7 @@ void pointAt(kwview::ImageView* view, const QPoint& position)
 }
 
 // Runs the event loop until the condition holds; false after the time-out.
-template <typename Condition>
-bool waitFor(Condition condition)
+template <typename Condition> bool waitFor(Condition condition)
 {
     QDeadlineTimer deadline(kTimeoutMs);
     while (!condition()) {
@@ -151,9 +150,12 @@ TEST_F(ViewWindow, ShownImageMatchesFrameForEachPixelType)
         int channelOf[3];  // pattern channel shown as red, green, blue
     };
     const Row rows[] = {
-        {"Mono8", MVSIM_PIXEL_MONO8, {0, 0, 0}},   {"Mono16", MVSIM_PIXEL_MONO16, {0, 0, 0}},
-        {"RGB8", MVSIM_PIXEL_RGB8, {0, 1, 2}},     {"RGBa8", MVSIM_PIXEL_RGBA8, {0, 1, 2}},
-        {"RGB16", MVSIM_PIXEL_RGB16, {0, 1, 2}},   {"BGR8", 0x02180015u, {2, 1, 0}},
+        {"Mono8", MVSIM_PIXEL_MONO8, {0, 0, 0}},
+        {"Mono16", MVSIM_PIXEL_MONO16, {0, 0, 0}},
+        {"RGB8", MVSIM_PIXEL_RGB8, {0, 1, 2}},
+        {"RGBa8", MVSIM_PIXEL_RGBA8, {0, 1, 2}},
+        {"RGB16", MVSIM_PIXEL_RGB16, {0, 1, 2}},
+        {"BGR8", 0x02180015u, {2, 1, 0}},
         {"BayerRG8 raw", MVSIM_PIXEL_BAYERRG8, {0, 0, 0}},
     };
     const int w = 32;
@@ -200,18 +202,19 @@ TEST_F(ViewWindow, CursorReadoutShowsRawSample)
     const quint32 number = frameNumberOf(m_window->currentFrame());
     pointAt(view, view->widgetPosition(QPointF(5.5, 3.5)).toPoint());
     // The raw 16-bit samples, not the display's 8-bit values.
-    EXPECT_EQ(readout->text(), QStringLiteral("(5, 3)  R %1  G %2  B %3")
-                                   .arg(MVSIM_PatternValue(5, 3, number, 0) * 257)
-                                   .arg(MVSIM_PatternValue(5, 3, number, 1) * 257)
-                                   .arg(MVSIM_PatternValue(5, 3, number, 2) * 257));
+    EXPECT_EQ(readout->text(),
+              QStringLiteral("(5, 3)  R %1  G %2  B %3")
+                  .arg(MVSIM_PatternValue(5, 3, number, 0) * 257)
+                  .arg(MVSIM_PatternValue(5, 3, number, 1) * 257)
+                  .arg(MVSIM_PatternValue(5, 3, number, 2) * 257));
 
     // Zoomed in, about the centre: another pixel under another point.
     view->setZoom(4.0);
     EXPECT_FALSE(view->fitted());
     EXPECT_EQ(view->scale(), 4.0);
     pointAt(view, view->widgetPosition(QPointF(20.5, 6.5)).toPoint());
-    EXPECT_TRUE(readout->text().startsWith(
-        QStringLiteral("(20, 6)  R %1 ").arg(MVSIM_PatternValue(20, 6, number, 0) * 257)))
+    EXPECT_TRUE(
+        readout->text().startsWith(QStringLiteral("(20, 6)  R %1 ").arg(MVSIM_PatternValue(20, 6, number, 0) * 257)))
         << readout->text().toStdString();
 
     // Off the image: nothing.
@@ -273,7 +276,8 @@ TEST_F(ViewWindow, TriggerModesSnapAndPulse)
         unsigned source;
         const char* button;
     };
-    const Row rows[] = {{2, MVSIM_TRIGGER_SOURCE_SOFTWARE, "snapButton"}, {1, MVSIM_TRIGGER_SOURCE_LINE0, "pulseButton"}};
+    const Row rows[] = {{2, MVSIM_TRIGGER_SOURCE_SOFTWARE, "snapButton"},
+                        {1, MVSIM_TRIGGER_SOURCE_LINE0, "pulseButton"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.button);
         Q_EMIT trigger->activated(row.index);

@@ -41,7 +41,8 @@ int bounded(int value, const Bounds& bounds)
 
 }  // namespace
 
-CameraSession::CameraSession(const kwhost::Plugin& plugin) : m_plugin(plugin) {}
+CameraSession::CameraSession(const kwhost::Plugin& plugin) : m_plugin(plugin)
+{}
 
 CameraSession::~CameraSession()
 {
@@ -88,9 +89,9 @@ bool CameraSession::open(const QString& key, QString* error)
     m_camera = std::move(camera);
     if (m_pixelTypeName.isEmpty()) {
         const ICameraObject* object = m_camera->object();
-        m_pixelTypeName = kwhost::layoutName(kwhost::layoutOfPluginFormat(object->m_nPixelFormat,
-                                                                          object->m_nBitsPerPixel)) +
-                          QStringLiteral(" (as the plug-in reports it)");
+        m_pixelTypeName =
+            kwhost::layoutName(kwhost::layoutOfPluginFormat(object->m_nPixelFormat, object->m_nBitsPerPixel)) +
+            QStringLiteral(" (as the plug-in reports it)");
     }
     m_lostAtOpen = LostFrames();
     m_lostAtOpen = lostFrames();

@@ -16,9 +16,9 @@
 #include <memory>
 
 #include "kwhost/camera.h"
-#include "kwhost/sdkdevice.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
+#include "kwhost/sdkdevice.h"
 #include "lostframes.h"
 #include "viewreceiver.h"
 

@@ -87,8 +87,7 @@ qsizetype FrameView::byteCount() const
 int FrameView::sample(int x, int y, int c) const
 {
     const int bpp = kwhost::bytesPerPixel(layout);
-    const unsigned char* p =
-        data + (static_cast<qsizetype>(y) * width + x) * bpp + kwhost::channelOffset(layout, c);
+    const unsigned char* p = data + (static_cast<qsizetype>(y) * width + x) * bpp + kwhost::channelOffset(layout, c);
     return kwhost::hasWideSamples(layout) ? p[0] | (p[1] << 8) : p[0];
 }
 
@@ -282,15 +281,17 @@ QString pixelReadout(const FrameView& frame, int x, int y)
         return QString();
     QString text = QStringLiteral("(%1, %2)  ").arg(x).arg(y);
     if (frame.layout == PixelLayout::Gray8 && frame.bayer != BayerPattern::None)
-        return text + QStringLiteral("Bayer %1 %2")
-                          .arg(QLatin1String(kColourNames[bayerColour(frame.bayer, x, y)]))
-                          .arg(frame.sample(x, y, 0));
+        return text +
+            QStringLiteral("Bayer %1 %2")
+                .arg(QLatin1String(kColourNames[bayerColour(frame.bayer, x, y)]))
+                .arg(frame.sample(x, y, 0));
     if (kwhost::channelCount(frame.layout) == 1)
         return text + QStringLiteral("grey %1").arg(frame.sample(x, y, 0));
-    return text + QStringLiteral("R %1  G %2  B %3")
-                      .arg(frame.sample(x, y, 0))
-                      .arg(frame.sample(x, y, 1))
-                      .arg(frame.sample(x, y, 2));
+    return text +
+        QStringLiteral("R %1  G %2  B %3")
+            .arg(frame.sample(x, y, 0))
+            .arg(frame.sample(x, y, 1))
+            .arg(frame.sample(x, y, 2));
 }
 
 }  // namespace kwview

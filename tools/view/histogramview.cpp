@@ -38,7 +38,8 @@ void HistogramView::paintEvent(QPaintEvent* event)
         const std::vector<quint32>& bins = m_histogram.bins[c];
         QPainterPath path(QPointF(area.left(), area.bottom()));
         for (size_t i = 0; i < bins.size(); ++i) {
-            const double x = area.left() + area.width() * (static_cast<double>(i) + 0.5) / static_cast<double>(bins.size());
+            const double x =
+                area.left() + area.width() * (static_cast<double>(i) + 0.5) / static_cast<double>(bins.size());
             const double y = area.bottom() - area.height() * bins[i] / peak;
             path.lineTo(x, y);
         }

@@ -8,8 +8,7 @@ namespace kwview {
 
 namespace {
 
-template <typename Function>
-Function lookUp(const char* name)
+template <typename Function> Function lookUp(const char* name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
 }
@@ -43,7 +42,8 @@ LostFrames LostFrames::since(const LostFrames& earlier) const
     return result;
 }
 
-FateLedger::FateLedger() : m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates")) {}
+FateLedger::FateLedger() : m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates"))
+{}
 
 bool FateLedger::read(int device, LostFrames* lost) const
 {

@@ -75,9 +75,11 @@ ViewerWindow::ViewerWindow(CameraSession& session, QWidget* parent) : QMainWindo
     m_countsLabel = new QLabel;
     m_countsLabel->setObjectName(QStringLiteral("countsLabel"));
     // Room for large counts, so that the line does not jump as they grow.
-    m_countsLabel->setMinimumWidth(m_countsLabel->fontMetrics().boundingRect(
-        QStringLiteral("0000000 frames · 00000.0 fps · 0000.0 MiB/s · lost 000000 · shown 0000000, skipped 0000000"))
-                                       .width());
+    m_countsLabel->setMinimumWidth(
+        m_countsLabel->fontMetrics()
+            .boundingRect(QStringLiteral(
+                "0000000 frames · 00000.0 fps · 0000.0 MiB/s · lost 000000 · shown 0000000, skipped 0000000"))
+            .width());
     m_cursorLabel = new QLabel;
     m_cursorLabel->setObjectName(QStringLiteral("cursorLabel"));
     m_cursorLabel->setMinimumWidth(220);
@@ -335,7 +337,8 @@ void ViewerWindow::syncControls()
                                                     {m_gainBox, m_session.gain()}};
     for (const auto& box : bounded) {
         if (open && box.second.known) {
-            box.first->setRange(static_cast<int>(std::ceil(box.second.min)), static_cast<int>(std::floor(box.second.max)));
+            box.first->setRange(static_cast<int>(std::ceil(box.second.min)),
+                                static_cast<int>(std::floor(box.second.max)));
             box.first->setValue(static_cast<int>(std::lround(box.second.value)));
         }
     }
@@ -476,8 +479,8 @@ bool ViewerWindow::saveFrame(const QString& path, QString* error)
 
 void ViewerWindow::saveClicked()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save frame"), QString(),
-                                                      tr("Pictures (*.png *.pgm *.ppm)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save frame"), QString(), tr("Pictures (*.png *.pgm *.ppm)"));
     if (path.isEmpty())
         return;
     QString error;

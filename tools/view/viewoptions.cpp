@@ -16,9 +16,9 @@ QString usageError(const QString& reason)
 ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options, QString* text)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A live window onto a camera: the image, its histogram, the pixel under the cursor,\n"
-        "frame rate and losses, and the camera's trigger, exposure, gain and white balance."));
+    parser.setApplicationDescription(
+        QStringLiteral("A live window onto a camera: the image, its histogram, the pixel under the cursor,\n"
+                       "frame rate and losses, and the camera's trigger, exposure, gain and white balance."));
     parser.addPositionalArgument(QStringLiteral("KEY"),
                                  QStringLiteral("The camera (\"MODEL SERIAL\"); the first listed when left out."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
@@ -54,7 +54,7 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
     }
     if (parser.isSet(help)) {
         *text = parser.helpText() +
-                QStringLiteral("\nExit codes: 0 success, 1 failure (plug-in, camera, time-out, file), 2 usage.\n");
+            QStringLiteral("\nExit codes: 0 success, 1 failure (plug-in, camera, time-out, file), 2 usage.\n");
         return ParseOutcome::Help;
     }
     if (parser.isSet(version)) {

@@ -33,8 +33,8 @@ void ViewReceiver::OnImageReady(ICameraObject* pCamera)
     frame.width = pCamera->m_nWidth;
     frame.height = pCamera->m_nHeight;
     frame.layout = m_deviceLayout != kwhost::PixelLayout::Unknown
-                       ? m_deviceLayout
-                       : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+        ? m_deviceLayout
+        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
     frame.bayer = m_deviceLayout == kwhost::PixelLayout::Gray8 ? m_bayer : BayerPattern::None;
     const qsizetype size = frame.byteCount();
     readStamp(frame.data, size);
