@@ -2,6 +2,7 @@
 
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
+#include <QtGui/QPen>
 
 namespace kwview {
 
@@ -40,13 +41,15 @@ void HistogramView::paintEvent(QPaintEvent* event)
         for (size_t i = 0; i < bins.size(); ++i) {
             const double x =
                 area.left() + area.width() * (static_cast<double>(i) + 0.5) / static_cast<double>(bins.size());
-            const double y = area.bottom() - area.height() * bins[i] / peak;
+            // The tallest bin reaches nine tenths of the height, so that a
+            // flat histogram still shows as a line below the frame.
+            const double y = area.bottom() - 0.9 * area.height() * bins[i] / peak;
             path.lineTo(x, y);
         }
         path.lineTo(area.right(), area.bottom());
         path.closeSubpath();
         QColor colour = m_histogram.channels == 1 ? grey : colours[c];
-        painter.setPen(colour);
+        painter.setPen(QPen(colour, 1.5));
         colour.setAlpha(m_histogram.channels == 1 ? 110 : 70);
         painter.setBrush(colour);
         painter.drawPath(path);
