@@ -16,7 +16,7 @@ run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
 
 foreach(file
     ${BINDIR}/kwcam
-    ${LIBDIR}/libMVCameraControl.so
+    ${LIBDIR}/kwcamera/sim/libMVCameraControl.so
     ${LIBDIR}/kwcamera/libkwcamhik.so
     ${INCLUDEDIR}/kwcamera/cameraobject.h
     ${LIBDIR}/cmake/KwCamera/KwCameraConfig.cmake
@@ -35,11 +35,12 @@ run("configuring the host" ${CMAKE_COMMAND} -S ${HOST_SOURCE_DIR} -B ${WORK_DIR}
 run("building the host" ${CMAKE_COMMAND} --build ${WORK_DIR}/host-build)
 
 set(expected_keys "KW-MONO8 S0001\nKW-RGB8 S0002\nKW-RGBA8 S0003\nKW-RGB16 S0004\nKW-MONO16 S0005\nKW-BAYER S0006\nKW-ENCODER S0007\n")
-# No library path: the installed plug-in must find the installed SDK by its
-# run-time path alone.
-set(environment ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH --unset=KWCAM_PLUGIN MVSIM_CONFIG=${MVSIM_CONFIG_FILE})
+# The stand-in is installed out of the loader's way: a host that wants it
+# puts it on the library path (kwcam loads it by itself when no SDK is found).
+set(environment ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH --unset=KWCAM_PLUGIN --unset=KWCAM_SDK
+    MVSIM_CONFIG=${MVSIM_CONFIG_FILE})
 
-run("the host" ${environment} ${WORK_DIR}/host-build/kwcamera_host)
+run("the host" ${environment} LD_LIBRARY_PATH=${prefix}/${LIBDIR}/kwcamera/sim ${WORK_DIR}/host-build/kwcamera_host)
 if(NOT run_output STREQUAL expected_keys)
   message(FATAL_ERROR "the host listed:\n${run_output}\nexpected:\n${expected_keys}")
 endif()

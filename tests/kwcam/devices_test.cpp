@@ -54,6 +54,33 @@ TEST(KwcamDevices, NamesCutInTheDeviceRecordStillReachTheDevice)
     }
 }
 
+TEST(KwcamDevices, CameraChosenByIndexOrByAUniquePartOfItsKey)
+{
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* expected;  // in stdout when 0, else in stderr
+    };
+    const Case cases[] = {
+        {{"info", "-c", "0"}, 0, "camera:         KW-MONO8 S0001\n"},
+        {{"info", "--camera", "6"}, 0, "camera:         KW-ENCODER S0007\n"},
+        {{"info", "-c", "s0005"}, 0, "camera:         KW-MONO16 S0005\n"},
+        {{"info", "-c", "Rgb16"}, 0, "camera:         KW-RGB16 S0004\n"},
+        {{"grab", "-c", "2", "-n", "1"}, 0, "camera:       KW-RGBA8 S0003\n"},
+        {{"set", "-c", "1", "gain", "3"}, 0, "gain = 3: ok"},
+        {{"info", "-c", "RGB"}, 1, "'RGB' matches 3 cameras:\n  KW-RGB8 S0002\n  KW-RGBA8 S0003\n  KW-RGB16 S0004\n"},
+        {{"grab", "-c", "7"}, 1, "no camera 7: 7 listed, numbered from 0"},
+        {{"set", "-c", "nothing", "gain", "3"}, 1, "no camera matches 'nothing'; cameras found:\n  KW-MONO8 S0001\n"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result = runTool(c.arguments);
+        ASSERT_TRUE(result.finished);
+        const std::string what = text(describe(c.arguments) + "\n" + result.out + result.err);
+        EXPECT_EQ(result.exitCode, c.exitCode) << what;
+        EXPECT_TRUE((c.exitCode == 0 ? result.out : result.err).contains(QLatin1String(c.expected))) << what;
+    }
+}
+
 TEST(KwcamDevices, ListTellsABrokenConfigurationFromNoCameras)
 {
     QTemporaryDir dir;

@@ -34,13 +34,53 @@ bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key, 
     return false;
 }
 
+bool chooseCameraByPart(const QStringList& keys, const QString& choice, QString* key, QString* error)
+{
+    if (keys.isEmpty())
+        return chooseCamera(keys, choice, key, error);
+    const QString wanted = choice.simplified();
+    bool isIndex = false;
+    const int index = wanted.toInt(&isIndex);
+    if (isIndex && !wanted.startsWith(QLatin1Char('+')) && !wanted.startsWith(QLatin1Char('-'))) {
+        if (index >= 0 && index < keys.size()) {
+            *key = keys.at(index);
+            return true;
+        }
+        *error = QStringLiteral("no camera %1: %2 listed, numbered from 0").arg(wanted).arg(keys.size());
+        return false;
+    }
+    QStringList matches;
+    for (const QString& candidate : keys) {
+        if (candidate.simplified() == wanted) {
+            *key = candidate;
+            return true;
+        }
+        if (!wanted.isEmpty() && candidate.contains(wanted, Qt::CaseInsensitive))
+            matches << candidate;
+    }
+    if (matches.size() == 1) {
+        *key = matches.first();
+        return true;
+    }
+    if (matches.isEmpty())
+        *error = QStringLiteral("no camera matches '%1'; cameras found:\n  %2")
+                     .arg(choice, keys.join(QStringLiteral("\n  ")));
+    else
+        *error = QStringLiteral("'%1' matches %2 cameras:\n  %3")
+                     .arg(choice)
+                     .arg(matches.size())
+                     .arg(matches.join(QStringLiteral("\n  ")));
+    return false;
+}
+
 Camera::Camera(const Plugin& plugin) : m_plugin(plugin), m_config(emptyConfig()) {}
 
 Camera::~Camera() = default;
 
-bool Camera::select(const QString& wanted, QString* error)
+bool Camera::select(const QString& wanted, QString* error, bool byPart)
 {
-    return chooseCamera(listCameras(m_plugin), wanted, &m_key, error);
+    const QStringList keys = listCameras(m_plugin);
+    return byPart ? chooseCameraByPart(keys, wanted, &m_key, error) : chooseCamera(keys, wanted, &m_key, error);
 }
 
 bool Camera::open(ICameraCallback* callback, QString* error)

@@ -2,7 +2,10 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+
+#include <dlfcn.h>
 
 namespace kwhost {
 
@@ -17,7 +20,38 @@ QString defaultPluginPath()
     return QStringLiteral(KWCAM_PLUGIN_BUILD_PATH);
 }
 
+const char kSdkFileName[] = "libMVCameraControl.so";
+
 }  // namespace
+
+QString simulatorPath()
+{
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(KWCAM_SIM_RELATIVE));
+    if (QFileInfo::exists(installed))
+        return QDir::cleanPath(installed);
+    return QStringLiteral(KWCAM_SIM_BUILD_PATH);
+}
+
+bool preloadSdk(const QString& path, QString* error)
+{
+    if (!QFileInfo(path).isFile()) {
+        *error = QStringLiteral("cannot load the SDK %1: no such file").arg(path);
+        return false;
+    }
+    // Never unloaded: the plug-in binds to it for the life of the process.
+    if (dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
+        *error = QStringLiteral("cannot load the SDK %1: %2").arg(path, QString::fromLocal8Bit(dlerror()));
+        return false;
+    }
+    return true;
+}
+
+bool sdkMissing(const QString& error)
+{
+    return error.contains(QLatin1String(kSdkFileName)) &&
+           error.contains(QLatin1String("cannot open shared object file"));
+}
 
 bool Plugin::load(const QString& path, QString* error)
 {

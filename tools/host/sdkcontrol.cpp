@@ -29,7 +29,8 @@ SdkControl::SdkControl()
       m_state(lookUp<GetDeviceState>("MVSIM_GetDeviceState")),
       m_counters(lookUp<GetCounters>("MVSIM_GetCounters")),
       m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0")),
-      m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices"))
+      m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices")),
+      m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates"))
 {
 }
 
@@ -102,6 +103,11 @@ bool SdkControl::deviceState(int device, MvsimDeviceState* state) const
 bool SdkControl::counters(int device, MvsimCounters* counters) const
 {
     return m_counters != nullptr && device >= 0 && m_counters(device, counters) == MVSIM_OK;
+}
+
+bool SdkControl::frameFates(int device, FrameFates* fates) const
+{
+    return m_fates != nullptr && device >= 0 && m_fates(device, fates) == MVSIM_OK;
 }
 
 bool SdkControl::pulseLine0(int device) const

@@ -20,7 +20,7 @@ const double kMaxRateHz = 1000.0;
 const double kMaxTimeoutSeconds = 24.0 * 24 * 3600;
 
 const char kGeneralUsage[] =
-    "Usage: kwcam [--plugin PATH] COMMAND [ARGUMENTS]\n"
+    "Usage: kwcam [--plugin PATH] [--sim] COMMAND [ARGUMENTS]\n"
     "\n"
     "Drives a camera through the kwcamera plug-in, as a host application does.\n"
     "\n"
@@ -32,11 +32,15 @@ const char kGeneralUsage[] =
     "  set KEY PROPERTY VALUE  Set exposure, gain, wb-red, wb-green or wb-blue.\n"
     "\n"
     "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
+    "Instead of KEY, -c CAMERA chooses by index in the list or by a unique part\n"
+    "of the key.\n"
     "Run 'kwcam COMMAND --help' for the options of a command.\n"
     "\n"
     "Options:\n"
     "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
     "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
+    "  --sim          Use the simulated cameras (the SDK stand-in) even where a\n"
+    "                 camera SDK is installed. $KWCAM_SDK=PATH loads that SDK.\n"
     "  --quiet        Only errors on stderr.\n"
     "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
@@ -167,9 +171,23 @@ QCommandLineOption verboseOption()
                                                                         "frame."));
 }
 
+QCommandLineOption cameraOption()
+{
+    return QCommandLineOption(QStringList{QStringLiteral("c"), QStringLiteral("camera")},
+                              QStringLiteral("The camera by its index in 'kwcam list' (0, 1, ...) or by any part of "
+                                             "its key that no other key has, instead of KEY."),
+                              QStringLiteral("CAMERA"));
+}
+
+QCommandLineOption simOption()
+{
+    return QCommandLineOption(QStringLiteral("sim"),
+                              QStringLiteral("Use the simulated cameras: load the SDK stand-in before the plug-in."));
+}
+
 QList<QCommandLineOption> commonOptions()
 {
-    return {pluginOption(), quietOption(), verboseOption(), helpOption()};
+    return {pluginOption(), simOption(), quietOption(), verboseOption(), helpOption()};
 }
 
 // Adds the command's own options and parses; positional gets the arguments
@@ -243,12 +261,14 @@ ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {}, arguments, &positional))
+    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("info")));
     if (positional.size() > 2)
         return usageError(QStringLiteral("info takes one camera key"), usage);
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
+        return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
     ParseResult result;
     result.invocation.command = Command::Info;
     result.invocation.info.key = joinKey(positional);
@@ -259,7 +279,12 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QString usage = commandHint(QStringLiteral("grab"));
     const QCommandLineOption frames(QStringList{QStringLiteral("n"), QStringLiteral("frames")},
-                                    QStringLiteral("Frames to receive (default 10)."), QStringLiteral("FRAMES"));
+                                    QStringLiteral("Frames to receive (default 10); 0 grabs until Ctrl-C or --timeout, "
+                                                   "with a statistics line a second."),
+                                    QStringLiteral("FRAMES"));
+    const QCommandLineOption duration(QStringLiteral("duration"),
+                                      QStringLiteral("Grab for this many seconds instead of a number of frames."),
+                                      QStringLiteral("SECONDS"));
     const QCommandLineOption trigger(QStringLiteral("trigger"),
                                      QStringLiteral("hardware (line 0), free (free-running, the default) or "
                                                     "software."),
@@ -287,7 +312,7 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {frames, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
+    if (!parseWith(parser, {cameraOption(), frames, duration, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
                    &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
@@ -299,13 +324,15 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
 
     if (positional.size() > 2)
         return usageError(QStringLiteral("grab takes one camera key"), usage);
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
+        return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
     options.key = joinKey(positional);
 
     if (parser.isSet(frames)) {
         bool ok = false;
         options.frames = parser.value(frames).toULongLong(&ok);
-        if (!ok || options.frames == 0)
-            return usageError(QStringLiteral("-n needs a whole number of frames above 0, not '%1'")
+        if (!ok || parser.value(frames).startsWith(QLatin1Char('-')) || parser.value(frames).startsWith(QLatin1Char('+')))
+            return usageError(QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'")
                                   .arg(parser.value(frames)),
                               usage);
     }
@@ -361,6 +388,18 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
         if (!problem.isEmpty())
             return usageError(QStringLiteral("--save: %1").arg(problem), usage);
     }
+    if (parser.isSet(duration)) {
+        if (parser.isSet(frames))
+            return usageError(QStringLiteral("--duration and -n exclude each other"), usage);
+        if (!parseDouble(parser.value(duration), 0.0, kMaxTimeoutSeconds, &options.durationSeconds) ||
+            options.durationSeconds <= 0.0)
+            return usageError(QStringLiteral("--duration needs a number of seconds above 0 (at most %1), not '%2'")
+                                  .arg(kMaxTimeoutSeconds)
+                                  .arg(parser.value(duration)),
+                              usage);
+        options.frames = 0;
+    }
+    options.timeoutGiven = parser.isSet(timeout);
     if (parser.isSet(timeout) &&
         (!parseDouble(parser.value(timeout), 0.0, kMaxTimeoutSeconds, &options.timeoutSeconds) ||
          options.timeoutSeconds <= 0.0))
@@ -381,10 +420,16 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number, may be negative."),
                                  QStringLiteral("VALUE"));
     QStringList positional;
-    if (!parseWith(parser, {}, arguments, &positional))
+    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("set")));
+    // With -c the key is left out.
+    const bool chosen = parser.isSet(QStringLiteral("camera"));
+    if (chosen && positional.size() != 2)
+        return usageError(QStringLiteral("set -c CAMERA takes a property and one value"), usage);
+    if (chosen)
+        positional.prepend(QString());
 
     const auto isProperty = [](const QString& name) {
         for (const PropertyName& property : kProperties) {
@@ -395,7 +440,8 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     };
     // Four arguments are a key in two words, unless a property stands second:
     // then a quoted key is followed by more than one value.
-    if (positional.size() < 3 || positional.size() > 4 || (positional.size() == 4 && isProperty(positional.at(1))))
+    if (!chosen && (positional.size() < 3 || positional.size() > 4 ||
+                    (positional.size() == 4 && isProperty(positional.at(1)))))
         return usageError(QStringLiteral("set takes a camera key, a property and one value"), usage);
 
     ParseResult result;
@@ -472,7 +518,10 @@ ParseResult parseCommandLine(const QStringList& arguments)
         const bool verbose = parser.isSet(QStringLiteral("verbose")) || global.isSet(QStringLiteral("verbose"));
         if (quiet && verbose)
             return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
+        result.invocation.useSimulator = parser.isSet(QStringLiteral("sim")) || global.isSet(QStringLiteral("sim"));
         result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+        if (command != QLatin1String("list") && parser.isSet(QStringLiteral("camera")))
+            result.invocation.cameraChoice = parser.value(QStringLiteral("camera"));
     }
     return result;
 }

@@ -20,7 +20,8 @@ enum class Verbosity { Quiet, Normal, Verbose };
 
 struct GrabOptions {
     QString key;  // empty: the first camera listed
-    quint64 frames = 10;
+    quint64 frames = 10;  // 0: until Ctrl-C, --timeout or --duration
+    double durationSeconds = 0;  // above 0: grab this long, whatever the frame count
     TriggerChoice trigger = TriggerChoice::Free;
     double rateHz = 10.0;  // triggered modes; 0 in hardware mode: pulses come from outside
     bool exposureGiven = false;
@@ -31,6 +32,7 @@ struct GrabOptions {
     int whiteBalance[3] = {0, 0, 0};  // red, green, blue ratios
     QString savePath;  // empty: no frame is saved
     double timeoutSeconds = 10.0;
+    bool timeoutGiven = false;  // a continuous grab has no time-out unless given
 };
 
 struct SetOptions {
@@ -51,7 +53,9 @@ struct InfoOptions {
 struct Invocation {
     Command command = Command::List;
     QString pluginPath;  // empty: search the usual places
+    bool useSimulator = false;  // --sim: the stand-in before any other SDK
     Verbosity verbosity = Verbosity::Normal;
+    QString cameraChoice;  // -c: an index or a part of a key; null when not given
     ListOptions list;
     GrabOptions grab;
     SetOptions set;

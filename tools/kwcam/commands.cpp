@@ -120,7 +120,7 @@ int runGrab(const Invocation& invocation)
     const kwhost::SdkControl sdk;
 
     kwhost::Camera camera(plugin);
-    if (!selectCamera(&camera, options.key))
+    if (!selectCamera(&camera, invocation, options.key))
         return kExitFailure;
     if (options.trigger == TriggerChoice::Hardware && options.rateHz > 0 && !sdk.canPulse()) {
         printError(QStringLiteral("the loaded SDK cannot pulse line 0; with --rate 0 the tool waits for pulses "
@@ -179,7 +179,7 @@ int runSet(const Invocation& invocation)
         return kExitFailure;
 
     kwhost::Camera camera(plugin);
-    if (!selectCamera(&camera, options.key) || !openCamera(&camera, nullptr))
+    if (!selectCamera(&camera, invocation, options.key) || !openCamera(&camera, nullptr))
         return kExitFailure;
     tagQZ_CAMERA_PROPERTY property;
     property.nPropertyId = options.propertyId;

@@ -1,6 +1,7 @@
 #include "framereceiver.h"
 
 #include <cstring>
+#include <limits>
 
 #include "mvsim/control.h"
 
@@ -8,7 +9,7 @@ namespace kwcam {
 
 FrameReceiver::FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode,
                              const kwhost::SelfPipe& wakeup, kwhost::FrameWriter* writer)
-    : m_target(target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup), m_writer(writer)
+    : m_target(target == 0 ? std::numeric_limits<quint64>::max() : target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup), m_writer(writer)
 {
 }
 
@@ -118,8 +119,10 @@ void FrameReceiver::readFrameNumber(const unsigned char* data, quint64 frameByte
     const quint32 previous = static_cast<quint32>(m_stats.lastNumber);
     if (*number != static_cast<quint32>(previous + 1u)) {
         m_stats.inSequence = false;
-        if (*number > previous)
+        if (*number > previous) {
             m_stats.missingNumbers += *number - previous - 1u;
+            m_missing.store(m_stats.missingNumbers, std::memory_order_relaxed);
+        }
     }
     m_stats.lastNumber = *number;
 }

@@ -53,7 +53,7 @@ public:
 
     // deviceLayout: the layout of the device's pixel type when the SDK can
     // tell it, else Unknown and the plug-in's report is used.
-    // wakeup is notified when the target is reached. writer, for
+    // target 0: no target. wakeup is notified when the target is reached. writer, for
     // SaveMode::EveryFrame, is offered every frame.
     FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode, const kwhost::SelfPipe& wakeup,
                   kwhost::FrameWriter* writer = nullptr);
@@ -64,6 +64,8 @@ public:
     // Any thread, at any time.
     quint64 framesSoFar() const { return m_frames.load(std::memory_order_relaxed); }
     quint64 bytesSoFar() const { return m_bytes.load(std::memory_order_relaxed); }
+    // Frame numbers skipped so far (stamped frames only).
+    quint64 missingSoFar() const { return m_missing.load(std::memory_order_relaxed); }
     bool targetReached() const { return m_frames.load(std::memory_order_acquire) >= m_target; }
 
     // Only once the SDK has stopped calling OnImageReady.
@@ -84,6 +86,7 @@ private:
 
     std::atomic<quint64> m_frames{0};
     std::atomic<quint64> m_bytes{0};
+    std::atomic<quint64> m_missing{0};
 
     // Owned by the SDK thread while frames arrive.
     FrameStats m_stats;

@@ -54,11 +54,15 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
     connect(&m_progressTimer, &QTimer::timeout, this, &GrabSession::reportProgress);
     m_timeoutTimer.setSingleShot(true);
     connect(&m_timeoutTimer, &QTimer::timeout, this, [this]() { finish(Outcome::TimedOut); });
+    m_durationTimer.setSingleShot(true);
+    m_durationTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_durationTimer, &QTimer::timeout, this, [this]() { finish(Outcome::Ended); });
 }
 
 int GrabSession::run()
 {
     m_haveLostBefore = readLostCounter(&m_lostBefore);
+    m_haveFates = m_sdk.frameFates(m_device, &m_fatesBefore);
 
     m_camera->m_nTriggerMode = contractTriggerMode(m_options.trigger);
     m_clock.start();
@@ -67,9 +71,11 @@ int GrabSession::run()
         m_camera->ICloseCamera();
         return kExitFailure;
     }
-    printNotice(QStringLiteral("grabbing %1 frames from %2, %3; Ctrl-C stops")
-                 .arg(m_options.frames)
-                 .arg(m_key, triggerDescription()));
+    const QString amount = m_options.durationSeconds > 0
+                               ? QStringLiteral("for %1 s").arg(m_options.durationSeconds)
+                               : continuous() ? QStringLiteral("continuously")
+                                              : QStringLiteral("%1 frames").arg(m_options.frames);
+    printNotice(QStringLiteral("grabbing %1 from %2, %3; Ctrl-C stops").arg(amount, m_key, triggerDescription()));
 
     const bool triggering = m_options.trigger != TriggerChoice::Free && m_options.rateHz > 0;
     if (triggering) {
@@ -78,7 +84,10 @@ int GrabSession::run()
         fireTrigger();
     }
     m_progressTimer.start();
-    m_timeoutTimer.start(static_cast<int>(std::ceil(m_options.timeoutSeconds * 1000.0)));
+    if (!continuous() || m_options.timeoutGiven)
+        m_timeoutTimer.start(static_cast<int>(std::ceil(m_options.timeoutSeconds * 1000.0)));
+    if (m_options.durationSeconds > 0)
+        m_durationTimer.start(static_cast<int>(std::ceil(m_options.durationSeconds * 1000.0)));
 
     if (m_outcome == Outcome::Running)
         m_loop.exec();
@@ -94,6 +103,7 @@ void GrabSession::finish(Outcome outcome)
     // Before the stop: frames the SDK loses while the grab winds down were
     // never wanted.
     m_haveLostAfter = m_haveLostBefore && readLostCounter(&m_lostAfter);
+    m_haveFates = m_haveFates && m_sdk.frameFates(m_device, &m_fatesAfter);
     m_loop.quit();
 }
 
@@ -107,8 +117,14 @@ void GrabSession::fireTrigger()
 
 void GrabSession::reportProgress()
 {
+    qint64 lost = -1;
+    quint64 counted = 0;
+    if (m_haveLostBefore && readLostCounter(&counted))
+        lost = static_cast<qint64>(counted - m_lostBefore);
+    else if (m_receiver->framesSoFar() > 0)
+        lost = static_cast<qint64>(m_receiver->missingSoFar());
     m_progress.report(m_receiver->framesSoFar(), m_receiver->bytesSoFar(),
-                      static_cast<double>(m_clock.nsecsElapsed()) / 1e9);
+                      static_cast<double>(m_clock.nsecsElapsed()) / 1e9, lost);
 }
 
 void GrabSession::takeNews()
@@ -145,7 +161,7 @@ void GrabSession::endWrites()
         return;
     QElapsedTimer clock;
     clock.start();
-    if (m_outcome == Outcome::Completed) {
+    if (m_outcome == Outcome::Completed || m_outcome == Outcome::Ended) {
         const kwhost::FrameWriter::Counts counts = m_writer->counts();
         if (counts.queued > 0 && counts.error.isEmpty()) {
             printNotice(QStringLiteral("writing %1 queued frames; Ctrl-C abandons them").arg(counts.queued));
@@ -190,6 +206,7 @@ int GrabSession::conclude()
     m_triggerTimer.stop();
     m_progressTimer.stop();
     m_timeoutTimer.stop();
+    m_durationTimer.stop();
 
     // Once the camera is closed the SDK runs no callback any more: from here
     // on the receiver's statistics and buffers belong to this thread.
@@ -210,6 +227,24 @@ int GrabSession::conclude()
     if (m_haveLostAfter) {
         summary.lostSource = Summary::LostSource::Counters;
         summary.lost = m_lostAfter - m_lostBefore;
+        if (m_haveFates) {
+            // The fates the stand-in's ledger has settled up to the end of the grab.
+            const struct {
+                const char* name;
+                unsigned long long before, after;
+            } fates[] = {
+                {"no free buffer", m_fatesBefore.noBuffer, m_fatesAfter.noBuffer},
+                {"trigger during exposure", m_fatesBefore.missed, m_fatesAfter.missed},
+                {"dropped at stop", m_fatesBefore.dropped, m_fatesAfter.dropped},
+                {"unplugged", m_fatesBefore.unplugged, m_fatesAfter.unplugged},
+            };
+            QStringList parts;
+            for (const auto& fate : fates) {
+                if (fate.after > fate.before)
+                    parts << QStringLiteral("%1 %2").arg(fate.after - fate.before).arg(QLatin1String(fate.name));
+            }
+            summary.lostCauses = parts.join(QStringLiteral(", "));
+        }
     } else if (stats.frames > 0 && stats.numbered) {
         summary.lostSource = Summary::LostSource::FrameNumbers;
         summary.lost = stats.missingNumbers;
@@ -241,6 +276,19 @@ int GrabSession::conclude()
 
     QTextStream(stdout) << formatSummary(summary);
 
+    // A grab without a frame count ends by time or by Ctrl-C: that is its
+    // success, as long as frames came.
+    if (continuous() && m_outcome != Outcome::SaveFailed) {
+        if (stats.frames == 0) {
+            printError(QStringLiteral("no frame arrived in %1 s").arg(m_seconds, 0, 'f', 1));
+            return kExitFailure;
+        }
+        if (!m_saveError.isEmpty()) {
+            printError(m_saveError);
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
     switch (m_outcome) {
     case Outcome::TimedOut:
         printError(QStringLiteral("timed out after %1 s with %2 of %3 frames")

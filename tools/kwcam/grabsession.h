@@ -34,7 +34,8 @@ public:
     int run();
 
 private:
-    enum class Outcome { Running, Completed, TimedOut, Interrupted, SaveFailed };
+    // Ended: the --duration is over.
+    enum class Outcome { Running, Completed, Ended, TimedOut, Interrupted, SaveFailed };
 
     void finish(Outcome outcome);
     void fireTrigger();
@@ -44,6 +45,7 @@ private:
     void endWrites();
     bool readLostCounter(quint64* lost) const;
     QString triggerDescription() const;
+    bool continuous() const { return m_options.frames == 0; }
     int conclude();
 
     ICameraObject* const m_camera;
@@ -61,6 +63,7 @@ private:
     QTimer m_triggerTimer;
     QTimer m_progressTimer;
     QTimer m_timeoutTimer;
+    QTimer m_durationTimer;
     // SIGINT and SIGTERM arrive through a pipe of their own: frame news
     // filling the other one cannot crowd them out.
     kwhost::SelfPipe m_signals;
@@ -74,6 +77,9 @@ private:
     quint64 m_lostBefore = 0;
     bool m_haveLostAfter = false;
     quint64 m_lostAfter = 0;
+    bool m_haveFates = false;
+    kwhost::FrameFates m_fatesBefore = {};
+    kwhost::FrameFates m_fatesAfter = {};
     QString m_saveError;
     bool m_draining = false;
     bool m_writesAbandoned = false;

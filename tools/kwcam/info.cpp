@@ -85,7 +85,7 @@ int runInfo(const Invocation& invocation)
     if (!loadPlugin(invocation, &plugin))
         return kExitFailure;
     kwhost::Camera camera(plugin);
-    if (!selectCamera(&camera, invocation.info.key))
+    if (!selectCamera(&camera, invocation, invocation.info.key))
         return kExitFailure;
 
     // The SDK's handle first: the plug-in's object opens the device later,

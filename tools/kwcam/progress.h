@@ -13,10 +13,12 @@ public:
     Progress(quint64 target, bool terminal, bool shown = true);
 
     // How often report() is meant to be called, milliseconds.
-    int intervalMs() const { return m_terminal ? 200 : 1000; }
+    int intervalMs() const { return m_terminal && m_target > 0 ? 200 : 1000; }
 
-    // Rates are over the time since the previous report.
-    void report(quint64 frames, quint64 bytes, double elapsedSeconds);
+    // Rates are over the time since the previous report. lost: frames lost
+    // so far, negative when unknown. Without a target (0) the report is a
+    // statistics line a second.
+    void report(quint64 frames, quint64 bytes, double elapsedSeconds, qint64 lost = -1);
     // Leaves the terminal's line empty for what follows.
     void finish();
 

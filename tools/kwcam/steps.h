@@ -10,7 +10,8 @@
 namespace kwcam {
 
 bool loadPlugin(const Invocation& invocation, kwhost::Plugin* plugin);
-bool selectCamera(kwhost::Camera* camera, const QString& wanted);
+// The camera named by -c when given, else by the key (empty: the first).
+bool selectCamera(kwhost::Camera* camera, const Invocation& invocation, const QString& key);
 bool openCamera(kwhost::Camera* camera, ICameraCallback* callback);
 
 }  // namespace kwcam

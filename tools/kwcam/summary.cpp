@@ -35,7 +35,8 @@ QString formatSummary(const Summary& summary)
     text += line("plug-in", summary.plugin);
     text += line("camera", summary.key);
     text += line("trigger", summary.trigger);
-    text += line("frames", QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
+    text += line("frames", summary.target == 0 ? QStringLiteral("%1 (no frame count)").arg(stats.frames)
+                                               : QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
     text += line("seconds", number(summary.seconds, 3));
     // From the arrivals alone: the wait for the first frame is not part of
     // the camera's rate.
@@ -75,7 +76,9 @@ QString formatSummary(const Summary& summary)
 
     switch (summary.lostSource) {
     case Summary::LostSource::Counters:
-        text += line("frames lost", QStringLiteral("%1 (SDK counters)").arg(summary.lost));
+        text += line("frames lost", summary.lostCauses.isEmpty()
+                                        ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
+                                        : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
         break;
     case Summary::LostSource::FrameNumbers:
         text += line("frames lost", QStringLiteral("%1 (gaps in frame numbers)").arg(summary.lost));

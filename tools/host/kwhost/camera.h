@@ -22,6 +22,11 @@ QStringList listCameras(const Plugin& plugin);
 // (several lines when it lists the cameras found).
 bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key, QString* error);
 
+// The listed camera a short choice names: an index into the list ("0"), or
+// a part of exactly one key, in any case ("00a1"); a whole key wins over
+// parts of others. An ambiguous part fails with the keys it matches.
+bool chooseCameraByPart(const QStringList& keys, const QString& choice, QString* key, QString* error);
+
 // One camera object with its configuration record, from choice to close.
 // The record lives as long as the object, as the contract wants.
 class Camera {
@@ -31,8 +36,9 @@ public:
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 
-    // Lists the cameras and chooses the one wanted names (see chooseCamera).
-    bool select(const QString& wanted, QString* error);
+    // Lists the cameras and chooses the one wanted names (see chooseCamera,
+    // or chooseCameraByPart when byPart).
+    bool select(const QString& wanted, QString* error, bool byPart = false);
     // Makes the object for the selected key with callback (may be null) and
     // opens it. The callback must outlive this Camera.
     bool open(ICameraCallback* callback, QString* error);

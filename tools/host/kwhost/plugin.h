@@ -48,6 +48,22 @@ private:
     ICameraObject* m_camera;
 };
 
+// The camera SDK the plug-in binds to. The plug-in names the library
+// libMVCameraControl.so and takes whichever the system's loader finds; a
+// library loaded before the plug-in under that name is the one it binds to.
+// The stand-in is installed where the loader does not look by itself
+// (lib/kwcamera/sim/), so that a vendor's SDK comes first.
+
+// The stand-in: installed beside the plug-in under sim/, else the one of
+// the build tree the program came from.
+QString simulatorPath();
+// Loads the SDK library at path process-wide, before the plug-in. Returns
+// false with the reason.
+bool preloadSdk(const QString& path, QString* error);
+// True when a plug-in failed to load (error from Plugin::load) because the
+// loader found no SDK library at all.
+bool sdkMissing(const QString& error);
+
 // An empty configuration record: type, pixel format and timeout as a host
 // that knows nothing of the camera yet leaves them.
 tagQZ_CAMERA_CONFIG emptyConfig();

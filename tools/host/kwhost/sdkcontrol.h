@@ -14,6 +14,17 @@
 
 namespace kwhost {
 
+// Lost frame events by cause, as the stand-in's ledger tells them (the
+// layout of its MvsimFrameFates, found at run time where it has one).
+struct FrameFates {
+    unsigned long long delivered;
+    unsigned long long noBuffer;   // completed with no free frame buffer
+    unsigned long long missed;     // a trigger during an exposure
+    unsigned long long dropped;    // not yet delivered when acquisition stopped
+    unsigned long long unplugged;
+    unsigned long long noCallback;
+};
+
 class SdkControl {
 public:
     // Looks the functions up in the whole process; call after the plug-in
@@ -33,6 +44,8 @@ public:
     int findDevice(const QString& key) const;
     bool deviceState(int device, MvsimDeviceState* state) const;
     bool counters(int device, MvsimCounters* counters) const;
+    // False where the SDK keeps no ledger.
+    bool frameFates(int device, FrameFates* fates) const;
     // One pulse on line 0; false when it triggered no frame event (or there
     // is no such function).
     bool pulseLine0(int device) const;
@@ -43,6 +56,7 @@ private:
     using GetCounters = int (*)(int, MvsimCounters*);
     using PulseLine0 = int (*)(int);
     using EnumDevices = int (*)(unsigned int, MV_CC_DEVICE_INFO_LIST*);
+    using GetFrameFates = int (*)(int, FrameFates*);
 
     int findByListing(const QString& model, const QString& serial) const;
 
@@ -51,6 +65,7 @@ private:
     GetCounters m_counters = nullptr;
     PulseLine0 m_pulse = nullptr;
     EnumDevices m_enum = nullptr;
+    GetFrameFates m_fates = nullptr;
 };
 
 }  // namespace kwhost
