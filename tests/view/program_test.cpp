@@ -52,6 +52,10 @@ TEST(ViewProgram, ScreenshotShowsTheCamera)
     };
     const Row rows[] = {
         {{}, QStringLiteral("SIM-GM8-1280 00A1B2C3D4")},
+        // The stand-in loaded before the plug-in, as where a camera SDK is
+        // installed.
+        {{QStringLiteral("--sim"), QStringLiteral("SIM-GM16-4096 00C9D0E1F2")},
+         QStringLiteral("SIM-GM16-4096 00C9D0E1F2")},
         // A key in two words, at 1:1.
         {{QStringLiteral("SIM-UC24-2448"), QStringLiteral("00E5F6A7B8"), QStringLiteral("--zoom"), QStringLiteral("1")},
          QStringLiteral("SIM-UC24-2448 00E5F6A7B8")},

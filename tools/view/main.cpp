@@ -25,6 +25,23 @@ void printError(const QString& text)
     fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
 }
 
+// The plug-in binds to the SDK loaded before it: the stand-in with --sim,
+// else the library $KWCAM_SDK names, else the one the system's loader finds;
+// with none at all, the stand-in after all (and a word on stderr).
+bool loadPlugin(const kwview::ViewOptions& options, kwhost::Plugin* plugin, QString* error)
+{
+    const QString sdk = options.simulator ? kwhost::simulatorPath() : QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
+    if (!sdk.isEmpty())
+        return kwhost::preloadSdk(sdk, error) && plugin->load(options.pluginPath, error);
+    if (plugin->load(options.pluginPath, error))
+        return true;
+    if (!kwhost::sdkMissing(*error))
+        return false;
+    printError(QStringLiteral("no camera SDK (libMVCameraControl.so) found; showing the simulated cameras"));
+    error->clear();
+    return kwhost::preloadSdk(kwhost::simulatorPath(), error) && plugin->load(options.pluginPath, error);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -69,7 +86,7 @@ int main(int argc, char* argv[])
 
     kwhost::Plugin plugin;
     QString error;
-    if (!plugin.load(options.pluginPath, &error)) {
+    if (!loadPlugin(options, &plugin, &error)) {
         printError(error);
         return kExitFailure;
     }

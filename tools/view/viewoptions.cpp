@@ -25,6 +25,9 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
     const QCommandLineOption plugin(QStringLiteral("plugin"), QStringLiteral("The camera plug-in to load."),
                                     QStringLiteral("PATH"));
+    const QCommandLineOption sim(QStringLiteral("sim"),
+                                 QStringLiteral("Use the simulated cameras (the SDK stand-in) even where a camera "
+                                                "SDK is installed. $KWCAM_SDK=PATH loads that SDK."));
     const QCommandLineOption trigger(QStringLiteral("trigger"),
                                      QStringLiteral("free (default), hardware (line 0) or software."),
                                      QStringLiteral("MODE"));
@@ -46,7 +49,7 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("Give up a screenshot after this long (default 10)."),
                                      QStringLiteral("SECONDS"));
-    parser.addOptions({help, version, plugin, trigger, raw, stretch, zoom, screenshot, after, timeout});
+    parser.addOptions({help, version, plugin, sim, trigger, raw, stretch, zoom, screenshot, after, timeout});
 
     if (!parser.parse(arguments)) {
         *text = usageError(parser.errorText());
@@ -69,6 +72,7 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
     }
     options->key = words.join(QLatin1Char(' '));
     options->pluginPath = parser.value(plugin);
+    options->simulator = parser.isSet(sim);
 
     if (parser.isSet(trigger)) {
         const QString mode = parser.value(trigger);

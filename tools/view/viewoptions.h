@@ -13,6 +13,7 @@ namespace kwview {
 struct ViewOptions {
     QString key;  // empty: the first camera listed
     QString pluginPath;
+    bool simulator = false;  // load the SDK stand-in before the plug-in
     TriggerChoice trigger = TriggerChoice::Free;
     DisplayOptions display;
     double zoom = 0;  // 0: fit to the window
