@@ -323,22 +323,24 @@ TEST(ViewTripleBuffer, NeverTearsAFrame)
 TEST(ViewLostFrames, CountSinceOpenByFate)
 {
     using kwview::LostFrames;
-    LostFrames atOpen;
-    atOpen.source = LostFrames::Source::Fates;
-    atOpen.byFate = {qMakePair(QStringLiteral("no buffer"), quint64(5)),
-                     qMakePair(QStringLiteral("missed trigger"), quint64(1))};
-    atOpen.total = 6;
-    LostFrames now = atOpen;
-    now.byFate[0].second = 15;
-    now.byFate[1].second = 3;
-    now.total = 18;
+    kwhost::FrameFates fates = {};
+    fates.delivered = 100;
+    fates.noBuffer = 5;
+    fates.missed = 1;
+    fates.noCallback = 7;
+    const LostFrames atOpen = kwview::lostFramesOf(fates);
+    // Neither delivered frames nor frames made with no callback are lost.
+    EXPECT_EQ(atOpen.total, 6u);
+    fates.delivered = 300;
+    fates.noBuffer = 15;
+    fates.missed = 3;
     // Counts since the open, each fate on its own; fates without losses are
     // not named.
-    EXPECT_EQ(now.since(atOpen).text(), QStringLiteral("12 (no buffer 10, missed trigger 2)"));
+    EXPECT_EQ(kwview::lostFramesOf(fates).since(atOpen).text(),
+              QStringLiteral("12 (no free buffer 10, trigger during exposure 2)"));
     EXPECT_EQ(atOpen.since(atOpen).text(), QStringLiteral("0"));
-    now.byFate[1].second = 1;
-    now.total = 16;
-    EXPECT_EQ(now.since(atOpen).text(), QStringLiteral("10 (no buffer 10)"));
+    fates.missed = 1;
+    EXPECT_EQ(kwview::lostFramesOf(fates).since(atOpen).text(), QStringLiteral("10 (no free buffer 10)"));
     // Another source than at open: no difference is taken.
     LostFrames counters;
     counters.source = LostFrames::Source::Counters;

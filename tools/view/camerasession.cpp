@@ -229,8 +229,9 @@ LostFrames CameraSession::lostFrames() const
 {
     LostFrames lost;
     MvsimCounters counters;
-    if (m_camera && m_fates.read(m_device, &lost))
-        return lost.since(m_lostAtOpen);
+    kwhost::FrameFates fates;
+    if (m_camera && m_sdk.frameFates(m_device, &fates))
+        return lostFramesOf(fates).since(m_lostAtOpen);
     if (m_camera && m_sdk.counters(m_device, &counters)) {
         lost.source = LostFrames::Source::Counters;
         lost.total = counters.lost;

@@ -89,7 +89,6 @@ public:
 private:
     const kwhost::Plugin& m_plugin;
     kwhost::SdkControl m_sdk;
-    FateLedger m_fates;
     ViewReceiver m_receiver;
     std::unique_ptr<kwhost::Camera> m_camera;
     int m_device = -1;

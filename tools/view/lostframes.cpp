@@ -2,18 +2,7 @@
 
 #include <QtCore/QStringList>
 
-#include <dlfcn.h>
-
 namespace kwview {
-
-namespace {
-
-template <typename Function> Function lookUp(const char* name)
-{
-    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
-}
-
-}  // namespace
 
 QString LostFrames::text() const
 {
@@ -42,25 +31,17 @@ LostFrames LostFrames::since(const LostFrames& earlier) const
     return result;
 }
 
-FateLedger::FateLedger() : m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates"))
-{}
-
-bool FateLedger::read(int device, LostFrames* lost) const
+LostFrames lostFramesOf(const kwhost::FrameFates& fates)
 {
-    FateCounts counts = {};
-    if (m_fates == nullptr || device < 0 || m_fates(device, &counts) != 0)
-        return false;
-    // Delivered frames and frames made while no callback was registered
-    // are not the host's losses.
-    lost->source = LostFrames::Source::Fates;
-    lost->byFate = {qMakePair(QStringLiteral("no buffer"), static_cast<quint64>(counts.noBuffer)),
-                    qMakePair(QStringLiteral("missed trigger"), static_cast<quint64>(counts.missed)),
-                    qMakePair(QStringLiteral("dropped at stop"), static_cast<quint64>(counts.dropped)),
-                    qMakePair(QStringLiteral("unplugged"), static_cast<quint64>(counts.unplugged))};
-    lost->total = 0;
-    for (const auto& fate : lost->byFate)
-        lost->total += fate.second;
-    return true;
+    LostFrames lost;
+    lost.source = LostFrames::Source::Fates;
+    lost.byFate = {qMakePair(QStringLiteral("no free buffer"), static_cast<quint64>(fates.noBuffer)),
+                   qMakePair(QStringLiteral("trigger during exposure"), static_cast<quint64>(fates.missed)),
+                   qMakePair(QStringLiteral("dropped at stop"), static_cast<quint64>(fates.dropped)),
+                   qMakePair(QStringLiteral("unplugged"), static_cast<quint64>(fates.unplugged))};
+    for (const auto& fate : lost.byFate)
+        lost.total += fate.second;
+    return lost;
 }
 
 }  // namespace kwview
