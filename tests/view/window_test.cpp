@@ -21,6 +21,7 @@
 #include "kwhost/plugin.h"
 #include "mvsim/control.h"
 #include "viewerwindow.h"
+#include "warninglog.h"
 
 using kwview::TriggerChoice;
 using kwview::ViewerWindow;
@@ -325,6 +326,38 @@ TEST_F(ViewWindow, StatusCountsMatchDevice)
     EXPECT_TRUE(status.contains(
         QStringLiteral("shown %1, skipped %2").arg(m_window->framesShown()).arg(m_window->framesSkipped())))
         << status.toStdString();
+}
+
+TEST_F(ViewWindow, StatusLineShowsPluginsLastWarningNotItsFrameEntries)
+{
+    kwview::installWarningLog();
+    const int device = addDevice("SIM-VIEW", MVSIM_PIXEL_MONO8, 32, 8, 0);
+    ASSERT_GE(device, 0);
+    openWindow("SIM-VIEW", TriggerChoice::Software);
+    QLabel* message = m_window->findChild<QLabel*>(QStringLiteral("messageLabel"));
+    quint64 before = 0;
+    const QString earlier = kwview::lastWarning(&before);
+
+    // A frame comes with the plug-in's entry for it, a warning that is no
+    // news.
+    click(m_window.get(), "snapButton");
+    ASSERT_TRUE(waitFor([&]() { return m_session->receiver().frames() == 1; }));
+    ASSERT_EQ(MVSIM_WaitIdle(device, kTimeoutMs), MVSIM_OK);
+    m_window->updateStatus();
+    quint64 count = 0;
+    EXPECT_EQ(kwview::lastWarning(&count), earlier);
+    EXPECT_EQ(count, before);
+
+    // A trigger the SDK refuses: the plug-in's warning reaches the line.
+    MVSIM_FailCall("MV_CC_SetCommandValue", 1, MVSIM_E_CALLORDER);
+    click(m_window.get(), "snapButton");
+    m_window->updateStatus();
+    EXPECT_EQ(kwview::lastWarning(&count).isEmpty(), false);
+    EXPECT_EQ(count, before + 1);
+    EXPECT_TRUE(message->text().startsWith(QStringLiteral("plug-in: ")) &&
+                message->text().contains(QStringLiteral("ISnapCamera")))
+        << message->text().toStdString();
+    qInstallMessageHandler(nullptr);
 }
 
 TEST_F(ViewWindow, SaveWritesFrameOnScreen)
