@@ -191,6 +191,36 @@ TEST_F(ViewWindow, ShownImageMatchesFrameForEachPixelType)
     }
 }
 
+TEST_F(ViewWindow, OpenAndCloseFromTheListOfKeys)
+{
+    ASSERT_GE(addDevice("SIM-VIEW-A", MVSIM_PIXEL_MONO8, 32, 8, 100), 0);
+    const int second = addDevice("SIM-VIEW-B", MVSIM_PIXEL_RGB8, 32, 8, 100);
+    ASSERT_GE(second, 0);
+    m_session.reset(new kwview::CameraSession(plugin()));
+    m_window.reset(new ViewerWindow(*m_session));
+    m_window->show();
+    QComboBox* cameras = m_window->findChild<QComboBox*>(QStringLiteral("cameraBox"));
+    ASSERT_EQ(cameras->count(), 2);
+    EXPECT_EQ(cameras->itemText(1), keyOf("SIM-VIEW-B"));
+
+    cameras->setCurrentIndex(1);
+    click(m_window.get(), "openButton");
+    ASSERT_TRUE(m_session->isOpen());
+    EXPECT_EQ(m_session->key(), keyOf("SIM-VIEW-B"));
+    EXPECT_EQ(stateOf(second).grabbing, 1);
+    EXPECT_EQ(m_session->pixelTypeName(), QStringLiteral("RGB8"));
+    EXPECT_FALSE(cameras->isEnabled());
+    waitForFrame();
+    EXPECT_EQ(m_window->currentFrame().layout, kwhost::PixelLayout::Rgb24);
+
+    click(m_window.get(), "openButton");
+    EXPECT_FALSE(m_session->isOpen());
+    EXPECT_EQ(stateOf(second).openHandles, 0);
+    EXPECT_TRUE(cameras->isEnabled());
+    // The last frame stays on screen, to be looked at or saved.
+    EXPECT_TRUE(m_window->currentFrame().valid());
+}
+
 TEST_F(ViewWindow, CursorReadoutShowsRawSample)
 {
     ASSERT_GE(addDevice("SIM-VIEW", MVSIM_PIXEL_RGB16, 32, 8, 100), 0);
