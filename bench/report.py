@@ -135,6 +135,29 @@ def main():
         b = find(runs, prefix)
         w(f"| {label} | {us_real(b):.1f} |" if b else f"| {label} | - |")
 
+    w("")
+    w("| viewer (1280x1024 Mono8, free-running unpaced, display painting at 60 Hz) | measured | baseline | ratio | target | met |")
+    w("| --- | ---: | ---: | ---: | --- | --- |")
+    grab = find(runs, "BM_ViewerDelivery_Grab")
+    view = find(runs, "BM_ViewerDelivery_View")
+    if grab is None or view is None:
+        w("| frames/s delivered, viewer's callback vs kwcam grab's | - | - | - | >= 0.8x | not measured |")
+        missing = True
+    else:
+        ratio = view["frames_per_s"] / grab["frames_per_s"]
+        w(f"| frames/s delivered, viewer's callback vs kwcam grab's | {view['frames_per_s']:,.0f} | "
+          f"{grab['frames_per_s']:,.0f} | {ratio:.2f}x | >= 0.8x | {'yes' if ratio >= 0.8 else 'NO'} |")
+    w("")
+    w("| viewer costs (1280x1024 Mono8, median) | us |")
+    w("| --- | ---: |")
+    for label, key in (("callback copying a frame into the triple buffer", "BM_ViewerCallbackCopy"),
+                       ("display conversion and histogram per painted frame", "BM_ViewerPaint")):
+        w(f"| {label} | {ns(med[key]) / 1e3:.1f} |" if key in med else f"| {label} | - |")
+    if view is not None:
+        w("")
+        w(f"The display painted {view['painted_per_s']:.0f} frames/s meanwhile; the callback copies a frame only "
+          "when the display has taken the previous one.")
+
     print("\n".join(out))
     return 1 if missing else 0
 

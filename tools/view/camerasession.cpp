@@ -1,0 +1,246 @@
+#include "camerasession.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kwview {
+
+namespace {
+
+int contractTriggerMode(TriggerChoice trigger)
+{
+    switch (trigger) {
+    case TriggerChoice::Hardware:
+        return CameraTriggerModeHardware;
+    case TriggerChoice::Software:
+        return CameraTriggerModeSoftware;
+    case TriggerChoice::Free:
+        break;
+    }
+    return CameraTriggerModeFreeRun;
+}
+
+Bounds boundsOf(bool known, const MVCC_FLOATVALUE& record)
+{
+    Bounds bounds;
+    bounds.known = known;
+    bounds.value = record.fCurValue;
+    bounds.min = record.fMin;
+    bounds.max = record.fMax;
+    return bounds;
+}
+
+// A whole value within the limits, both rounded inwards; as it is when
+// they are not known.
+int bounded(int value, const Bounds& bounds)
+{
+    const int lowest = static_cast<int>(std::ceil(bounds.min));
+    const int highest = static_cast<int>(std::floor(bounds.max));
+    return !bounds.known || highest < lowest ? value : std::min(std::max(value, lowest), highest);
+}
+
+}  // namespace
+
+CameraSession::CameraSession(const kwhost::Plugin& plugin) : m_plugin(plugin)
+{}
+
+CameraSession::~CameraSession()
+{
+    close();
+}
+
+QStringList CameraSession::cameraKeys() const
+{
+    return kwhost::listCameras(m_plugin);
+}
+
+bool CameraSession::open(const QString& key, QString* error)
+{
+    close();
+    std::unique_ptr<kwhost::Camera> camera(new kwhost::Camera(m_plugin));
+    if (!camera->select(key, error))
+        return false;
+
+    // The limits first: reading them takes the camera for a moment.
+    kwhost::DeviceReport report;
+    QString reportError;
+    const bool reported = kwhost::readDevice(camera->key(), &report, &reportError);
+    m_exposure = boundsOf(reported && report.exposureKnown, report.exposure);
+    m_gain = boundsOf(reported && report.gainKnown, report.gain);
+
+    m_device = m_sdk.findDevice(camera->key());
+    MvsimDeviceState state;
+    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
+    BayerPattern bayer = BayerPattern::None;
+    m_pixelTypeName.clear();
+    if (m_sdk.deviceState(m_device, &state)) {
+        layout = kwhost::layoutOfDeviceType(state.pixelType);
+        bayer = bayerPatternOfDeviceType(state.pixelType);
+        m_pixelTypeName = kwhost::deviceTypeName(state.pixelType);
+        m_whiteBalance[0] = static_cast<int>(state.balanceRatioRed);
+        m_whiteBalance[1] = static_cast<int>(state.balanceRatioGreen);
+        m_whiteBalance[2] = static_cast<int>(state.balanceRatioBlue);
+    }
+    m_receiver.setDeviceFormat(layout, bayer);
+    m_receiver.resetCounts();
+
+    if (!camera->open(&m_receiver, error))
+        return false;
+    m_camera = std::move(camera);
+    if (m_pixelTypeName.isEmpty()) {
+        const ICameraObject* object = m_camera->object();
+        m_pixelTypeName =
+            kwhost::layoutName(kwhost::layoutOfPluginFormat(object->m_nPixelFormat, object->m_nBitsPerPixel)) +
+            QStringLiteral(" (as the plug-in reports it)");
+    }
+    m_lostAtOpen = LostFrames();
+    m_lostAtOpen = lostFrames();
+    return true;
+}
+
+void CameraSession::close()
+{
+    if (!m_camera)
+        return;
+    // Stop before close: a camera that waits for a trigger is woken by the
+    // stop, and once it returns the SDK runs no callback any more.
+    m_camera->object()->IStopCamera();
+    m_camera->object()->ICloseCamera();
+    m_camera.reset();
+    m_device = -1;
+}
+
+bool CameraSession::isGrabbing() const
+{
+    return m_camera && m_camera->object()->m_bGrabbing;
+}
+
+QString CameraSession::key() const
+{
+    return m_camera ? m_camera->key() : QString();
+}
+
+bool CameraSession::setTrigger(TriggerChoice trigger, QString* error)
+{
+    m_trigger = trigger;
+    if (!isGrabbing())
+        return true;
+    stop();
+    return start(error);
+}
+
+bool CameraSession::start(QString* error)
+{
+    if (!m_camera) {
+        *error = QStringLiteral("no camera is open");
+        return false;
+    }
+    if (isGrabbing())
+        return true;
+    m_camera->object()->m_nTriggerMode = contractTriggerMode(m_trigger);
+    if (!m_camera->object()->IStartCamera()) {
+        *error = QStringLiteral("cannot start acquisition on %1").arg(m_camera->key());
+        return false;
+    }
+    return true;
+}
+
+void CameraSession::stop()
+{
+    if (m_camera)
+        m_camera->object()->IStopCamera();
+}
+
+void CameraSession::snap()
+{
+    if (m_camera)
+        m_camera->object()->ISnapCamera();
+}
+
+bool CameraSession::canPulse() const
+{
+    return m_sdk.canPulse() && m_device >= 0;
+}
+
+bool CameraSession::pulseLine0()
+{
+    return m_camera && m_sdk.pulseLine0(m_device);
+}
+
+namespace {
+
+bool sendProperty(kwhost::Camera* camera, int id, int value, const char* what, QString* error)
+{
+    if (camera == nullptr) {
+        *error = QStringLiteral("no camera is open");
+        return false;
+    }
+    tagQZ_CAMERA_PROPERTY property;
+    property.nPropertyId = id;
+    property.nValue = value;
+    if (!camera->object()->ISetProperty(&property)) {
+        *error = QStringLiteral("the camera refused %1 %2").arg(QLatin1String(what)).arg(value);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CameraSession::setExposure(int microseconds, QString* error)
+{
+    const int value = bounded(microseconds, m_exposure);
+    if (!sendProperty(m_camera.get(), CameraPropertyExposureTime, value, "exposure", error))
+        return false;
+    m_exposure.value = static_cast<float>(value);
+    return true;
+}
+
+bool CameraSession::setGain(int decibels, QString* error)
+{
+    const int value = bounded(decibels, m_gain);
+    if (!sendProperty(m_camera.get(), CameraPropertyGain, value, "gain", error))
+        return false;
+    m_gain.value = static_cast<float>(value);
+    return true;
+}
+
+bool CameraSession::setWhiteBalance(int channel, int ratio, QString* error)
+{
+    static const int ids[3] = {CameraPropertyBalanceRatioRed, CameraPropertyBalanceRatioGreen,
+                               CameraPropertyBalanceRatioBlue};
+    if (channel < 0 || channel > 2) {
+        *error = QStringLiteral("no white-balance channel %1").arg(channel);
+        return false;
+    }
+    const int value = std::min(std::max(ratio, 0), maxWhiteBalance());
+    if (!sendProperty(m_camera.get(), ids[channel], value, "white-balance ratio", error))
+        return false;
+    m_whiteBalance[channel] = value;
+    return true;
+}
+
+int CameraSession::whiteBalance(int channel) const
+{
+    return channel >= 0 && channel < 3 ? m_whiteBalance[channel] : 0;
+}
+
+LostFrames CameraSession::lostFrames() const
+{
+    LostFrames lost;
+    MvsimCounters counters;
+    kwhost::FrameFates fates;
+    if (m_camera && m_sdk.frameFates(m_device, &fates))
+        return lostFramesOf(fates).since(m_lostAtOpen);
+    if (m_camera && m_sdk.counters(m_device, &counters)) {
+        lost.source = LostFrames::Source::Counters;
+        lost.total = counters.lost;
+    } else if (m_receiver.stamped()) {
+        lost.source = LostFrames::Source::FrameNumbers;
+        lost.total = m_receiver.stampGaps();
+        return lost;  // counted from open on already
+    }
+    return lost.since(m_lostAtOpen);
+}
+
+}  // namespace kwview

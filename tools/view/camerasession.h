@@ -1,0 +1,105 @@
+// One camera as the viewer drives it: open and close by key, trigger mode,
+// start and stop, snap and line-0 pulses, exposure, gain and white balance
+// within the device's limits, and the counts the status line shows. Free of
+// widgets: the window and the tests call it alike, on the main thread.
+//
+// Everything goes through the contract; the SDK is asked directly only for
+// the limits (before the plug-in opens the camera), and the stand-in's
+// control functions, when the loaded SDK has them, give the device's pixel
+// type, line-0 pulses and its frame counters.
+#ifndef KWVIEW_CAMERASESSION_H
+#define KWVIEW_CAMERASESSION_H
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <memory>
+
+#include "kwhost/camera.h"
+#include "kwhost/plugin.h"
+#include "kwhost/sdkcontrol.h"
+#include "kwhost/sdkdevice.h"
+#include "lostframes.h"
+#include "viewreceiver.h"
+
+namespace kwview {
+
+enum class TriggerChoice { Free, Hardware, Software };
+
+// A setting's value and limits as the device reports them.
+struct Bounds {
+    bool known = false;
+    float value = 0;
+    float min = 0;
+    float max = 0;
+};
+
+class CameraSession {
+public:
+    explicit CameraSession(const kwhost::Plugin& plugin);
+    ~CameraSession();  // stops and closes
+    CameraSession(const CameraSession&) = delete;
+    CameraSession& operator=(const CameraSession&) = delete;
+
+    QStringList cameraKeys() const;
+
+    // Opens the camera the key names (the first listed when empty); closes
+    // the one open before.
+    bool open(const QString& key, QString* error);
+    // Stops acquisition and closes the camera; also while the camera waits
+    // for a trigger that never comes.
+    void close();
+    bool isOpen() const { return m_camera != nullptr; }
+    bool isGrabbing() const;
+    QString key() const;
+
+    // A new trigger mode takes effect at start: while grabbing, acquisition
+    // is restarted in it.
+    bool setTrigger(TriggerChoice trigger, QString* error);
+    TriggerChoice trigger() const { return m_trigger; }
+    bool start(QString* error);
+    void stop();
+    void snap();  // one software trigger
+    bool canPulse() const;
+    bool pulseLine0();  // true when the pulse triggered a frame
+
+    // Values are bounded by the device's limits where they are known.
+    bool setExposure(int microseconds, QString* error);
+    bool setGain(int decibels, QString* error);
+    // channel 0 red, 1 green, 2 blue.
+    bool setWhiteBalance(int channel, int ratio, QString* error);
+
+    // Exposure time (µs) and gain (dB) with their limits, read as kwcam info
+    // reads them: through the SDK, before the plug-in opens the camera.
+    const Bounds& exposure() const { return m_exposure; }
+    const Bounds& gain() const { return m_gain; }
+    // The last ratios set, or the device's when the stand-in tells them.
+    int whiteBalance(int channel) const;
+    static int maxWhiteBalance() { return 16383; }
+
+    // How frames are read: "Mono8", "BayerRG8", ... when the SDK tells the
+    // device's type, else the plug-in's report.
+    QString pixelTypeName() const { return m_pixelTypeName; }
+
+    ViewReceiver& receiver() { return m_receiver; }
+    // Frames the camera lost since open, with their fates where the SDK
+    // keeps them.
+    LostFrames lostFrames() const;
+
+private:
+    const kwhost::Plugin& m_plugin;
+    kwhost::SdkControl m_sdk;
+    ViewReceiver m_receiver;
+    std::unique_ptr<kwhost::Camera> m_camera;
+    int m_device = -1;
+    TriggerChoice m_trigger = TriggerChoice::Free;
+    Bounds m_exposure;
+    Bounds m_gain;
+    int m_whiteBalance[3] = {1024, 1024, 1024};
+    QString m_pixelTypeName;
+    LostFrames m_lostAtOpen;
+};
+
+}  // namespace kwview
+
+#endif  // KWVIEW_CAMERASESSION_H

@@ -1,0 +1,137 @@
+#include "viewoptions.h"
+
+#include <QtCore/QCommandLineParser>
+
+namespace kwview {
+
+namespace {
+
+QString usageError(const QString& reason)
+{
+    return QStringLiteral("kwcam-view: %1\nTry 'kwcam-view --help'.\n").arg(reason);
+}
+
+}  // namespace
+
+ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options, QString* text)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A live window onto a camera: the image, its histogram, the pixel under the cursor,\n"
+                       "frame rate and losses, and the camera's trigger, exposure, gain and white balance."));
+    parser.addPositionalArgument(QStringLiteral("KEY"),
+                                 QStringLiteral("The camera (\"MODEL SERIAL\"); the first listed when left out."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
+    const QCommandLineOption plugin(QStringLiteral("plugin"), QStringLiteral("The camera plug-in to load."),
+                                    QStringLiteral("PATH"));
+    const QCommandLineOption sim(QStringLiteral("sim"),
+                                 QStringLiteral("Use the simulated cameras (the SDK stand-in) even where a camera "
+                                                "SDK is installed. $KWCAM_SDK=PATH loads that SDK."));
+    const QCommandLineOption trigger(QStringLiteral("trigger"),
+                                     QStringLiteral("free (default), hardware (line 0) or software."),
+                                     QStringLiteral("MODE"));
+    const QCommandLineOption raw(QStringLiteral("raw"), QStringLiteral("Show Bayer frames as the raw mosaic."));
+    const QCommandLineOption stretch(QStringLiteral("stretch"),
+                                     QStringLiteral("Show 16-bit samples from LOW to HIGH (default: each frame's "
+                                                    "own range)."),
+                                     QStringLiteral("LOW,HIGH"));
+    const QCommandLineOption zoom(QStringLiteral("zoom"),
+                                  QStringLiteral("Start at this zoom (1 is 1:1) instead of fitting the window."),
+                                  QStringLiteral("FACTOR"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Write the window as a PNG once the frame given by --after "
+                                                       "is shown, and exit."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption after(QStringLiteral("after"),
+                                   QStringLiteral("Frames to receive before the screenshot (default 1)."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Give up a screenshot after this long (default 10)."),
+                                     QStringLiteral("SECONDS"));
+    parser.addOptions({help, version, plugin, sim, trigger, raw, stretch, zoom, screenshot, after, timeout});
+
+    if (!parser.parse(arguments)) {
+        *text = usageError(parser.errorText());
+        return ParseOutcome::Error;
+    }
+    if (parser.isSet(help)) {
+        *text = parser.helpText() +
+            QStringLiteral("\nExit codes: 0 success, 1 failure (plug-in, camera, time-out, file), 2 usage.\n");
+        return ParseOutcome::Help;
+    }
+    if (parser.isSet(version)) {
+        *text = QStringLiteral("kwcam-view %1\n").arg(QStringLiteral(KWCAM_VERSION));
+        return ParseOutcome::Help;
+    }
+
+    const QStringList words = parser.positionalArguments();
+    if (words.size() > 2) {
+        *text = usageError(QStringLiteral("a camera key has two words, not %1").arg(words.size()));
+        return ParseOutcome::Error;
+    }
+    options->key = words.join(QLatin1Char(' '));
+    options->pluginPath = parser.value(plugin);
+    options->simulator = parser.isSet(sim);
+
+    if (parser.isSet(trigger)) {
+        const QString mode = parser.value(trigger);
+        if (mode == QLatin1String("free"))
+            options->trigger = TriggerChoice::Free;
+        else if (mode == QLatin1String("hardware"))
+            options->trigger = TriggerChoice::Hardware;
+        else if (mode == QLatin1String("software"))
+            options->trigger = TriggerChoice::Software;
+        else {
+            *text = usageError(QStringLiteral("--trigger takes free, hardware or software, not '%1'").arg(mode));
+            return ParseOutcome::Error;
+        }
+    }
+    options->display.demosaic = !parser.isSet(raw);
+    if (parser.isSet(stretch)) {
+        const QStringList range = parser.value(stretch).split(QLatin1Char(','));
+        bool lowOk = false;
+        bool highOk = false;
+        const int low = range.size() == 2 ? range.at(0).toInt(&lowOk) : 0;
+        const int high = range.size() == 2 ? range.at(1).toInt(&highOk) : 0;
+        if (!lowOk || !highOk || low < 0 || high > 65535 || low >= high) {
+            *text = usageError(QStringLiteral("--stretch takes LOW,HIGH with 0 <= LOW < HIGH <= 65535"));
+            return ParseOutcome::Error;
+        }
+        options->display.autoStretch = false;
+        options->display.low = low;
+        options->display.high = high;
+    }
+    if (parser.isSet(zoom)) {
+        bool ok = false;
+        options->zoom = parser.value(zoom).toDouble(&ok);
+        if (!ok || options->zoom < 1.0 / 32 || options->zoom > 64) {
+            *text = usageError(QStringLiteral("--zoom takes a factor from 1/32 to 64"));
+            return ParseOutcome::Error;
+        }
+    }
+    options->screenshotPath = parser.value(screenshot);
+    if (parser.isSet(after)) {
+        bool ok = false;
+        options->screenshotAfter = parser.value(after).toULongLong(&ok);
+        if (!ok || options->screenshotAfter == 0) {
+            *text = usageError(QStringLiteral("--after takes a number of frames above 0"));
+            return ParseOutcome::Error;
+        }
+    }
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        options->timeoutSeconds = parser.value(timeout).toDouble(&ok);
+        if (!ok || options->timeoutSeconds <= 0 || options->timeoutSeconds > 86400) {
+            *text = usageError(QStringLiteral("--timeout takes seconds above 0"));
+            return ParseOutcome::Error;
+        }
+    }
+    if ((parser.isSet(after) || parser.isSet(timeout)) && options->screenshotPath.isEmpty()) {
+        *text = usageError(QStringLiteral("--after and --timeout go with --screenshot"));
+        return ParseOutcome::Error;
+    }
+    return ParseOutcome::Run;
+}
+
+}  // namespace kwview

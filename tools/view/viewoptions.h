@@ -1,0 +1,32 @@
+// kwcam-view's command line.
+#ifndef KWVIEW_VIEWOPTIONS_H
+#define KWVIEW_VIEWOPTIONS_H
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include "camerasession.h"
+#include "frameconvert.h"
+
+namespace kwview {
+
+struct ViewOptions {
+    QString key;  // empty: the first camera listed
+    QString pluginPath;
+    bool simulator = false;  // load the SDK stand-in before the plug-in
+    TriggerChoice trigger = TriggerChoice::Free;
+    DisplayOptions display;
+    double zoom = 0;  // 0: fit to the window
+    QString screenshotPath;
+    quint64 screenshotAfter = 1;
+    double timeoutSeconds = 10;
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// On Help, text is the help; on Error, the reason and a hint.
+ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options, QString* text);
+
+}  // namespace kwview
+
+#endif  // KWVIEW_VIEWOPTIONS_H

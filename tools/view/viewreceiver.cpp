@@ -1,0 +1,77 @@
+#include "viewreceiver.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "mvsim/control.h"
+
+namespace kwview {
+
+void ViewReceiver::setDeviceFormat(kwhost::PixelLayout layout, BayerPattern bayer)
+{
+    m_deviceLayout = layout;
+    m_bayer = bayer;
+}
+
+void ViewReceiver::resetCounts()
+{
+    m_frames.store(0, std::memory_order_relaxed);
+    m_bytes.store(0, std::memory_order_relaxed);
+    m_copied.store(0, std::memory_order_relaxed);
+    m_stampGaps.store(0, std::memory_order_relaxed);
+    m_stamped.store(false, std::memory_order_relaxed);
+    m_haveNumber = false;
+}
+
+void ViewReceiver::OnImageReady(ICameraObject* pCamera)
+{
+    if (pCamera == nullptr)
+        return;
+    // The members describe this frame during this call only.
+    FrameView frame;
+    frame.data = pCamera->m_pImageData;
+    frame.width = pCamera->m_nWidth;
+    frame.height = pCamera->m_nHeight;
+    frame.layout = m_deviceLayout != kwhost::PixelLayout::Unknown
+        ? m_deviceLayout
+        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+    frame.bayer = m_deviceLayout == kwhost::PixelLayout::Gray8 ? m_bayer : BayerPattern::None;
+    const qsizetype size = frame.byteCount();
+    readStamp(frame.data, size);
+
+    const quint64 sequence = m_frames.load(std::memory_order_relaxed) + 1;
+    if (size > 0 && (m_copyEveryFrame || !m_latest.pending())) {
+        FrameSlot& slot = m_latest.back();
+        slot.bytes.resize(static_cast<size_t>(size));
+        memcpy(slot.bytes.data(), frame.data, static_cast<size_t>(size));
+        slot.width = frame.width;
+        slot.height = frame.height;
+        slot.layout = frame.layout;
+        slot.bayer = frame.bayer;
+        slot.sequence = sequence;
+        m_latest.publish();
+        m_copied.fetch_add(1, std::memory_order_relaxed);
+    }
+    m_bytes.fetch_add(static_cast<quint64>(size), std::memory_order_relaxed);
+    m_frames.store(sequence, std::memory_order_relaxed);
+}
+
+void ViewReceiver::readStamp(const unsigned char* data, qsizetype bytes)
+{
+    // The stand-in writes its stamp over a frame's first bytes; frames of
+    // another SDK have no magic there.
+    MvsimFrameStamp stamp;
+    const size_t needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
+    if (data == nullptr || bytes < static_cast<qsizetype>(needed))
+        return;
+    memcpy(&stamp, data, needed);
+    if (stamp.magic != MVSIM_STAMP_MAGIC)
+        return;
+    m_stamped.store(true, std::memory_order_relaxed);
+    if (m_haveNumber && stamp.frameNumber > m_lastNumber + 1u)
+        m_stampGaps.fetch_add(stamp.frameNumber - m_lastNumber - 1u, std::memory_order_relaxed);
+    m_haveNumber = true;
+    m_lastNumber = stamp.frameNumber;
+}
+
+}  // namespace kwview
