@@ -104,9 +104,11 @@ TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop) {
     std::thread holder([&] { EXPECT_EQ(MVSIM_DeliverFrame(id, 0), MVSIM_OK); });
     ASSERT_TRUE(entered.wait());
     ASSERT_EQ(MV_CC_SetCommandValue(h, "TriggerSoftware"), MVSIM_OK);
-    // Frame 2 is produced and waits for the callback to become free; the
-    // acquisition stays busy with it, so this only gives it the time to.
-    EXPECT_EQ(MVSIM_WaitIdle(id, 200), MVSIM_E_CALLORDER);
+    // Frame 2 is complete, in a buffer, and waits for the callback.
+    EXPECT_TRUE(eventually([&] {
+        MvsimLedgerEntry entry{};
+        return MVSIM_LedgerEntry(id, 1, &entry) == MVSIM_OK && entry.readoutEnd != 0;
+    })) << "the triggered frame was never completed";
 
     auto stopped = std::async(std::launch::async, [&] { return MV_CC_StopGrabbing(h); });
     const bool stopReturned = stopped.wait_for(deadline) == std::future_status::ready;
@@ -117,6 +119,9 @@ TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop) {
     const std::vector<Frame> frames = recorder.frames();
     ASSERT_EQ(frames.size(), 1u) << "a frame was delivered after MV_CC_StopGrabbing";
     EXPECT_EQ(counters(id).delivered, 1u);
+    MvsimLedgerEntry entry{};
+    ASSERT_EQ(MVSIM_LedgerEntry(id, 1, &entry), MVSIM_OK);
+    EXPECT_EQ(entry.fate, MVSIM_FATE_DROPPED);
 }
 
 // Frame numbers count from 1 again each time a handle opens the device.
