@@ -91,6 +91,8 @@ std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition)
 int Acquisition::runningThreads() { return acquisitionsRunning.load(); }
 
 void Acquisition::requestStop(unsigned fate) {
+    // Seen by threads that loop without waiting, before the lock is had.
+    stopping_ = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!stop_)
@@ -115,6 +117,7 @@ void Acquisition::update(const FrameSettings& settings) {
     if (timedBefore != timedAfter || before != after)
         rescheduled_ = true;
     sensorWake_.notify_all();
+    deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
 
 Acquisition::Trigger Acquisition::trigger(unsigned source) {
@@ -229,6 +232,9 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     ledger_->stamp(frame.id, 0, static_cast<long long>(ready.info.nHostTimeStamp), 0, 0);
     lock.lock();
     composing_ = false;
+    // The sensor waits for the composer only with frames of its own to complete.
+    if (sensorWaiting_ && !inFlight_.empty())
+        sensorWake_.notify_all();
     if (stop_) {
         freeSlots_.push_back(slot);
         ledger_->settle(frame.id, stopFate_);
@@ -243,7 +249,8 @@ void Acquisition::runSensor() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
         Clock::time_point now = Clock::now();
-        if (!inFlight_.empty() && inFlight_.front().readoutEnd <= now) {
+        // One frame is composed at a time, by whichever thread completed it.
+        if (!inFlight_.empty() && inFlight_.front().readoutEnd <= now && !composing_) {
             completeFrontLocked(lock);
             continue;
         }
@@ -251,11 +258,8 @@ void Acquisition::runSensor() {
         unsigned cause = 0;
         const bool scheduled = periodLocked(&period, &cause);
         if (scheduled && period == Clock::duration::zero()) {
-            // Unpaced: a frame whenever a buffer is free for it.
-            if (inFlight_.empty() && !composing_ && !freeSlots_.empty()) {
-                startFrameLocked(cause, now);
-                continue;
-            }
+            // Unpaced: the delivery thread makes a frame whenever it is free
+            // for one, without a hand-over between threads.
         } else if (scheduled) {
             if (rescheduled_) {
                 nextTick_ = std::max(now + period, exposingUntil_);
@@ -270,7 +274,7 @@ void Acquisition::runSensor() {
             }
         }
         Clock::time_point deadline = Clock::time_point::max();
-        if (!inFlight_.empty())
+        if (!inFlight_.empty() && !composing_)
             deadline = inFlight_.front().readoutEnd;
         if (scheduled && period != Clock::duration::zero())
             deadline = std::min(deadline, nextTick_);
@@ -295,12 +299,29 @@ void Acquisition::runDelivery() {
     std::unique_lock<std::mutex> lock(mutex_);
     deliveryThread_ = std::this_thread::get_id();
     while (true) {
-        while (!stop_ && ready_.empty()) {
+        while (!stop_ && !stopping_.load(std::memory_order_relaxed) && ready_.empty()) {
+            Clock::duration period{};
+            unsigned cause = 0;
+            const bool scheduled = periodLocked(&period, &cause);
+            if (scheduled && period == Clock::duration::zero()) {
+                // Unpaced: the next frame as soon as a buffer is free.
+                if (inFlight_.empty() && !composing_ && !freeSlots_.empty()) {
+                    startFrameLocked(cause, Clock::now());
+                    completeFrontLocked(lock);
+                    continue;
+                }
+            } else if (scheduled && period < spinMargin) {
+                // Frames come faster than a wake-up: poll for them.
+                lock.unlock();
+                std::this_thread::yield();
+                lock.lock();
+                continue;
+            }
             deliveryWaiting_ = true;
             deliveryWake_.wait(lock);
             deliveryWaiting_ = false;
         }
-        if (stop_)
+        if (stop_ || stopping_.load(std::memory_order_relaxed))
             break;
         const Ready frame = ready_.front();
         ready_.pop_front();
@@ -324,9 +345,9 @@ void Acquisition::runDelivery() {
         if (!delivered)
             ledger_->settle(frame.id, stopFate_);
         inCallback_ = false;
+        // The sensor never waits for a buffer: a frame that completes with
+        // none free is lost at once.
         freeSlots_.push_back(frame.slot);
-        if (sensorWaiting_)
-            sensorWake_.notify_all();
         if (idleLocked())
             idle_.notify_all();
     }
