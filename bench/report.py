@@ -140,7 +140,7 @@ def main():
       "interval p50 us | interval p99 us | lost | target | met |")
     w("| ---: | ---: | ---: | ---: | ---: | ---: | --- | --- |")
     for rate, limit in ((100, 0.5), (1000, 0.5), (10000, 0.5), (100000, 2.0)):
-        b = find(runs, f"BM_Paced/rate:{rate}")
+        b = find(runs, f"BM_Paced/rate:{rate}/")
         if b is None:
             w(f"| {rate:,} | - | - | - | - | - | within {limit} % | not measured |")
             missing = True

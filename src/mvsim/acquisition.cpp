@@ -169,6 +169,31 @@ bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const {
     return false;
 }
 
+// Free-running frames that take no time (instant timing, or no exposure and
+// no readout) complete at their tick: the delivery thread keeps their
+// schedule itself, so that a frame needs no hand-over between threads.
+bool Acquisition::deliveryTicksLocked(Clock::duration period) const {
+    return settings_.triggerMode == 0 && period != Clock::duration::zero() &&
+           exposureOf(settings_) == Clock::duration::zero() &&
+           readoutOf(settings_, frameBytes_) == Clock::duration::zero();
+}
+
+// Ticks of the delivery thread's schedule that are due: each completes into
+// a free buffer, or is lost for want of one.
+void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause) {
+    const Clock::time_point now = Clock::now();
+    if (rescheduled_) {
+        nextTick_ = now + period;
+        rescheduled_ = false;
+    }
+    while (nextTick_ <= now && !stop_) {
+        startFrameLocked(cause, nextTick_);
+        nextTick_ += period;
+        if (!inFlight_.empty())
+            completeFrontLocked(lock);
+    }
+}
+
 // A frame event at `at`: an exposure starts unless one is under way (a
 // trigger then is missed, as with trigger overlap off); the readout follows
 // the exposure once the previous readout is done.
@@ -212,7 +237,7 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     std::size_t slot = frame.slot;
     if (slot == noSlot) {
         if (freeSlots_.empty()) {
-            ledger_->stamp(frame.id, 0, nowNs(), 0, 0);
+            ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
             ledger_->settle(frame.id, MVSIM_FATE_NO_BUFFER);
             if (idleLocked())
                 idle_.notify_all();
@@ -229,7 +254,9 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     const unsigned picture =
         composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number, frame.settings, &ready.info);
     (void)picture;  // the pattern is picture 0, as the ledger entry already says
-    ledger_->stamp(frame.id, 0, static_cast<long long>(ready.info.nHostTimeStamp), 0, 0);
+    // The ledger has the simulated completion, the end of the readout; the
+    // frame record the moment the frame was in its buffer.
+    ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
     lock.lock();
     composing_ = false;
     // The sensor waits for the composer only with frames of its own to complete.
@@ -260,7 +287,7 @@ void Acquisition::runSensor() {
         if (scheduled && period == Clock::duration::zero()) {
             // Unpaced: the delivery thread makes a frame whenever it is free
             // for one, without a hand-over between threads.
-        } else if (scheduled) {
+        } else if (scheduled && !deliveryTicksLocked(period)) {
             if (rescheduled_) {
                 nextTick_ = std::max(now + period, exposingUntil_);
                 rescheduled_ = false;
@@ -276,7 +303,7 @@ void Acquisition::runSensor() {
         Clock::time_point deadline = Clock::time_point::max();
         if (!inFlight_.empty() && !composing_)
             deadline = inFlight_.front().readoutEnd;
-        if (scheduled && period != Clock::duration::zero())
+        if (scheduled && period != Clock::duration::zero() && !deliveryTicksLocked(period))
             deadline = std::min(deadline, nextTick_);
         sensorWaiting_ = true;
         if (deadline == Clock::time_point::max()) {
@@ -310,6 +337,23 @@ void Acquisition::runDelivery() {
                     completeFrontLocked(lock);
                     continue;
                 }
+            } else if (scheduled && deliveryTicksLocked(period)) {
+                takeDueTicksLocked(lock, period, cause);
+                if (!ready_.empty() || stop_)
+                    continue;
+                const Clock::time_point now = Clock::now();
+                if (nextTick_ - now > spinMargin) {
+                    deliveryWaiting_ = true;
+                    deliveryWake_.wait_until(lock, nextTick_ - spinMargin);
+                    deliveryWaiting_ = false;
+                } else {
+                    const Clock::time_point deadline = nextTick_;
+                    lock.unlock();
+                    while (Clock::now() < deadline && !stopping_.load(std::memory_order_relaxed))
+                        std::this_thread::yield();
+                    lock.lock();
+                }
+                continue;
             } else if (scheduled && period < spinMargin) {
                 // Frames come faster than a wake-up: poll for them.
                 lock.unlock();
@@ -344,6 +388,13 @@ void Acquisition::runDelivery() {
         lock.lock();
         if (!delivered)
             ledger_->settle(frame.id, stopFate_);
+        {
+            // Ticks that came during the callback found its buffer taken.
+            Clock::duration period{};
+            unsigned cause = 0;
+            if (!stop_ && periodLocked(&period, &cause) && deliveryTicksLocked(period))
+                takeDueTicksLocked(lock, period, cause);
+        }
         inCallback_ = false;
         // The sensor never waits for a buffer: a frame that completes with
         // none free is lost at once.
