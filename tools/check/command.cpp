@@ -229,7 +229,7 @@ int runCheckCommand(const QStringList& arguments)
     }
 
     const auto began = std::chrono::steady_clock::now();
-    // The kit's cameras for the stand-in; any other SDK ignores the variable.
+    // The kit's cameras for the stand-in; any other SDK ignores the variables.
     QTemporaryDir scratch;
     const QString configPath = scratch.filePath(QStringLiteral("cameras.json"));
     QFile config(configPath);
@@ -241,7 +241,12 @@ int runCheckCommand(const QStringList& arguments)
 
     const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
     const QString plugin = QFileInfo(options.plugin).absoluteFilePath();
-    const QList<QByteArray> environment{"MVSIM_CONFIG=" + QFile::encodeName(configPath)};
+    // The stand-in locks a configured device across processes while one holds
+    // it open; the kit's cameras are its own, so their locks live in the
+    // kit's scratch directory and another kit or host running at the same
+    // time neither blocks them nor is blocked.
+    const QList<QByteArray> environment{"MVSIM_CONFIG=" + QFile::encodeName(configPath),
+                                        "MVSIM_RUNTIME_DIR=" + QFile::encodeName(scratch.path())};
     const int timeoutMs = static_cast<int>(options.timeoutSeconds * 1000);
     // The camera the children check: the one given, else the first listed.
     QString key = options.key;
