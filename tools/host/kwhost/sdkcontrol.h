@@ -14,16 +14,8 @@
 
 namespace kwhost {
 
-// Lost frame events by cause, as the stand-in's ledger tells them (the
-// layout of its MvsimFrameFates, found at run time where it has one).
-struct FrameFates {
-    unsigned long long delivered;
-    unsigned long long noBuffer;   // completed with no free frame buffer
-    unsigned long long missed;     // a trigger during an exposure
-    unsigned long long dropped;    // not yet delivered when acquisition stopped
-    unsigned long long unplugged;
-    unsigned long long noCallback;
-};
+// Frame events by fate, as the stand-in's ledger tells them.
+using FrameFates = MvsimFrameFates;
 
 class SdkControl {
 public:
