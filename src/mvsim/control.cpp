@@ -170,6 +170,24 @@ MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates) {
     return MVSIM_OK;
 }
 
+MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    if (!timing)
+        return MVSIM_E_PARAMETER;
+    const Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    const DeviceSetup& setup = d->setup();
+    *timing = MvsimDeviceTiming{};
+    timing->frameRate = setup.frameRate;
+    timing->linePulseRate = setup.linePulseRate;
+    timing->bandwidthMBps = setup.instant ? 0.0 : setup.bandwidth();
+    timing->bufferCount = setup.bufferCount;
+    timing->instantTiming = setup.instant ? 1 : 0;
+    return MVSIM_OK;
+}
+
 MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId) {
     Registry& registry = Registry::instance();
     auto lock = registry.lock();

@@ -23,7 +23,7 @@ TEST(KwcamInfo, DescribesEachCameraAsTheSdkAndThePlugInReportIt)
           "pixel type: Mono8", "plug-in format: GRAY8 (1) at 8 bits, 64x48; frames read as 8-bit grey",
           "exposure: 10000 us (15 to 100000)", "gain: 2 dB (0 to 20)",
           "automatic: exposure continuous, white balance continuous", "white balance: red ",
-          "trigger: mode off, source line 0"}},
+          "trigger: mode off, source line 0", "timing: frame rate unlimited, readout 115 MB/s, 3 frame buffers"}},
         {{"info", "KW-RGB16", "S0004"},
          {"transport: USB", "pixel type: RGB16",
           "plug-in format: GRAY16 (4) at 16 bits, 64x48; frames read as 48-bit RGB"}},

@@ -30,7 +30,8 @@ SdkControl::SdkControl()
       m_counters(lookUp<GetCounters>("MVSIM_GetCounters")),
       m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0")),
       m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices")),
-      m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates"))
+      m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates")),
+      m_timing(lookUp<GetDeviceTiming>("MVSIM_GetDeviceTiming"))
 {
 }
 
@@ -108,6 +109,11 @@ bool SdkControl::counters(int device, MvsimCounters* counters) const
 bool SdkControl::frameFates(int device, FrameFates* fates) const
 {
     return m_fates != nullptr && device >= 0 && m_fates(device, fates) == MVSIM_OK;
+}
+
+bool SdkControl::deviceTiming(int device, MvsimDeviceTiming* timing) const
+{
+    return m_timing != nullptr && device >= 0 && m_timing(device, timing) == MVSIM_OK;
 }
 
 bool SdkControl::pulseLine0(int device) const

@@ -69,6 +69,24 @@ private:
     int m_bits = 0;
 };
 
+// "frame rate 30 fps at most, readout 115 MB/s, 3 frame buffers".
+QString timingText(const MvsimDeviceTiming& timing)
+{
+    QStringList parts;
+    if (timing.instantTiming != 0) {
+        parts << QStringLiteral("instant (no exposure or readout time)");
+    } else {
+        parts << (timing.frameRate > 0 ? QStringLiteral("frame rate %1 fps at most").arg(timing.frameRate)
+                                       : QStringLiteral("frame rate unlimited"));
+        parts << (timing.bandwidthMBps > 0 ? QStringLiteral("readout %1 MB/s").arg(timing.bandwidthMBps)
+                                           : QStringLiteral("instant readout"));
+    }
+    if (timing.linePulseRate > 0)
+        parts << QStringLiteral("line-0 pulses %1/s").arg(timing.linePulseRate);
+    parts << QStringLiteral("%1 frame buffers").arg(timing.bufferCount);
+    return parts.join(QStringLiteral(", "));
+}
+
 QString pluginFormatName(int format)
 {
     const QString name = CameraPixelFormatNames.value(static_cast<CameraPixelFormat>(format));
@@ -98,7 +116,10 @@ int runInfo(const Invocation& invocation)
     }
     const kwhost::SdkControl sdk;
     MvsimDeviceState state;
-    const bool haveState = sdk.deviceState(sdk.findDevice(camera.key()), &state);
+    const int device = sdk.findDevice(camera.key());
+    const bool haveState = sdk.deviceState(device, &state);
+    MvsimDeviceTiming timing;
+    const bool haveTiming = sdk.deviceTiming(device, &timing);
 
     FirstFrame firstFrame;
     if (!openCamera(&camera, &firstFrame))
@@ -151,6 +172,9 @@ int runInfo(const Invocation& invocation)
         text += line("white balance", QLatin1String(kNotReported));
         text += line("trigger", QLatin1String(kNotReported));
     }
+    // Only a simulated device tells how it is timed; a camera's timing is its own.
+    if (haveTiming)
+        text += line("timing", timingText(timing));
     QTextStream(stdout) << text;
     return kExitSuccess;
 }

@@ -38,6 +38,9 @@ public:
     bool counters(int device, MvsimCounters* counters) const;
     // False where the SDK keeps no ledger.
     bool frameFates(int device, FrameFates* fates) const;
+    // The simulated device's frame rate, readout and buffers; false over
+    // other SDKs.
+    bool deviceTiming(int device, MvsimDeviceTiming* timing) const;
     // One pulse on line 0; false when it triggered no frame event (or there
     // is no such function).
     bool pulseLine0(int device) const;
@@ -49,6 +52,7 @@ private:
     using PulseLine0 = int (*)(int);
     using EnumDevices = int (*)(unsigned int, MV_CC_DEVICE_INFO_LIST*);
     using GetFrameFates = int (*)(int, FrameFates*);
+    using GetDeviceTiming = int (*)(int, MvsimDeviceTiming*);
 
     int findByListing(const QString& model, const QString& serial) const;
 
@@ -58,6 +62,7 @@ private:
     PulseLine0 m_pulse = nullptr;
     EnumDevices m_enum = nullptr;
     GetFrameFates m_fates = nullptr;
+    GetDeviceTiming m_timing = nullptr;
 };
 
 }  // namespace kwhost

@@ -251,6 +251,17 @@ typedef struct MvsimFrameFates {
 } MvsimFrameFates;
 int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates);
 
+// The timing a device runs with, as configured: what a frame costs and how
+// many the device holds. MVSIM_E_PARAMETER for a null record.
+typedef struct MvsimDeviceTiming {
+    double frameRate;          // frames per second at most; 0 = no limit
+    double linePulseRate;      // line-0 pulses per second while grabbing; 0 = none
+    double bandwidthMBps;      // readout bandwidth in effect, MB/s; 0 = instant readout
+    unsigned int bufferCount;  // frame buffers
+    int instantTiming;         // non-zero: frames take no time at all
+} MvsimDeviceTiming;
+int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing);
+
 // The image callback and user pointer registered on the handle that holds the
 // device open, for benchmarks that call the frame path exactly as the
 // acquisition thread does, without the stand-in's locks. Both null when
