@@ -1,0 +1,101 @@
+// A device's pictures as frames: a loader thread of the device's own
+// decodes them ahead of the frame clock into a cache bounded in bytes.
+#ifndef MVSIM_REPLAY_PICTUREFEED_H
+#define MVSIM_REPLAY_PICTUREFEED_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mvsim {
+
+// The cache bound: $MVSIM_REPLAY_CACHE_MB mebibytes, 1024 when unset. A
+// value that is not a whole number is reported on stderr once and the
+// default used.
+std::size_t replayCacheBytes();
+
+// Pictures in the order they replay, decoded and converted to the device's
+// pixel type. When every picture fits in the cache, each is decoded once and
+// kept. Otherwise the feed streams: it keeps the pictures from the next one
+// to deliver onwards, as many as fit (at least one), and decodes each again
+// when its turn comes round.
+//
+// take() runs on the device's sensor side; the loader never runs anything
+// of the host's. The owner destroys the feed only when no take() runs.
+class PictureFeed {
+public:
+    struct Setup {
+        std::vector<std::string> files;
+        unsigned width = 0;
+        unsigned height = 0;
+        unsigned pixelType = 0;
+        bool loop = true;
+        std::size_t cacheBytes = 0;
+    };
+
+    using Frame = std::shared_ptr<const std::vector<unsigned char>>;
+
+    struct Next {
+        Frame frame;            // null when none: a once feed is through, or the wait was cancelled
+        std::size_t index = 0;  // the picture's place in the order, from 0
+        bool waited = false;    // the picture was not decoded yet when its turn came
+    };
+
+    struct Stats {
+        unsigned long long decoded = 0;  // pictures decoded, counting repeats while streaming
+        unsigned long long waits = 0;    // turns that waited for the loader
+        std::size_t cachedMost = 0;      // most pictures held at once
+    };
+
+    // Starts the loader, which begins with the first pictures at once.
+    // Throws std::system_error when no thread can be had.
+    explicit PictureFeed(Setup setup);
+    ~PictureFeed();  // stops and joins the loader
+    PictureFeed(const PictureFeed&) = delete;
+    PictureFeed& operator=(const PictureFeed&) = delete;
+
+    // The next picture, waiting for the loader as long as it takes, or until
+    // `cancel` holds when wake() is called.
+    Next take(const std::atomic<bool>& cancel);
+    void wake();
+    // A once feed that has given every picture has no next one.
+    bool through() const;
+    void rewind();
+
+    std::size_t count() const { return setup_.files.size(); }
+    bool streams() const { return window_ < setup_.files.size(); }
+    const std::string& file(std::size_t index) const { return setup_.files[index]; }
+    std::size_t frameBytes() const { return frameBytes_; }
+    Stats stats() const;
+
+private:
+    void run();
+    // The picture the loader should decode next, if any (lock held).
+    bool wantedLocked(std::size_t* index) const;
+    bool inWindowLocked(std::size_t index) const;
+    void evictLocked();
+    Frame decode(std::size_t index) const;
+
+    const Setup setup_;
+    const std::size_t frameBytes_;
+    std::size_t window_ = 1;  // pictures the cache holds
+
+    mutable std::mutex mutex_;
+    std::condition_variable loaded_;  // a picture entered the cache; or wake()
+    std::condition_variable wanted_;  // the loader has work; or stop
+    std::map<std::size_t, Frame> cache_;
+    std::size_t cursor_ = 0;  // next picture to deliver; count() when a once feed is through
+    bool stop_ = false;
+    Stats stats_;
+    std::thread loader_;
+};
+
+}  // namespace mvsim
+
+#endif  // MVSIM_REPLAY_PICTUREFEED_H

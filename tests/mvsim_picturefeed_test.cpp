@@ -1,0 +1,134 @@
+// The picture cache and its loader thread: order in loop and once modes,
+// rewind, decoding once what fits, and streaming what does not, in order
+// and within the bound.
+#include "picturefeed.h"
+#include "replay_pictures.h"
+
+#include "mvsim/control.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mvsim;
+
+namespace {
+
+constexpr unsigned W = 6;
+constexpr unsigned H = 4;
+constexpr std::size_t FrameBytes = W * H;
+
+class PictureFeedTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    // Pictures 0..n-1, every sample of picture i equal to 10 + i.
+    std::vector<std::string> pictures(unsigned n) {
+        std::vector<std::string> files;
+        for (unsigned i = 0; i < n; ++i) {
+            QImage img(W, H, QImage::Format_Grayscale8);
+            img.fill(static_cast<uint>(10 + i));
+            const QString path = dir_.filePath(QString("p%1.pgm").arg(i));
+            EXPECT_TRUE(img.save(path));
+            files.push_back(path.toStdString());
+        }
+        return files;
+    }
+
+    std::unique_ptr<PictureFeed> feed(unsigned n, bool loop, std::size_t cacheFrames) {
+        PictureFeed::Setup setup;
+        setup.files = pictures(n);
+        setup.width = W;
+        setup.height = H;
+        setup.pixelType = MVSIM_PIXEL_MONO8;
+        setup.loop = loop;
+        setup.cacheBytes = cacheFrames * FrameBytes;
+        return std::make_unique<PictureFeed>(setup);
+    }
+
+    // Takes `frames` pictures and checks that they come as `first`, first+1,
+    // ... modulo n, each with its own samples.
+    void expectSequence(PictureFeed& f, unsigned frames, unsigned first = 0) {
+        for (unsigned k = 0; k < frames; ++k) {
+            const PictureFeed::Next next = f.take(cancel_);
+            const std::size_t expected = (first + k) % f.count();
+            ASSERT_TRUE(next.frame) << "frame " << k;
+            ASSERT_EQ(next.index, expected) << "frame " << k;
+            ASSERT_EQ(next.frame->size(), FrameBytes);
+            ASSERT_EQ(*next.frame, std::vector<unsigned char>(FrameBytes, static_cast<unsigned char>(10 + expected)))
+                << "picture " << expected;
+        }
+    }
+
+    QTemporaryDir dir_;
+    std::atomic<bool> cancel_{false};
+};
+
+TEST_F(PictureFeedTest, LoopRepeatsInOrderAndDecodesWhatFitsOnce) {
+    auto f = feed(5, true, 100);
+    EXPECT_FALSE(f->streams());
+    expectSequence(*f, 15);
+    EXPECT_FALSE(f->through());
+    EXPECT_EQ(f->stats().decoded, 5u);
+    EXPECT_EQ(f->stats().cachedMost, 5u);
+}
+
+TEST_F(PictureFeedTest, OnceEndsAfterTheLastUntilRewound) {
+    for (std::size_t cacheFrames : {std::size_t(100), std::size_t(2)}) {
+        SCOPED_TRACE(cacheFrames == 2 ? "streaming" : "cached");
+        auto f = feed(4, false, cacheFrames);
+        expectSequence(*f, 4);
+        EXPECT_TRUE(f->through());
+        for (int i = 0; i < 2; ++i)
+            EXPECT_FALSE(f->take(cancel_).frame) << "a frame after the last picture";
+        f->rewind();
+        EXPECT_FALSE(f->through());
+        expectSequence(*f, 4);
+        EXPECT_TRUE(f->through());
+        // A rewind in the middle starts over as well.
+        f->rewind();
+        expectSequence(*f, 2);
+        f->rewind();
+        expectSequence(*f, 4);
+    }
+}
+
+TEST_F(PictureFeedTest, LargerThanTheCacheStreamsInOrderWithinTheBound) {
+    constexpr unsigned n = 12;
+    auto f = feed(n, true, 3);
+    EXPECT_TRUE(f->streams());
+    expectSequence(*f, 3 * n);
+    const PictureFeed::Stats stats = f->stats();
+    EXPECT_LE(stats.cachedMost, 3u);
+    EXPECT_GE(stats.decoded, 3u * n) << "every turn decodes its picture again";
+}
+
+TEST_F(PictureFeedTest, ACacheSmallerThanOnePictureStillHoldsOne) {
+    auto f = feed(3, true, 0);
+    EXPECT_TRUE(f->streams());
+    expectSequence(*f, 7);
+    EXPECT_EQ(f->stats().cachedMost, 1u);
+}
+
+TEST_F(PictureFeedTest, AFileChangedSinceTheChecksGivesABlackFrame) {
+    PictureFeed::Setup setup;
+    setup.files = pictures(2);
+    ASSERT_TRUE(replaytest::writeFile(QString::fromStdString(setup.files[1]), "broken now"));
+    setup.width = W;
+    setup.height = H;
+    setup.pixelType = MVSIM_PIXEL_MONO8;
+    setup.cacheBytes = 1 << 20;
+    PictureFeed f(setup);
+    EXPECT_EQ(*f.take(cancel_).frame, std::vector<unsigned char>(FrameBytes, 10));
+    EXPECT_EQ(*f.take(cancel_).frame, std::vector<unsigned char>(FrameBytes, 0));
+}
+
+TEST_F(PictureFeedTest, DestroyedWhileTheLoaderWorks) {
+    // The loader is still decoding ahead when the feed goes: it stops and
+    // joins without a take.
+    auto f = feed(20, true, 4);
+    f.reset();
+}
+
+}  // namespace
