@@ -135,6 +135,15 @@ def main():
         b = find(runs, prefix)
         w(f"| {label} | {us_real(b):.1f} |" if b else f"| {label} | - |")
 
+    w("")
+    w("| replay of 100 1280x1024 Mono8 PNG pictures | pictures/s |")
+    w("| --- | ---: |")
+    for label, prefix in (("decoded and converted on one core", "kwbench::BM_PictureDecodeOneCore"),
+                          ("streamed by the device's loader through an 8-picture cache",
+                           "kwbench::BM_ReplayStreaming")):
+        b = find(runs, prefix)
+        w(f"| {label} | {b['pictures_per_s']:,.1f} |" if b else f"| {label} | - |")
+
     print("\n".join(out))
     return 1 if missing else 0
 

@@ -52,7 +52,9 @@ void put16(unsigned char* at, unsigned value) {
     at[1] = static_cast<unsigned char>(value >> 8);
 }
 
-bool agrees(PictureKind kind, unsigned pixelType) {
+}  // namespace
+
+bool samePixels(PictureKind kind, unsigned pixelType) {
     switch (pixelType) {
     case MVSIM_PIXEL_MONO8:
     case MVSIM_PIXEL_BAYERRG8: return kind == PictureKind::Grey8;
@@ -63,8 +65,6 @@ bool agrees(PictureKind kind, unsigned pixelType) {
     default: return false;
     }
 }
-
-}  // namespace
 
 unsigned pixelTypeFor(PictureKind kind) {
     switch (kind) {
@@ -95,7 +95,7 @@ std::size_t convertedFrameBytes(unsigned width, unsigned height, unsigned pixelT
 }
 
 void convertPicture(const Picture& picture, unsigned pixelType, unsigned char* frame) {
-    if (agrees(picture.kind, pixelType)) {
+    if (samePixels(picture.kind, pixelType)) {
         std::memcpy(frame, picture.samples.data(), picture.samples.size());
         return;
     }

@@ -17,6 +17,9 @@ unsigned pixelTypeFor(PictureKind kind);
 // BayerRG8.
 bool convertsTo(unsigned pixelType);
 
+// True when a picture of `kind` is a frame of `pixelType` as it is.
+bool samePixels(PictureKind kind, unsigned pixelType);
+
 // Bytes of one frame of a pixel type pictures convert to.
 std::size_t convertedFrameBytes(unsigned width, unsigned height, unsigned pixelType);
 

@@ -140,14 +140,19 @@ void PictureFeed::evictLocked() {
 }
 
 PictureFeed::Frame PictureFeed::decode(std::size_t index) const {
-    auto frame = std::make_shared<std::vector<unsigned char>>(frameBytes_, 0);
     Picture picture;
     std::string reason;
     const std::string& path = setup_.files[index];
-    if (!decodePicture(path, &picture, &reason)) {
+    const bool decoded = decodePicture(path, &picture, &reason);
+    const bool fits = decoded && picture.width == setup_.width && picture.height == setup_.height;
+    // A picture that is the frame already gives its samples away: no copy.
+    if (fits && samePixels(picture.kind, setup_.pixelType))
+        return std::make_shared<const std::vector<unsigned char>>(std::move(picture.samples));
+    auto frame = std::make_shared<std::vector<unsigned char>>(frameBytes_, 0);
+    if (!decoded) {
         // Checked when the device was set up; changed on disk since.
         std::fprintf(stderr, "mvsim: %s: %s; its frame is black\n", path.c_str(), reason.c_str());
-    } else if (picture.width != setup_.width || picture.height != setup_.height) {
+    } else if (!fits) {
         std::fprintf(stderr, "mvsim: %s: is %ux%u now, the device is %ux%u; its frame is black\n", path.c_str(),
                      picture.width, picture.height, setup_.width, setup_.height);
     } else {
