@@ -99,7 +99,9 @@ void BM_ReplayStreaming(benchmark::State& state)
     const std::atomic<bool> cancel{false};
     long pictures = 0;
     for (auto _ : state) {
-        const mvsim::PictureFeed::Next next = feed.take(cancel);
+        std::size_t index = 0;
+        feed.claim(&index);
+        const mvsim::PictureFeed::Next next = feed.take(index, cancel);
         benchmark::DoNotOptimize(next.frame.get());
         ++pictures;
     }

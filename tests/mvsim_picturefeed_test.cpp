@@ -51,8 +51,11 @@ protected:
     // ... modulo n, each with its own samples.
     void expectSequence(PictureFeed& f, unsigned frames, unsigned first = 0) {
         for (unsigned k = 0; k < frames; ++k) {
-            const PictureFeed::Next next = f.take(cancel_);
             const std::size_t expected = (first + k) % f.count();
+            std::size_t index = 0;
+            ASSERT_TRUE(f.claim(&index)) << "frame " << k;
+            ASSERT_EQ(index, expected) << "frame " << k;
+            const PictureFeed::Next next = f.take(index, cancel_);
             ASSERT_TRUE(next.frame) << "frame " << k;
             ASSERT_EQ(next.index, expected) << "frame " << k;
             ASSERT_EQ(next.frame->size(), FrameBytes);
@@ -80,8 +83,9 @@ TEST_F(PictureFeedTest, OnceEndsAfterTheLastUntilRewound) {
         auto f = feed(4, false, cacheFrames);
         expectSequence(*f, 4);
         EXPECT_TRUE(f->through());
+        std::size_t index = 0;
         for (int i = 0; i < 2; ++i)
-            EXPECT_FALSE(f->take(cancel_).frame) << "a frame after the last picture";
+            EXPECT_FALSE(f->claim(&index)) << "a picture after the last";
         f->rewind();
         EXPECT_FALSE(f->through());
         expectSequence(*f, 4);
@@ -120,8 +124,37 @@ TEST_F(PictureFeedTest, AFileChangedSinceTheChecksGivesABlackFrame) {
     setup.pixelType = MVSIM_PIXEL_MONO8;
     setup.cacheBytes = 1 << 20;
     PictureFeed f(setup);
-    EXPECT_EQ(*f.take(cancel_).frame, std::vector<unsigned char>(FrameBytes, 10));
-    EXPECT_EQ(*f.take(cancel_).frame, std::vector<unsigned char>(FrameBytes, 0));
+    EXPECT_EQ(*f.take(0, cancel_).frame, std::vector<unsigned char>(FrameBytes, 10));
+    EXPECT_EQ(*f.take(1, cancel_).frame, std::vector<unsigned char>(FrameBytes, 0));
+}
+
+TEST_F(PictureFeedTest, APictureSkippedByALostFrameMovesTheWindow) {
+    // Streaming: claims 0..5, but the frames of 1, 2 and 4 were lost before
+    // their pixels were made.
+    auto f = feed(8, true, 2);
+    std::size_t index = 0;
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(f->claim(&index));
+    for (std::size_t wanted : {0u, 3u, 5u}) {
+        const PictureFeed::Next next = f->take(wanted, cancel_);
+        ASSERT_TRUE(next.frame);
+        EXPECT_EQ(next.index, wanted);
+        EXPECT_EQ(next.frame->front(), 10 + wanted);
+    }
+    EXPECT_LE(f->stats().cachedMost, 2u);
+}
+
+TEST_F(PictureFeedTest, ACancelledWaitReturnsNoFrame) {
+    // A cache of one picture, and the wait is for one outside the window
+    // the loader works on; cancel set before: returns at once.
+    auto f = feed(4, true, 1);
+    cancel_ = true;
+    f->wake();
+    const PictureFeed::Next next = f->take(2, cancel_);
+    if (next.frame)  // the loader may have been quick enough
+        EXPECT_EQ(next.frame->front(), 12);
+    else
+        EXPECT_TRUE(next.waited);
 }
 
 TEST_F(PictureFeedTest, DestroyedWhileTheLoaderWorks) {

@@ -52,26 +52,42 @@ PictureFeed::~PictureFeed() {
     loader_.join();
 }
 
-PictureFeed::Next PictureFeed::take(const std::atomic<bool>& cancel) {
+bool PictureFeed::claim(std::size_t* index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (claimed_ >= count())
+        return false;
+    *index = claimed_++;
+    if (claimed_ == count() && setup_.loop)
+        claimed_ = 0;
+    return true;
+}
+
+PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& cancel) {
     std::unique_lock<std::mutex> lock(mutex_);
     Next next;
-    if (cursor_ >= count())
+    if (index >= count())
         return next;
-    next.index = cursor_;
-    auto found = cache_.find(next.index);
+    next.index = index;
+    if (cursor_ != index) {
+        // Frames lost before their pixels were made, or a rewind: the
+        // window moves to the picture wanted now.
+        cursor_ = index;
+        evictLocked();
+        wanted_.notify_all();
+    }
+    auto found = cache_.find(index);
     if (found == cache_.end()) {
         next.waited = true;
         ++stats_.waits;
         loaded_.wait(lock, [&] {
-            found = cache_.find(next.index);
-            return found != cache_.end() || cancel.load() || stop_ || cursor_ != next.index;
+            found = cache_.find(index);
+            return found != cache_.end() || cancel.load() || stop_;
         });
-        // A rewind meanwhile: the turn goes to the picture the rewind chose.
         if (found == cache_.end())
-            return Next{};
+            return next;  // cancelled: no frame
     }
     next.frame = found->second;
-    cursor_ = next.index + 1;
+    cursor_ = index + 1;
     if (cursor_ == count() && setup_.loop)
         cursor_ = 0;
     evictLocked();
@@ -87,17 +103,17 @@ void PictureFeed::wake() {
 
 bool PictureFeed::through() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return cursor_ >= count();
+    return claimed_ >= count();
 }
 
 void PictureFeed::rewind() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        claimed_ = 0;
         cursor_ = 0;
         evictLocked();
     }
     wanted_.notify_all();
-    loaded_.notify_all();
 }
 
 PictureFeed::Stats PictureFeed::stats() const {

@@ -60,12 +60,20 @@ public:
     PictureFeed(const PictureFeed&) = delete;
     PictureFeed& operator=(const PictureFeed&) = delete;
 
-    // The next picture, waiting for the loader as long as it takes, or until
-    // `cancel` holds when wake() is called.
-    Next take(const std::atomic<bool>& cancel);
+    // The picture the next frame event shows, in order: false when there is
+    // none (replayed once and every picture shown, until a rewind). Claims
+    // run ahead of take() by the frames in exposure and readout; a frame
+    // that is lost before its pixels are made skips its picture, as a
+    // camera's lost frame does its scene.
+    bool claim(std::size_t* index);
+    // Picture `index`, waiting for the loader as long as it takes, or until
+    // `cancel` holds when wake() is called. The loader decodes ahead from
+    // the picture after it.
+    Next take(std::size_t index, const std::atomic<bool>& cancel);
     void wake();
-    // A once feed that has given every picture has no next one.
+    // A once feed whose pictures have all been claimed.
     bool through() const;
+    // Claims start again from the first picture.
     void rewind();
 
     std::size_t count() const { return setup_.files.size(); }
@@ -90,7 +98,8 @@ private:
     std::condition_variable loaded_;  // a picture entered the cache; or wake()
     std::condition_variable wanted_;  // the loader has work; or stop
     std::map<std::size_t, Frame> cache_;
-    std::size_t cursor_ = 0;  // next picture to deliver; count() when a once feed is through
+    std::size_t cursor_ = 0;  // the picture take() wants next; count() when a once feed is through
+    std::size_t claimed_ = 0;  // the next claim; count() when a once feed is through
     bool stop_ = false;
     Stats stats_;
     std::thread loader_;
