@@ -9,3 +9,4 @@ add_executable(mvsim_picturefeed_test ${CMAKE_CURRENT_LIST_DIR}/mvsim_picturefee
                                       ${CMAKE_CURRENT_LIST_DIR}/replay_pictures.h)
 target_link_libraries(mvsim_picturefeed_test PRIVATE mvsim_replay GTest::gtest_main kwcam_build_flags)
 gtest_discover_tests(mvsim_picturefeed_test DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "mvsim;threaded" TIMEOUT 120)
+
