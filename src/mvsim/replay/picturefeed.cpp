@@ -19,20 +19,18 @@ constexpr std::size_t defaultCacheMb = 1024;
 }  // namespace
 
 std::size_t replayCacheBytes() {
-    static const std::size_t bytes = [] {
-        const QByteArray text = qgetenv("MVSIM_REPLAY_CACHE_MB");
-        if (text.isEmpty())
-            return defaultCacheMb << 20;
-        bool ok = false;
-        const qulonglong mb = text.toULongLong(&ok);
-        if (!ok || mb > (std::numeric_limits<std::size_t>::max() >> 20)) {
-            std::fprintf(stderr, "mvsim: MVSIM_REPLAY_CACHE_MB: \"%s\" is not a number of mebibytes; using %zu\n",
-                         text.constData(), defaultCacheMb);
-            return defaultCacheMb << 20;
-        }
-        return static_cast<std::size_t>(mb) << 20;
-    }();
-    return bytes;
+    // Read whenever a device gets its pictures, so that a test can set it.
+    const QByteArray text = qgetenv("MVSIM_REPLAY_CACHE_MB");
+    if (text.isEmpty())
+        return defaultCacheMb << 20;
+    bool ok = false;
+    const qulonglong mb = text.toULongLong(&ok);
+    if (!ok || mb > (std::numeric_limits<std::size_t>::max() >> 20)) {
+        std::fprintf(stderr, "mvsim: MVSIM_REPLAY_CACHE_MB: \"%s\" is not a number of mebibytes; using %zu\n",
+                     text.constData(), defaultCacheMb);
+        return defaultCacheMb << 20;
+    }
+    return static_cast<std::size_t>(mb) << 20;
 }
 
 PictureFeed::PictureFeed(Setup setup)

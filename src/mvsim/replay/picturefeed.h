@@ -16,8 +16,8 @@
 namespace mvsim {
 
 // The cache bound: $MVSIM_REPLAY_CACHE_MB mebibytes, 1024 when unset. A
-// value that is not a whole number is reported on stderr once and the
-// default used.
+// value that is not a whole number is reported on stderr and the default
+// used. Read at each call.
 std::size_t replayCacheBytes();
 
 // Pictures in the order they replay, decoded and converted to the device's
