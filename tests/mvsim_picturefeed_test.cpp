@@ -157,6 +157,16 @@ TEST_F(PictureFeedTest, ACancelledWaitReturnsNoFrame) {
         EXPECT_TRUE(next.waited);
 }
 
+TEST_F(PictureFeedTest, AnInactiveFeedDecodesOnlyWhatIsTaken) {
+    // Paused from the start (it may have begun the first picture): a take
+    // still gets its picture, decoded for it.
+    auto f = feed(6, true, 100);
+    f->setActive(false);
+    expectSequence(*f, 6);
+    expectSequence(*f, 6);
+    EXPECT_EQ(f->stats().decoded, 6u);
+}
+
 TEST_F(PictureFeedTest, DestroyedWhileTheLoaderWorks) {
     // The loader is still decoding ahead when the feed goes: it stops and
     // joins without a take.

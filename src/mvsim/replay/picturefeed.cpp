@@ -77,10 +77,13 @@ PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& 
     if (found == cache_.end()) {
         next.waited = true;
         ++stats_.waits;
+        ++waiting_;
+        wanted_.notify_all();
         loaded_.wait(lock, [&] {
             found = cache_.find(index);
             return found != cache_.end() || cancel.load() || stop_;
         });
+        --waiting_;
         if (found == cache_.end())
             return next;  // cancelled: no frame
     }
@@ -114,6 +117,14 @@ void PictureFeed::rewind() {
     wanted_.notify_all();
 }
 
+void PictureFeed::setActive(bool active) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        active_ = active;
+    }
+    wanted_.notify_all();
+}
+
 PictureFeed::Stats PictureFeed::stats() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return stats_;
@@ -131,7 +142,7 @@ bool PictureFeed::inWindowLocked(std::size_t index) const {
 }
 
 bool PictureFeed::wantedLocked(std::size_t* index) const {
-    if (cursor_ >= count())
+    if (cursor_ >= count() || (!active_ && waiting_ == 0))
         return false;
     for (std::size_t k = 0; k < window_; ++k) {
         std::size_t i = cursor_ + k;

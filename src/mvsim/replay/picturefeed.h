@@ -75,6 +75,10 @@ public:
     bool through() const;
     // Claims start again from the first picture.
     void rewind();
+    // The loader decodes ahead only while the device grabs: a device that
+    // stopped keeps its cache and leaves the loader waiting, but for a
+    // picture a take() waits for.
+    void setActive(bool active);
 
     std::size_t count() const { return setup_.files.size(); }
     bool streams() const { return window_ < setup_.files.size(); }
@@ -101,6 +105,8 @@ private:
     std::size_t cursor_ = 0;  // the picture take() wants next; count() when a once feed is through
     std::size_t claimed_ = 0;  // the next claim; count() when a once feed is through
     bool stop_ = false;
+    bool active_ = true;
+    int waiting_ = 0;  // take() calls waiting for the loader
     Stats stats_;
     std::thread loader_;
 };
