@@ -5,6 +5,7 @@ add_executable(mvsim_test
   ${CMAKE_CURRENT_LIST_DIR}/mvsim_sdk_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mvsim_engine_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mvsim_config_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mvsim_edges_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mvsim_support.h)
 target_link_libraries(mvsim_test PRIVATE MVCameraControl GTest::gtest_main kwcam_build_flags)
 target_compile_definitions(mvsim_test PRIVATE MVSIM_TEST_DATA="${MVSIM_TEST_DATA}")

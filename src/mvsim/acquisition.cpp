@@ -1,5 +1,6 @@
 #include "acquisition.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -7,31 +8,35 @@ namespace mvsim {
 
 namespace {
 
-constexpr std::size_t ringSize = 3;
+std::atomic<int> acquisitionsRunning{0};
 
-std::atomic<int> threadsRunning{0};
+// Deadlines closer than this are awaited by spinning: a timed wait wakes up
+// tens of microseconds late, which at high frame rates would bunch ticks.
+constexpr std::chrono::microseconds spinMargin{80};
+
+std::chrono::steady_clock::duration nanoseconds(double ns) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::nano>(std::round(ns)));
+}
+
+std::chrono::steady_clock::duration exposureOf(const FrameSettings& s) {
+    return s.instant ? std::chrono::steady_clock::duration::zero() : nanoseconds(double(s.exposure) * 1e3);
+}
+
+std::chrono::steady_clock::duration readoutOf(const FrameSettings& s, std::size_t frameBytes) {
+    if (s.instant || !(s.bandwidthMBps > 0.0))
+        return std::chrono::steady_clock::duration::zero();
+    return nanoseconds(double(frameBytes) / s.bandwidthMBps * 1e3);
+}
 
 }  // namespace
 
-FrameSettings frameSettingsOf(const Device& device) {
-    FrameSettings s;
-    s.width = device.setup.width;
-    s.height = device.setup.height;
-    s.pixelType = device.setup.pixelType;
-    s.exposure = device.setup.exposure;
-    s.gain = device.setup.gain;
-    s.triggerMode = device.triggerMode;
-    s.triggerSource = device.triggerSource;
-    s.frameRate = device.setup.frameRate;
-    s.linePulseRate = device.setup.linePulseRate;
-    return s;
-}
-
-void composeFrame(const PatternWriter& writer, unsigned char* frame, unsigned number, const FrameSettings& settings,
-                  _MV_FRAME_OUT_INFO_* info) {
-    const std::size_t len = writer.frameBytes();
+unsigned composeFrame(FrameSource& source, unsigned char* frame, unsigned number, const FrameSettings& settings,
+                      _MV_FRAME_OUT_INFO_* info) {
+    const std::size_t len = source.frameBytes();
+    unsigned picture = 0;
     if (frame) {
-        writer.fill(frame, number);
+        picture = source.fill(frame, number);
         MvsimFrameStamp stamp{};
         stamp.magic = MVSIM_STAMP_MAGIC;
         stamp.frameNumber = number;
@@ -46,39 +51,55 @@ void composeFrame(const PatternWriter& writer, unsigned char* frame, unsigned nu
     info->enPixelType = settings.pixelType;
     info->nFrameNum = number;
     info->nFrameLen = static_cast<unsigned>(len);
-    info->nHostTimeStamp = static_cast<unsigned long long>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    info->nHostTimeStamp = static_cast<unsigned long long>(nowNs());
+    return picture;
 }
 
 Acquisition::Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user,
-                         std::shared_ptr<DeviceStats> stats, std::shared_ptr<DeliveryGate> gate)
-    : settings_(settings), callback_(callback), user_(user), stats_(std::move(stats)), gate_(std::move(gate)),
-      writer_(settings.width, settings.height, settings.pixelType) {
-    for (std::size_t i = 0; i < ringSize; ++i)
-        ring_.emplace_back(new unsigned char[writer_.frameBytes()]);
+                         std::shared_ptr<Ledger> ledger, std::shared_ptr<DeliveryGate> gate,
+                         std::unique_ptr<FrameSource> source, Identity identity)
+    : settings_(settings), callback_(callback), user_(user), ledger_(std::move(ledger)), gate_(std::move(gate)),
+      source_(std::move(source)), identity_(std::move(identity)), firstId_(ledger_->nextId()),
+      frameBytes_(source_->frameBytes()) {
+    const unsigned count = std::max(1u, settings.bufferCount);
+    for (std::size_t i = 0; i < count; ++i) {
+        buffers_.emplace_back(new unsigned char[frameBytes_]);
+        freeSlots_.push_back(count - 1 - i);
+    }
 }
 
 std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition) {
-    ++threadsRunning;
+    ++acquisitionsRunning;
     try {
-        // The thread keeps its own reference: after a stop from inside the
-        // callback nobody else may hold the context any more.
-        return std::thread([acquisition] { acquisition->run(); });
+        // The threads keep their own references: after a stop from inside
+        // the callback nobody else may hold the context any more.
+        acquisition->sensorThread_ = std::thread([acquisition] { acquisition->runSensor(); });
     } catch (...) {
-        --threadsRunning;
+        --acquisitionsRunning;
+        throw;
+    }
+    try {
+        return std::thread([acquisition] { acquisition->runDelivery(); });
+    } catch (...) {
+        acquisition->requestStop();
+        acquisition->sensorThread_.join();
+        --acquisitionsRunning;
         throw;
     }
 }
 
-int Acquisition::runningThreads() { return threadsRunning.load(); }
+int Acquisition::runningThreads() { return acquisitionsRunning.load(); }
 
-void Acquisition::requestStop() {
+void Acquisition::requestStop(unsigned fate) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!stop_)
+            stopFate_ = fate;
         stop_ = true;
         stopping_ = true;
-        wake_.notify_all();
+        sensorWake_.notify_all();
+        deliveryWake_.notify_all();
+        idle_.notify_all();
     }
     // A frame waiting for its turn behind a delivered one is dropped.
     gate_->wake();
@@ -86,33 +107,37 @@ void Acquisition::requestStop() {
 
 void Acquisition::update(const FrameSettings& settings) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (settings.triggerMode != settings_.triggerMode || settings.triggerSource != settings_.triggerSource ||
-        settings.frameRate != settings_.frameRate || settings.linePulseRate != settings_.linePulseRate)
-        rescheduled_ = true;
+    Clock::duration before{}, after{};
+    unsigned cause = 0;
+    const bool timedBefore = periodLocked(&before, &cause);
     settings_ = settings;
-    wake_.notify_all();
+    const bool timedAfter = periodLocked(&after, &cause);
+    if (timedBefore != timedAfter || before != after)
+        rescheduled_ = true;
+    sensorWake_.notify_all();
 }
 
 Acquisition::Trigger Acquisition::trigger(unsigned source) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stop_ || settings_.triggerMode != 1 || settings_.triggerSource != source)
         return Trigger::NotArmed;
-    if (busy_ || pending_) {
-        loseLocked(1);
-        return Trigger::Lost;
-    }
-    pending_ = true;
-    pendingNumber_ = stats_->nextFrameNumber();
-    wake_.notify_all();
-    return Trigger::Queued;
+    const Trigger result = startFrameLocked(
+        source == MVSIM_TRIGGER_SOURCE_LINE0 ? MVSIM_CAUSE_LINE0 : MVSIM_CAUSE_SOFTWARE, Clock::now());
+    if (sensorWaiting_)
+        sensorWake_.notify_all();
+    return result;
+}
+
+bool Acquisition::idleLocked() const {
+    return inFlight_.empty() && ready_.empty() && !composing_ && !inCallback_;
 }
 
 bool Acquisition::waitIdle(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (threadId_ == std::this_thread::get_id())
+    if (deliveryThread_ == std::this_thread::get_id())
         return false;
-    wake_.wait_for(lock, timeout, [&] { return stop_ || (!busy_ && !pending_); });
-    return !stop_ && !busy_ && !pending_;
+    idle_.wait_for(lock, timeout, [&] { return stop_ || idleLocked(); });
+    return !stop_ && idleLocked();
 }
 
 bool Acquisition::finished() {
@@ -120,101 +145,217 @@ bool Acquisition::finished() {
     return finished_;
 }
 
-// Frame-rate ticks while free-running, line-0 pulses of the pulse generator
-// while triggered from line 0; no schedule otherwise.
-bool Acquisition::tickPeriodLocked(Clock::duration* period) const {
-    double rate = 0.0;
-    if (settings_.triggerMode == 0)
-        rate = settings_.frameRate;
-    else if (settings_.triggerSource == MVSIM_TRIGGER_SOURCE_LINE0)
-        rate = settings_.linePulseRate;
-    if (!(rate > 0.0))
-        return false;
-    const auto ns = std::max(1.0, std::round(1e9 / rate));
-    *period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::nano>(ns));
-    return true;
+// The schedule of the sensor: free-running, a frame every frame period, the
+// largest of 1/frameRate, the exposure and the readout (0: a frame whenever
+// a buffer is free); triggered from line 0, the pulse generator's pulses; no
+// schedule otherwise.
+bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const {
+    if (settings_.triggerMode == 0) {
+        Clock::duration p = std::max(exposureOf(settings_), readoutOf(settings_, frameBytes_));
+        if (settings_.frameRate > 0.0)
+            p = std::max(p, nanoseconds(std::max(1.0, 1e9 / settings_.frameRate)));
+        *period = p;
+        *cause = MVSIM_CAUSE_FREE_RUN;
+        return true;
+    }
+    if (settings_.triggerSource == MVSIM_TRIGGER_SOURCE_LINE0 && settings_.linePulseRate > 0.0) {
+        *period = nanoseconds(std::max(1.0, 1e9 / settings_.linePulseRate));
+        *cause = MVSIM_CAUSE_LINE0;
+        return true;
+    }
+    return false;
 }
 
-// Ticks of the schedule at or before `now`; moves the schedule past them.
-unsigned long long Acquisition::ticksUpToLocked(Clock::time_point now, Clock::duration period) {
-    if (now < nextTick_)
-        return 0;
-    const auto ticks = static_cast<unsigned long long>((now - nextTick_) / period) + 1;
-    nextTick_ += period * static_cast<Clock::rep>(ticks);
-    return ticks;
-}
-
-// A lost frame event still uses up a frame number, as on a camera.
-void Acquisition::loseLocked(unsigned long long events) {
-    if (events == 0)
-        return;
-    stats_->lost += events;
-    stats_->frameNumber += static_cast<unsigned>(events);
-}
-
-void Acquisition::run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    threadId_ = std::this_thread::get_id();
-    while (!stop_) {
-        Clock::duration period{};
-        const bool timed = tickPeriodLocked(&period);
-        if (rescheduled_) {
-            nextTick_ = Clock::now() + period;
-            rescheduled_ = false;
+// A frame event at `at`: an exposure starts unless one is under way (a
+// trigger then is missed, as with trigger overlap off); the readout follows
+// the exposure once the previous readout is done.
+Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_point at) {
+    MvsimLedgerEntry entry{};
+    entry.cause = cause;
+    entry.triggerTime = toNs(at);
+    if (at < exposingUntil_) {
+        ledger_->settle(ledger_->open(entry), MVSIM_FATE_MISSED);
+        return Trigger::Missed;
+    }
+    const Clock::time_point exposureEnd = at + exposureOf(settings_);
+    const Clock::time_point readoutEnd =
+        std::max(exposureEnd, readoutFreeAt_) + readoutOf(settings_, frameBytes_);
+    exposingUntil_ = exposureEnd;
+    readoutFreeAt_ = readoutEnd;
+    entry.exposureStart = entry.triggerTime;
+    unsigned number = 0;
+    const Ledger::Id id = ledger_->open(entry, &number);
+    std::size_t slot = noSlot;
+    if (readoutEnd <= at) {
+        // Complete as it starts: it has a buffer now or never, and whoever
+        // triggered it finds it counted as lost on return.
+        if (freeSlots_.empty()) {
+            ledger_->stamp(id, 0, entry.triggerTime, 0, 0);
+            ledger_->settle(id, MVSIM_FATE_NO_BUFFER);
+            return Trigger::Started;
         }
-        unsigned number = 0;
-        if (pending_) {
-            number = pendingNumber_;
-            pending_ = false;
-        } else if (settings_.triggerMode == 0 && !timed) {
-            number = stats_->nextFrameNumber();  // as fast as the consumer takes them
-        } else if (timed) {
-            const Clock::time_point now = Clock::now();
-            if (now < nextTick_) {
-                wake_.wait_until(lock, nextTick_);
-                continue;
-            }
-            // Ticks beyond the first passed while this thread was late.
-            loseLocked(ticksUpToLocked(now, period) - 1);
-            number = stats_->nextFrameNumber();
-        } else {
-            wake_.wait(lock);
+        slot = freeSlots_.back();
+        freeSlots_.pop_back();
+    }
+    inFlight_.push_back({id, number, readoutEnd, settings_, slot});
+    return Trigger::Started;
+}
+
+// The oldest frame in readout is complete: into a free buffer and on to the
+// delivery side, or lost for want of a buffer.
+void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
+    const InFlight frame = inFlight_.front();
+    inFlight_.pop_front();
+    std::size_t slot = frame.slot;
+    if (slot == noSlot) {
+        if (freeSlots_.empty()) {
+            ledger_->stamp(frame.id, 0, nowNs(), 0, 0);
+            ledger_->settle(frame.id, MVSIM_FATE_NO_BUFFER);
+            if (idleLocked())
+                idle_.notify_all();
+            return;
+        }
+        slot = freeSlots_.back();
+        freeSlots_.pop_back();
+    }
+    composing_ = true;
+    lock.unlock();
+    Ready ready{frame.id, slot, {}};
+    // With no callback the frame goes through a buffer all the same, but
+    // nobody looks at its pixels.
+    const unsigned picture =
+        composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number, frame.settings, &ready.info);
+    (void)picture;  // the pattern is picture 0, as the ledger entry already says
+    ledger_->stamp(frame.id, 0, static_cast<long long>(ready.info.nHostTimeStamp), 0, 0);
+    lock.lock();
+    composing_ = false;
+    if (stop_) {
+        freeSlots_.push_back(slot);
+        ledger_->settle(frame.id, stopFate_);
+        return;
+    }
+    ready_.push_back(ready);
+    if (deliveryWaiting_)
+        deliveryWake_.notify_one();
+}
+
+void Acquisition::runSensor() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_) {
+        Clock::time_point now = Clock::now();
+        if (!inFlight_.empty() && inFlight_.front().readoutEnd <= now) {
+            completeFrontLocked(lock);
             continue;
         }
-        const FrameSettings frame = settings_;
-        busy_ = true;
-        lock.unlock();
-        produce(number, frame);
-        lock.lock();
-        busy_ = false;
-        wake_.notify_all();  // waitIdle
-        // Ticks that came while the consumer was busy are lost; once the
-        // consumer has asked to stop, they are merely not wanted.
-        if (!stop_ && tickPeriodLocked(&period) && !rescheduled_)
-            loseLocked(ticksUpToLocked(Clock::now(), period));
+        Clock::duration period{};
+        unsigned cause = 0;
+        const bool scheduled = periodLocked(&period, &cause);
+        if (scheduled && period == Clock::duration::zero()) {
+            // Unpaced: a frame whenever a buffer is free for it.
+            if (inFlight_.empty() && !composing_ && !freeSlots_.empty()) {
+                startFrameLocked(cause, now);
+                continue;
+            }
+        } else if (scheduled) {
+            if (rescheduled_) {
+                nextTick_ = std::max(now + period, exposingUntil_);
+                rescheduled_ = false;
+            }
+            if (nextTick_ <= now) {
+                // Ticks keep their absolute times: a late wake-up takes every
+                // tick that is due, each at its own time.
+                startFrameLocked(cause, nextTick_);
+                nextTick_ += period;
+                continue;
+            }
+        }
+        Clock::time_point deadline = Clock::time_point::max();
+        if (!inFlight_.empty())
+            deadline = inFlight_.front().readoutEnd;
+        if (scheduled && period != Clock::duration::zero())
+            deadline = std::min(deadline, nextTick_);
+        sensorWaiting_ = true;
+        if (deadline == Clock::time_point::max()) {
+            sensorWake_.wait(lock);
+        } else if (deadline - now > spinMargin) {
+            sensorWake_.wait_until(lock, deadline - spinMargin);
+        } else {
+            sensorWaiting_ = false;
+            lock.unlock();
+            while (Clock::now() < deadline && !stopping_.load(std::memory_order_relaxed))
+                std::this_thread::yield();
+            lock.lock();
+        }
+        sensorWaiting_ = false;
     }
-    finished_ = true;
-    lock.unlock();
-    --threadsRunning;
+    sensorDone_ = true;
 }
 
-void Acquisition::produce(unsigned number, const FrameSettings& settings) {
-    if (!callback_) {
-        ++stats_->produced;
-        return;
+void Acquisition::runDelivery() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    deliveryThread_ = std::this_thread::get_id();
+    while (true) {
+        while (!stop_ && ready_.empty()) {
+            deliveryWaiting_ = true;
+            deliveryWake_.wait(lock);
+            deliveryWaiting_ = false;
+        }
+        if (stop_)
+            break;
+        const Ready frame = ready_.front();
+        ready_.pop_front();
+        inCallback_ = true;
+        lock.unlock();
+        _MV_FRAME_OUT_INFO_ info = frame.info;
+        bool delivered = false;
+        if (!callback_) {
+            ledger_->settle(frame.id, MVSIM_FATE_NO_CALLBACK);
+            delivered = true;
+        } else if (gate_->enter(&stopping_)) {
+            const long long start = nowNs();
+            callback_(buffers_[frame.slot].get(), &info, user_);
+            const long long end = nowNs();
+            gate_->leave();
+            ledger_->stamp(frame.id, 0, 0, start, end);
+            ledger_->settle(frame.id, MVSIM_FATE_DELIVERED);
+            delivered = true;
+        }
+        lock.lock();
+        if (!delivered)
+            ledger_->settle(frame.id, stopFate_);
+        inCallback_ = false;
+        freeSlots_.push_back(frame.slot);
+        if (sensorWaiting_)
+            sensorWake_.notify_all();
+        if (idleLocked())
+            idle_.notify_all();
     }
-    unsigned char* buffer = ring_[nextSlot_].get();
-    nextSlot_ = (nextSlot_ + 1) % ring_.size();
-    _MV_FRAME_OUT_INFO_ info;
-    composeFrame(writer_, buffer, number, settings, &info);
-    if (!gate_->enter(&stopping_)) {
-        ++stats_->lost;
-        return;
+    lock.unlock();
+    sensorThread_.join();
+    lock.lock();
+    settleLeftoversLocked();
+    lock.unlock();
+    if (!identity_.ledgerCsv.empty())
+        ledger_->writeCsv(identity_.ledgerCsv, firstId_, identity_.model, identity_.serial);
+    lock.lock();
+    finished_ = true;
+    lock.unlock();
+    --acquisitionsRunning;
+}
+
+// Frames still in exposure, readout or buffers when the acquisition stops.
+void Acquisition::settleLeftoversLocked() {
+    for (const InFlight& f : inFlight_) {
+        ledger_->settle(f.id, stopFate_);
+        if (f.slot != noSlot)
+            freeSlots_.push_back(f.slot);
     }
-    ++stats_->produced;
-    ++stats_->delivered;
-    callback_(buffer, &info, user_);
-    gate_->leave();
+    inFlight_.clear();
+    for (const Ready& r : ready_) {
+        ledger_->settle(r.id, stopFate_);
+        freeSlots_.push_back(r.slot);
+    }
+    ready_.clear();
 }
 
 }  // namespace mvsim

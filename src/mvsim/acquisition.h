@@ -1,101 +1,125 @@
-// The acquisition engine: one thread per grabbing device, producing frames
-// from a ring of buffers and handing them to the image callback.
+// The acquisition of a grabbing device: a sensor side that exposes and
+// reads out frames into free frame buffers on its schedule (free-running
+// ticks, line-0 pulses, triggers), and a delivery side that hands completed
+// frames to the image callback, in order, one at a time.
 #ifndef MVSIM_ACQUISITION_H
 #define MVSIM_ACQUISITION_H
 
 #include "device.h"
-#include "pattern.h"
+#include "framesource.h"
+#include "ledger.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace mvsim {
 
-// The device settings a frame depends on. The acquisition keeps its own
-// copy, which the registry updates (under both locks) when a setter changes
-// the device, so the thread never needs the registry lock.
-struct FrameSettings {
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned pixelType = 0;
-    float exposure = 0.0f;
-    float gain = 0.0f;
-    unsigned triggerMode = 0;
-    unsigned triggerSource = 0;
-    double frameRate = 0.0;
-    double linePulseRate = 0.0;
-};
+// Writes the source's picture and the stamp of frame `number` into `frame`
+// (unless null) and fills `info`; returns the picture index.
+unsigned composeFrame(FrameSource& source, unsigned char* frame, unsigned number, const FrameSettings& settings,
+                      _MV_FRAME_OUT_INFO_* info);
 
-FrameSettings frameSettingsOf(const Device& device);
-
-// Writes pattern and stamp of frame `number` into `frame` (unless null)
-// and fills `info`.
-void composeFrame(const PatternWriter& writer, unsigned char* frame, unsigned number, const FrameSettings& settings,
-                  _MV_FRAME_OUT_INFO_* info);
-
-// Shared by the device (while grabbing), the acquisition thread and, after a
-// stop from inside the callback, the parked thread entry that reaps it.
-// Lock order: registry mutex before Acquisition::mutex_; the thread itself
-// only ever takes mutex_, and never while it runs the callback.
+// Shared by the device (while grabbing), its two threads and, after a stop
+// from inside the callback, the parked thread entry that reaps it.
+// Lock order: registry mutex before Acquisition::mutex_ before the ledger's
+// and the delivery gate's; the threads only ever take mutex_ and those, and
+// hold none of them while the callback runs.
 class Acquisition {
 public:
-    enum class Trigger { Queued, Lost, NotArmed };
+    enum class Trigger { Started, Missed, NotArmed };
 
-    // Allocates the ring; throws std::bad_alloc.
-    Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user,
-                std::shared_ptr<DeviceStats> stats, std::shared_ptr<DeliveryGate> gate);
+    struct Identity {
+        std::string model, serial;
+        std::string ledgerCsv;  // where the ledger goes at stop; empty for nowhere
+    };
 
-    // Starts the thread that runs the acquisition. Throws std::system_error.
+    // Allocates the frame buffers; throws std::bad_alloc.
+    Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user, std::shared_ptr<Ledger> ledger,
+                std::shared_ptr<DeliveryGate> gate, std::unique_ptr<FrameSource> source, Identity identity);
+
+    // Starts the delivery thread, which owns (starts and joins) the sensor
+    // thread. Throws std::system_error.
     static std::thread launch(const std::shared_ptr<Acquisition>& acquisition);
-    // Threads that have started and not yet left their loop.
+    // Acquisitions whose threads have started and not yet both ended.
     static int runningThreads();
 
-    void requestStop();
+    // Frames not yet delivered settle with `fate` (dropped, or unplugged).
+    void requestStop(unsigned fate = MVSIM_FATE_DROPPED);
     void update(const FrameSettings& settings);
     // A line-0 pulse (source 0) or a software trigger (source 7).
     Trigger trigger(unsigned source);
-    // Waits until no frame is in production or in the callback and no
-    // trigger is pending. False on timeout, on stop, or when called on the
-    // acquisition thread itself (it would wait for its own callback).
+    // Waits until no frame is in exposure, readout, a buffer or the callback.
+    // False on timeout, on stop, or when called on the delivery thread.
     bool waitIdle(std::chrono::milliseconds timeout);
-    // True once the thread has left its loop and will not touch anything
-    // shared any more.
+    // True once both threads have left their loops and will not touch
+    // anything shared any more.
     bool finished();
 
 private:
     using Clock = std::chrono::steady_clock;
 
-    void run();
-    bool tickPeriodLocked(Clock::duration* period) const;
-    unsigned long long ticksUpToLocked(Clock::time_point now, Clock::duration period);
-    void loseLocked(unsigned long long events);
-    void produce(unsigned number, const FrameSettings& settings);
+    struct InFlight {
+        Ledger::Id id;
+        unsigned number;
+        Clock::time_point readoutEnd;
+        FrameSettings settings;
+        std::size_t slot;  // its buffer, taken at once by a frame that takes no time; noSlot otherwise
+    };
+    static constexpr std::size_t noSlot = static_cast<std::size_t>(-1);
+    struct Ready {
+        Ledger::Id id;
+        std::size_t slot;
+        _MV_FRAME_OUT_INFO_ info;
+    };
+
+    void runSensor();
+    void runDelivery();
+    bool periodLocked(Clock::duration* period, unsigned* cause) const;
+    Trigger startFrameLocked(unsigned cause, Clock::time_point at);
+    void completeFrontLocked(std::unique_lock<std::mutex>& lock);
+    void settleLeftoversLocked();
+    bool idleLocked() const;
 
     std::mutex mutex_;
-    std::condition_variable wake_;
+    std::condition_variable sensorWake_;
+    std::condition_variable deliveryWake_;
+    std::condition_variable idle_;
     FrameSettings settings_;
     bool stop_ = false;
-    bool pending_ = false;  // one trigger waits for the thread
-    unsigned pendingNumber_ = 0;
-    bool busy_ = false;     // a frame is being produced or consumed
+    unsigned stopFate_ = MVSIM_FATE_DROPPED;
+    bool sensorDone_ = false;
     bool finished_ = false;
-    bool rescheduled_ = true;  // tick schedule restarts from now
+    bool sensorWaiting_ = false;
+    bool deliveryWaiting_ = false;
+    bool rescheduled_ = true;  // the tick schedule restarts from now
+    bool composing_ = false;
+    bool inCallback_ = false;
     Clock::time_point nextTick_;
-    std::thread::id threadId_;
+    Clock::time_point exposingUntil_;  // the sensor is exposing until then
+    Clock::time_point readoutFreeAt_;  // the readout is busy until then
+    std::deque<InFlight> inFlight_;    // in exposure or readout, by readout end
+    std::deque<Ready> ready_;          // complete, in buffers, waiting for the callback
+    std::vector<std::size_t> freeSlots_;
+    std::thread::id deliveryThread_;
+    std::thread sensorThread_;  // started by launch, joined by the delivery thread
 
     const MvImageCallback callback_;
     void* const user_;
-    const std::shared_ptr<DeviceStats> stats_;
+    const std::shared_ptr<Ledger> ledger_;
     const std::shared_ptr<DeliveryGate> gate_;
-    std::atomic<bool> stopping_{false};  // stop_, readable while waiting for the gate
-    const PatternWriter writer_;
-    std::vector<std::unique_ptr<unsigned char[]>> ring_;  // touched by the thread only
-    std::size_t nextSlot_ = 0;
+    const std::unique_ptr<FrameSource> source_;  // used by the sensor thread only
+    const Identity identity_;
+    const Ledger::Id firstId_;
+    const std::size_t frameBytes_;
+    std::atomic<bool> stopping_{false};  // stop_, readable while waiting for the gate or spinning
+    std::vector<std::unique_ptr<unsigned char[]>> buffers_;
 };
 
 }  // namespace mvsim

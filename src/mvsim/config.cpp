@@ -98,6 +98,27 @@ void readLimits(const QJsonObject& o, const char* key, const std::string& where,
     }
 }
 
+unsigned readCount(const QJsonObject& o, const char* key, const std::string& where, unsigned min, unsigned max,
+                   unsigned fallback) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined())
+        return fallback;
+    if (!isInteger(v) || v.toDouble() < min || v.toDouble() > max)
+        throw ConfigError{where + "." + key, "must be an integer " + std::to_string(min) + ".." + std::to_string(max)};
+    return static_cast<unsigned>(v.toDouble());
+}
+
+// A model or serial number names the device in a camera key, "<model>
+// <serial>": it must be there, and hold no space.
+std::string readName(const QJsonObject& o, const char* key, const std::string& where) {
+    const std::string name = readText(o, key, where, true, {});
+    if (name.empty())
+        throw ConfigError{where + "." + key, "must not be empty"};
+    if (name.find_first_of(" \t\r\n") != std::string::npos)
+        throw ConfigError{where + "." + key, "must not contain white space"};
+    return name;
+}
+
 unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigned fallback) {
     const QJsonValue v = o.value(QLatin1String("pixelFormat"));
     const std::string at = where + ".pixelFormat";
@@ -120,8 +141,9 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where) {
         throw ConfigError{where, "must be an object, not " + describeType(entry)};
     const QJsonObject o = entry.toObject();
     DeviceSetup setup;
-    setup.modelName = readText(o, "model", where, true, {});
-    setup.serialNumber = readText(o, "serial", where, true, {});
+    setup.shared = true;
+    setup.modelName = readName(o, "model", where);
+    setup.serialNumber = readName(o, "serial", where);
     const std::string transport = readText(o, "transport", where, false, "gige");
     if (transport == "gige")
         setup.transport = MVSIM_TRANSPORT_GIGE;
@@ -136,6 +158,14 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where) {
     readLimits(o, "gain", where, &setup.gainMin, &setup.gainMax, &setup.gain);
     setup.frameRate = readRate(o, "frameRate", where, setup.frameRate);
     setup.linePulseRate = readRate(o, "linePulseRate", where, setup.linePulseRate);
+    setup.bufferCount = readCount(o, "bufferCount", where, 1, maxBufferCount, setup.bufferCount);
+    setup.bandwidthMBps = readRate(o, "bandwidthMBps", where, setup.bandwidth());
+    const std::string timing = readText(o, "timing", where, false, "camera");
+    if (timing == "instant")
+        setup.instant = true;
+    else if (timing != "camera")
+        throw ConfigError{where + ".timing", "must be \"camera\" or \"instant\""};
+    setup.ledgerSize = readCount(o, "ledgerSize", where, 1, maxLedgerSize, setup.ledgerSize);
     const std::string problem = checkSetup(setup);
     if (!problem.empty())
         throw ConfigError{where + "." + problem.substr(0, problem.find(':')),
@@ -163,6 +193,7 @@ DeviceSetup camera(const char* model, const char* serial, unsigned transport, un
     setup.gainMax = 20.0f;
     setup.gain = 0.0f;
     setup.frameRate = 30.0;
+    setup.shared = true;
     return setup;
 }
 
@@ -185,6 +216,12 @@ std::string checkSetup(const DeviceSetup& setup) {
         return "frameRate: must be a number >= 0";
     if (!(setup.linePulseRate >= 0) || std::isinf(setup.linePulseRate))
         return "linePulseRate: must be a number >= 0";
+    if (setup.bufferCount < 1 || setup.bufferCount > maxBufferCount)
+        return "bufferCount: must be an integer 1.." + std::to_string(maxBufferCount);
+    if (std::isnan(setup.bandwidthMBps) || std::isinf(setup.bandwidthMBps))
+        return "bandwidthMBps: must be a number >= 0";
+    if (setup.ledgerSize < 1 || setup.ledgerSize > maxLedgerSize)
+        return "ledgerSize: must be an integer 1.." + std::to_string(maxLedgerSize);
     return {};
 }
 
@@ -214,8 +251,16 @@ ConfigResult loadConfigFile(const std::string& path) {
         const QJsonArray list = devices.toArray();
         if (list.size() > MV_MAX_DEVICE_NUM)
             throw ConfigError{"devices", "more than " + std::to_string(MV_MAX_DEVICE_NUM) + " devices"};
-        for (int i = 0; i < list.size(); ++i)
-            result.devices.push_back(readDevice(list.at(i), "devices[" + std::to_string(i) + "]"));
+        for (int i = 0; i < list.size(); ++i) {
+            const std::string where = "devices[" + std::to_string(i) + "]";
+            result.devices.push_back(readDevice(list.at(i), where));
+            // One key, one device: the second could never be opened by it.
+            const DeviceSetup& added = result.devices.back();
+            for (std::size_t j = 0; j + 1 < result.devices.size(); ++j)
+                if (result.devices[j].modelName == added.modelName &&
+                    result.devices[j].serialNumber == added.serialNumber)
+                    throw ConfigError{where, "same model and serial as devices[" + std::to_string(j) + "]"};
+        }
     } catch (const ConfigError& e) {
         result.devices.clear();
         result.error = prefix + e.where + ": " + e.reason;

@@ -4,6 +4,8 @@
 #include "acquisition.h"
 #include "calllog.h"
 #include "config.h"
+#include "device.h"
+#include "framesource.h"
 #include "faults.h"
 #include "pattern.h"
 #include "registry.h"
@@ -18,29 +20,10 @@ using namespace mvsim;
 
 namespace {
 
-DeviceSetup setupFrom(const MvsimDeviceSetup& s) {
-    DeviceSetup setup;
-    setup.modelName = s.modelName;
-    setup.serialNumber = s.serialNumber;
-    setup.transport = s.transport;
-    setup.width = s.width;
-    setup.height = s.height;
-    setup.pixelType = s.pixelType;
-    setup.exposureMin = s.exposureMin;
-    setup.exposureMax = s.exposureMax;
-    setup.exposure = s.exposure;
-    setup.gainMin = s.gainMin;
-    setup.gainMax = s.gainMax;
-    setup.gain = s.gain;
-    setup.frameRate = s.frameRate;
-    setup.linePulseRate = s.linePulseRate;
-    return setup;
-}
-
 // Devices that unplugging or removing may still act on: not yet removed.
 Device* knownDevice(Registry& registry, int id) {
     Device* device = registry.findDevice(id);
-    return device && !device->removed ? device : nullptr;
+    return device && !device->removed() ? device : nullptr;
 }
 
 }  // namespace
@@ -50,22 +33,11 @@ extern "C" {
 MVSIM_EXPORT void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const char* serialNumber) {
     if (!setup)
         return;
-    const DeviceSetup d;
-    *setup = MvsimDeviceSetup{};
+    DeviceSetup d;
+    d.instant = true;  // tests and benchmarks want frames at once
+    d.to(setup);
     setup->modelName = modelName;
     setup->serialNumber = serialNumber;
-    setup->transport = d.transport;
-    setup->width = d.width;
-    setup->height = d.height;
-    setup->pixelType = d.pixelType;
-    setup->exposureMin = d.exposureMin;
-    setup->exposureMax = d.exposureMax;
-    setup->exposure = d.exposure;
-    setup->gainMin = d.gainMin;
-    setup->gainMax = d.gainMax;
-    setup->gain = d.gain;
-    setup->frameRate = d.frameRate;
-    setup->linePulseRate = d.linePulseRate;
 }
 
 MVSIM_EXPORT unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int frameNumber,
@@ -108,7 +80,7 @@ MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSetup* setup) {
     auto lock = registry.lock();
     if (!setup || !setup->modelName || !setup->serialNumber)
         return MVSIM_E_PARAMETER;
-    return registry.addDevice(setupFrom(*setup));
+    return registry.addDevice(DeviceSetup::from(*setup));
 }
 
 namespace {
@@ -136,6 +108,20 @@ MVSIM_EXPORT int MVSIM_UnplugDevice(int deviceId) {
     return takeDevice(deviceId, false);
 }
 
+MVSIM_EXPORT int MVSIM_ReplugDevice(int deviceId) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* device = knownDevice(registry, deviceId);
+    if (!device)
+        return MVSIM_E_NODEVICE;
+    if (device->present())
+        return MVSIM_E_CALLORDER;
+    if (registry.listedDevices() >= MV_MAX_DEVICE_NUM)
+        return MVSIM_E_RESOURCE;
+    device->replug();
+    return MVSIM_OK;
+}
+
 MVSIM_EXPORT int MVSIM_DeviceCount(void) {
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
@@ -156,26 +142,7 @@ MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state) {
     const Device* d = registry.findDevice(deviceId);
     if (!d)
         return MVSIM_E_NODEVICE;
-    *state = MvsimDeviceState{};
-    state->present = d->present ? 1 : 0;
-    state->openHandles = d->openedBy ? 1 : 0;
-    state->grabbing = d->acquisition ? 1 : 0;
-    state->triggerMode = d->triggerMode;
-    state->triggerSource = d->triggerSource;
-    state->exposureAuto = d->exposureAuto;
-    state->balanceWhiteAuto = d->balanceWhiteAuto;
-    state->balanceRatioRed = d->balanceRatio[0];
-    state->balanceRatioGreen = d->balanceRatio[1];
-    state->balanceRatioBlue = d->balanceRatio[2];
-    state->exposure = d->setup.exposure;
-    state->exposureMin = d->setup.exposureMin;
-    state->exposureMax = d->setup.exposureMax;
-    state->gain = d->setup.gain;
-    state->gainMin = d->setup.gainMin;
-    state->gainMax = d->setup.gainMax;
-    state->width = d->setup.width;
-    state->height = d->setup.height;
-    state->pixelType = d->setup.pixelType;
+    *state = d->state();
     return MVSIM_OK;
 }
 
@@ -184,12 +151,42 @@ MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters) {
     auto lock = registry.lock();
     if (!counters)
         return MVSIM_E_PARAMETER;
-    const Device* d = registry.findDevice(deviceId);
+    Device* d = registry.findDevice(deviceId);
     if (!d)
         return MVSIM_E_NODEVICE;
-    counters->produced = d->stats->produced;
-    counters->delivered = d->stats->delivered;
-    counters->lost = d->stats->lost;
+    *counters = d->ledger().counters();
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    if (!fates)
+        return MVSIM_E_PARAMETER;
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    *fates = d->ledger().fates();
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    return static_cast<int>(d->ledger().size());
+}
+
+MVSIM_EXPORT int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    if (!entry || i < 0 || !d->ledger().entry(static_cast<std::size_t>(i), entry))
+        return MVSIM_E_PARAMETER;
     return MVSIM_OK;
 }
 
@@ -233,14 +230,9 @@ MVSIM_EXPORT int MVSIM_PulseLine0(int deviceId) {
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* device = registry.findDevice(deviceId);
-    if (!device || !device->present)
+    if (!device || !device->present())
         return MVSIM_E_NODEVICE;
-    if (!device->acquisition)
-        return MVSIM_E_CALLORDER;
-    // Not armed for line 0, or lost to a busy consumer.
-    if (device->acquisition->trigger(MVSIM_TRIGGER_SOURCE_LINE0) != Acquisition::Trigger::Queued)
-        return MVSIM_E_CALLORDER;
-    return MVSIM_OK;
+    return device->pulseLine0();
 }
 
 MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs) {
@@ -249,7 +241,7 @@ MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs) {
         Registry& registry = Registry::instance();
         auto lock = registry.lock();
         Device* device = registry.findDevice(deviceId);
-        if (!device || !device->present)
+        if (!device || !device->present())
             return MVSIM_E_NODEVICE;
         acquisition = device->acquisition;
     }
@@ -272,19 +264,20 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
     void* user = nullptr;
     FrameSettings settings;
     unsigned number = 0;
-    std::shared_ptr<DeviceStats> stats;
+    std::shared_ptr<Ledger> ledger;
     std::shared_ptr<DeliveryGate> gate;
+    Ledger::Id id = 0;
     {
         Registry& registry = Registry::instance();
         auto lock = registry.lock();
         Device* device = registry.findDevice(deviceId);
-        if (!device || !device->present)
+        if (!device || !device->present())
             return MVSIM_E_NODEVICE;
-        if (!device->openedBy || !device->openedBy->callback)
+        if (!device->openedBy() || !device->openedBy()->callback)
             return MVSIM_E_CALLORDER;
-        callback = device->openedBy->callback;
-        user = device->openedBy->user;
-        settings = frameSettingsOf(*device);
+        callback = device->openedBy()->callback;
+        user = device->openedBy()->user;
+        settings = device->frameSettings();
         if (width || height || pixelType) {
             settings.width = width;
             settings.height = height;
@@ -292,25 +285,31 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
         }
         if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
             return MVSIM_E_RESOURCE;
-        stats = device->stats;
-        gate = device->gate;
-        number = stats->nextFrameNumber();
+        ledger = device->sharedLedger();
+        gate = device->gate();
+        MvsimLedgerEntry entry{};
+        entry.cause = MVSIM_CAUSE_REQUEST;
+        entry.triggerTime = nowNs();
+        entry.exposureStart = entry.triggerTime;
+        id = ledger->open(entry, &number);
     }
 
     _MV_FRAME_OUT_INFO_ info;
     std::vector<unsigned char> own;
     try {
-        const PatternWriter writer(settings.width, settings.height, settings.pixelType);
+        PatternSource source(settings.width, settings.height, settings.pixelType);
         if (!data) {
-            own.resize(writer.frameBytes());
-            composeFrame(writer, own.data(), number, settings, &info);
+            own.resize(source.frameBytes());
+            composeFrame(source, own.data(), number, settings, &info);
             data = own.data();
         } else {
-            composeFrame(writer, nullptr, number, settings, &info);  // the caller's bytes as they are
+            composeFrame(source, nullptr, number, settings, &info);  // the caller's bytes as they are
         }
     } catch (const std::bad_alloc&) {
+        ledger->settle(id, MVSIM_FATE_DROPPED);
         return MVSIM_E_RESOURCE;
     }
+    ledger->stamp(id, 0, static_cast<long long>(info.nHostTimeStamp), 0, 0);
 
     unsigned char* const frameData = (flags & MVSIM_DELIVER_NULL_DATA) ? nullptr : data;
     _MV_FRAME_OUT_INFO_* const frameInfo = (flags & MVSIM_DELIVER_NULL_INFO) ? nullptr : &info;
@@ -322,9 +321,10 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
     const auto deliver = [&] {
         if (!nested)
             gate->enter();
-        ++stats->produced;
-        ++stats->delivered;
+        const long long start = nowNs();
         callback(frameData, frameInfo, frameUser);
+        ledger->stamp(id, 0, 0, start, nowNs());
+        ledger->settle(id, MVSIM_FATE_DELIVERED);
         if (!nested)
             gate->leave();
     };
@@ -333,6 +333,7 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
             std::thread thread(deliver);
             thread.join();
         } catch (const std::system_error&) {
+            ledger->settle(id, MVSIM_FATE_DROPPED);
             return MVSIM_E_RESOURCE;
         }
     } else {
@@ -351,11 +352,11 @@ MVSIM_EXPORT int MVSIM_GetImageCallback(int deviceId,
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* device = registry.findDevice(deviceId);
-    if (!device || !device->present)
+    if (!device || !device->present())
         return MVSIM_E_NODEVICE;
-    if (device->openedBy) {
-        *callback = device->openedBy->callback;
-        *user = device->openedBy->user;
+    if (device->openedBy()) {
+        *callback = device->openedBy()->callback;
+        *user = device->openedBy()->user;
     }
     return MVSIM_OK;
 }

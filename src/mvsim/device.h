@@ -1,11 +1,14 @@
-// A simulated device and a handle on it, as the registry keeps them.
+// A simulated device: its configuration, live feature values and the rules
+// for setting them, its trigger state, its ledger and counters, its
+// acquisition while grabbing. sdk.cpp and control.cpp translate arguments
+// and results to and from it; the acquisition reads its settings from it.
 #ifndef MVSIM_DEVICE_H
 #define MVSIM_DEVICE_H
 
 #include "deliverygate.h"
 #include "exports.h"
+#include "ledger.h"
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,9 +16,9 @@
 namespace mvsim {
 
 class Acquisition;
+struct Handle;
 
 // What a device is made from: a configuration entry or MVSIM_AddDevice.
-// Exposure and gain hold the current values once the device exists.
 struct DeviceSetup {
     std::string modelName;
     std::string serialNumber;
@@ -31,45 +34,116 @@ struct DeviceSetup {
     float gain = 0.0f;
     double frameRate = 0.0;
     double linePulseRate = 0.0;
+    unsigned bufferCount = 3;
+    double bandwidthMBps = -1.0;  // < 0: the transport's
+    bool instant = false;         // frames take no time
+    unsigned ledgerSize = 65536;
+    // Held exclusively across processes while open: devices of the
+    // configuration (file or built-in), which stand for cameras every
+    // process sees. Devices added through the control interface belong to
+    // the process that added them.
+    bool shared = false;
+
+    // MB/s the readout runs at; 0 for an instant readout.
+    double bandwidth() const;
+
+    static DeviceSetup from(const MvsimDeviceSetup& s);
+    void to(MvsimDeviceSetup* s) const;  // texts point into this setup
 };
 
-// Frame counters and the frame number of a device. Shared with the
-// acquisition context so that a thread that stopped itself from inside its
-// callback can finish its bookkeeping without touching the Device, which the
-// registry may free or reuse meanwhile.
-struct DeviceStats {
-    std::atomic<unsigned long long> produced{0};
-    std::atomic<unsigned long long> delivered{0};
-    std::atomic<unsigned long long> lost{0};
-    std::atomic<unsigned> frameNumber{0};  // last number handed out; reset when a handle opens the device
+constexpr double gigeBandwidthMBps = 115.0;
+constexpr double usbBandwidthMBps = 380.0;
+constexpr unsigned maxBufferCount = 64;
+constexpr unsigned maxLedgerSize = 16777216;
 
-    unsigned nextFrameNumber() { return frameNumber.fetch_add(1) + 1; }
-};
-
-struct Handle;
-
-// All fields are guarded by the registry mutex.
-struct Device {
-    int id = 0;
-    DeviceSetup setup;
-    bool present = true;   // false once unplugged or removed
-    bool removed = false;  // forgotten: not found by id-less lookups any more
-    Handle* openedBy = nullptr;
-    unsigned exposureAuto = 2;
-    unsigned balanceWhiteAuto = 1;
-    unsigned balanceRatio[3] = {1024, 1024, 1024};
+// What a frame depends on: the acquisition keeps its own copy, which the
+// device updates (under both locks) when a feature changes.
+struct FrameSettings {
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned pixelType = 0;
+    float exposure = 0.0f;
+    float gain = 0.0f;
     unsigned triggerMode = 0;
-    unsigned triggerSource = MVSIM_TRIGGER_SOURCE_LINE0;
+    unsigned triggerSource = 0;
+    double frameRate = 0.0;
+    double linePulseRate = 0.0;
+    unsigned bufferCount = 3;
+    double bandwidthMBps = 0.0;  // 0: instant readout
+    bool instant = true;
+};
+
+// All members are guarded by the registry mutex.
+class Device {
+public:
+    Device(int id, const DeviceSetup& setup);
+
+    int id() const { return id_; }
+    const DeviceSetup& setup() const { return live_; }
+    bool present() const { return present_; }
+    bool removed() const { return removed_; }
+    unsigned generation() const { return generation_; }
+
+    // Feature rules; each returns MVSIM_OK or the failure code of the call.
+    int setExposure(float value);
+    int setGain(float value);
+    int setExposureAuto(unsigned mode);
+    int setBalanceWhiteAuto(unsigned mode);
+    int setBalanceRatio(int channel, unsigned value);
+    int setEnum(const char* key, unsigned value);
+    // A software trigger: MVSIM_E_CALLORDER unless grabbing and armed for it.
+    // A trigger that comes during an exposure is accepted and missed.
+    int softwareTrigger();
+    int pulseLine0();
+
+    FrameSettings frameSettings() const;
+    MvsimDeviceState state() const;
+    Ledger& ledger() { return *ledger_; }
+    const std::shared_ptr<Ledger>& sharedLedger() const { return ledger_; }
+    const std::shared_ptr<DeliveryGate>& gate() const { return gate_; }
+
+    // Open/close by a handle. Opening restarts the frame numbers.
+    Handle* openedBy() const { return openedBy_; }
+    void open(Handle* handle);
+    void close();
+    // Gone from the bus (unplug) or forgotten (remove); back in (replug):
+    // live features go back to the configured ones.
+    void unplug(bool remove);
+    void replug();
+
     // The enumeration record. Allocated once and kept for the device's life
     // (and retired, not freed, on reset) so a record a caller still holds
     // from an earlier enumeration never dangles.
-    std::unique_ptr<MV_CC_DEVICE_INFO> record;
-    std::shared_ptr<DeviceStats> stats = std::make_shared<DeviceStats>();
-    std::shared_ptr<DeliveryGate> gate = std::make_shared<DeliveryGate>();
+    MV_CC_DEVICE_INFO* record() const { return record_.get(); }
+    std::unique_ptr<MV_CC_DEVICE_INFO> takeRecord() { return std::move(record_); }
+    void fillRecord();
+
     // Set while grabbing. The device owns the thread; whoever stops the
     // acquisition takes both out of the device and joins the thread.
     std::shared_ptr<Acquisition> acquisition;
     std::thread thread;
+
+    // The cross-process lock held while open (a descriptor, -1 without).
+    int lockFd = -1;
+
+private:
+    void pushSettings();
+
+    const int id_;
+    const DeviceSetup configured_;
+    DeviceSetup live_;
+    bool present_ = true;   // false once unplugged or removed
+    bool removed_ = false;  // forgotten: not found by id-less lookups any more
+    unsigned generation_ = 0;  // plug-ins so far; handles of an earlier one are dead
+    Handle* openedBy_ = nullptr;
+    unsigned exposureAuto_ = 2;
+    unsigned balanceWhiteAuto_ = 1;
+    unsigned balanceRatio_[3] = {1024, 1024, 1024};
+    unsigned triggerMode_ = 0;
+    unsigned triggerSource_ = MVSIM_TRIGGER_SOURCE_LINE0;
+    std::unique_ptr<MV_CC_DEVICE_INFO> record_;
+    std::shared_ptr<Ledger> ledger_;
+    std::shared_ptr<DeliveryGate> gate_ = std::make_shared<DeliveryGate>();
 };
 
 // A handle as MV_CC_CreateHandle hands it out. Callers only ever see its
@@ -77,6 +151,7 @@ struct Device {
 // before it looks inside.
 struct Handle {
     Device* device = nullptr;
+    unsigned generation = 0;  // the device's plug-in the handle was made for
     bool open = false;
     MvImageCallback callback = nullptr;
     void* user = nullptr;

@@ -2,6 +2,7 @@
 
 #include "acquisition.h"
 #include "calllog.h"
+#include "devicelock.h"
 #include "faults.h"
 
 #include <algorithm>
@@ -26,16 +27,6 @@ bool fieldHolds(const unsigned char* field, std::size_t size, const std::string&
     unsigned char expected[64] = {};
     copyText(expected, size, text);
     return std::memcmp(field, expected, size) == 0;
-}
-
-void fillRecord(MV_CC_DEVICE_INFO* record, const DeviceSetup& setup) {
-    std::memset(record, 0, sizeof *record);
-    record->nMajorVer = 1;
-    record->nMinorVer = 0;
-    record->nTLayerType = setup.transport;
-    copyText(record->chModelName, sizeof record->chModelName, setup.modelName);
-    copyText(record->chManufacturerName, sizeof record->chManufacturerName, "mvsim");
-    copyText(record->chSerialNumber, sizeof record->chSerialNumber, setup.serialNumber);
 }
 
 }  // namespace
@@ -82,11 +73,11 @@ Device* Registry::findDevice(int id) const {
 // still listed.
 Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const {
     for (const auto& d : devices_)
-        if (d->record.get() == record)
+        if (d->record() == record)
             return d.get();
     for (const auto& d : devices_)
-        if (d->present && fieldHolds(record->chModelName, sizeof record->chModelName, d->setup.modelName) &&
-            fieldHolds(record->chSerialNumber, sizeof record->chSerialNumber, d->setup.serialNumber))
+        if (d->present() && fieldHolds(record->chModelName, sizeof record->chModelName, d->setup().modelName) &&
+            fieldHolds(record->chSerialNumber, sizeof record->chSerialNumber, d->setup().serialNumber))
             return d.get();
     return nullptr;
 }
@@ -95,8 +86,8 @@ int Registry::findDeviceByName(const char* modelName, const char* serialNumber) 
     if (!modelName || !serialNumber)
         return MVSIM_E_NODEVICE;
     for (const auto& d : devices_)
-        if (!d->removed && d->setup.modelName == modelName && d->setup.serialNumber == serialNumber)
-            return d->id;
+        if (!d->removed() && d->setup().modelName == modelName && d->setup().serialNumber == serialNumber)
+            return d->id();
     return MVSIM_E_NODEVICE;
 }
 
@@ -105,10 +96,10 @@ int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list) {
         return MVSIM_E_CONFIG;
     std::memset(list, 0, sizeof *list);
     for (const auto& d : devices_) {
-        if (!d->present || !(d->setup.transport & transportMask) || list->nDeviceNum == MV_MAX_DEVICE_NUM)
+        if (!d->present() || !(d->setup().transport & transportMask) || list->nDeviceNum == MV_MAX_DEVICE_NUM)
             continue;
-        fillRecord(d->record.get(), d->setup);
-        list->pDeviceInfo[list->nDeviceNum++] = d->record.get();
+        d->fillRecord();
+        list->pDeviceInfo[list->nDeviceNum++] = d->record();
     }
     return MVSIM_OK;
 }
@@ -116,7 +107,7 @@ int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list) {
 int Registry::listedDevices() const {
     int n = 0;
     for (const auto& d : devices_)
-        n += d->present ? 1 : 0;
+        n += d->present() ? 1 : 0;
     return n;
 }
 
@@ -125,42 +116,62 @@ int Registry::addDevice(const DeviceSetup& setup) {
         return MVSIM_E_PARAMETER;
     if (listedDevices() >= MV_MAX_DEVICE_NUM || devices_.size() >= INT_MAX)
         return MVSIM_E_RESOURCE;
-    auto device = std::make_unique<Device>();
-    device->id = static_cast<int>(devices_.size());
-    device->setup = setup;
-    device->record = std::make_unique<MV_CC_DEVICE_INFO>();
-    fillRecord(device->record.get(), setup);
-    devices_.push_back(std::move(device));
-    return devices_.back()->id;
+    devices_.push_back(std::make_unique<Device>(static_cast<int>(devices_.size()), setup));
+    return devices_.back()->id();
 }
 
 Handle* Registry::createHandle(Device& device) {
     auto handle = std::make_unique<Handle>();
     handle->device = &device;
+    handle->generation = device.generation();
     handles_.insert(handle.get());
     return handle.release();
 }
 
 void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins) {
     Device& device = *handle->device;
-    if (device.openedBy == handle) {
+    if (device.openedBy() == handle) {
         stopAcquisition(device, joins);
-        device.openedBy = nullptr;
+        device.close();
+        releaseDeviceLock(device.lockFd);
+        device.lockFd = -1;
     }
     handles_.erase(handle);
     retire(handle);
     reapParked(false, joins);
 }
 
+int Registry::openDevice(Device& device, Handle& handle) {
+    if (device.openedBy())
+        return MVSIM_E_ACCESS;
+    if (device.setup().shared) {
+        const int fd = acquireDeviceLock(device.setup().modelName, device.setup().serialNumber);
+        if (fd == -1)
+            return MVSIM_E_ACCESS;
+        if (fd < 0)
+            return MVSIM_E_RESOURCE;
+        device.lockFd = fd;
+    }
+    handle.open = true;
+    device.open(&handle);
+    return MVSIM_OK;
+}
+
 int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins) {
     reapParked(false, joins);
-    const FrameSettings settings = frameSettingsOf(device);
+    const FrameSettings settings = device.frameSettings();
     // The frame record carries the length as 32 bits.
     if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
         return MVSIM_E_RESOURCE;
+    Acquisition::Identity identity;
+    identity.model = device.setup().modelName;
+    identity.serial = device.setup().serialNumber;
+    if (const char* csv = std::getenv("MVSIM_LEDGER"))
+        identity.ledgerCsv = csv;
     try {
-        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, device.stats,
-                                                         device.gate);
+        auto acquisition = std::make_shared<Acquisition>(
+            settings, handle.callback, handle.user, device.sharedLedger(), device.gate(),
+            std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType), identity);
         device.thread = Acquisition::launch(acquisition);
         device.acquisition = std::move(acquisition);
     } catch (const std::bad_alloc&) {
@@ -179,10 +190,10 @@ void Registry::retire(Handle* handle) {
         retiredHandles_.pop_front();
 }
 
-void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins) {
+void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fate) {
     if (!device.acquisition)
         return;
-    device.acquisition->requestStop();
+    device.acquisition->requestStop(fate);
     std::thread thread = std::move(device.thread);
     std::shared_ptr<Acquisition> acquisition = std::move(device.acquisition);
     if (thread.get_id() == std::this_thread::get_id()) {
@@ -196,15 +207,11 @@ void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins) {
 }
 
 void Registry::takeDevice(Device& device, bool remove, ThreadsToJoin& joins) {
-    stopAcquisition(device, joins);
-    device.present = false;
-    if (remove)
-        device.removed = true;
-}
-
-void Registry::settingsChanged(Device& device) {
-    if (device.acquisition)
-        device.acquisition->update(frameSettingsOf(device));
+    stopAcquisition(device, joins, MVSIM_FATE_UNPLUGGED);
+    device.unplug(remove);
+    // Gone from the bus: no process holds it any more.
+    releaseDeviceLock(device.lockFd);
+    device.lockFd = -1;
 }
 
 void Registry::reapParked(bool all, ThreadsToJoin& joins) {
@@ -227,14 +234,17 @@ void Registry::reset(ThreadsToJoin& joins) {
     loaded_ = true;
     configFailed_ = false;
     scribbleOnFailure_ = false;
-    for (const auto& d : devices_)
+    for (const auto& d : devices_) {
         stopAcquisition(*d, joins);
+        releaseDeviceLock(d->lockFd);
+        d->lockFd = -1;
+    }
     reapParked(true, joins);
     for (Handle* h : handles_)
         retire(h);
     handles_.clear();
     for (auto& d : devices_)
-        retiredRecords_.push_back(std::move(d->record));
+        retiredRecords_.push_back(d->takeRecord());
     devices_.clear();
     faults::clear();
     calllog::clear();

@@ -59,11 +59,13 @@ public:
     int addDevice(const DeviceSetup& setup);  // id, or a failure code
     Handle* createHandle(Device& device);
     void destroyHandle(Handle* handle, ThreadsToJoin& joins);
+    // Opens the device for the handle: MVSIM_E_ACCESS when another handle
+    // or another process holds it.
+    int openDevice(Device& device, Handle& handle);
     int startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins);
-    void stopAcquisition(Device& device, ThreadsToJoin& joins);
+    // Frames not yet delivered settle with `fate`.
+    void stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fate = MVSIM_FATE_DROPPED);
     void takeDevice(Device& device, bool remove, ThreadsToJoin& joins);  // unplug or remove
-    // Pushes the device's current settings to its running acquisition.
-    void settingsChanged(Device& device);
 
     // Stops everything and forgets all devices and handles.
     void reset(ThreadsToJoin& joins);

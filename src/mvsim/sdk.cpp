@@ -22,8 +22,6 @@ using namespace mvsim;
 
 namespace {
 
-constexpr unsigned maxBalanceRatio = 16383;
-
 class Call {
 public:
     template <typename... Args>
@@ -46,7 +44,8 @@ public:
         if (!handle)
             return MVSIM_E_HANDLE;
         device = handle->device;
-        if (!device->present)
+        // Unplugged, or plugged in again since the handle was made.
+        if (!device->present() || handle->generation != device->generation())
             return MVSIM_E_NODEVICE;
         if (mustBeOpen && !handle->open)
             return MVSIM_E_CALLORDER;
@@ -87,7 +86,7 @@ int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
             return MVSIM_E_PARAMETER;
         std::memset(value, 0, sizeof *value);
         // Sizes are fixed: no region of interest.
-        value->nCurValue = width ? d.setup.width : d.setup.height;
+        value->nCurValue = width ? d.setup().width : d.setup().height;
         value->nMax = value->nCurValue;
         value->nMin = value->nCurValue;
         value->nInc = 1;
@@ -95,16 +94,9 @@ int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
     });
 }
 
-int setLimited(const char* name, void* h, float v, float DeviceSetup::*current, float DeviceSetup::*min,
-               float DeviceSetup::*max) {
+int setFeature(const char* name, void* h, float v, int (Device::*set)(float)) {
     Call call(name, v);
-    return onOpenHandle(call, h, [&](Device& d) {
-        if (std::isnan(v) || v < d.setup.*min || v > d.setup.*max)
-            return MVSIM_E_PARAMETER;
-        d.setup.*current = v;
-        call.registry().settingsChanged(d);
-        return MVSIM_OK;
-    });
+    return onOpenHandle(call, h, [&](Device& d) { return (d.*set)(v); });
 }
 
 int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSetup::*current,
@@ -114,24 +106,16 @@ int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSe
         if (!value)
             return MVSIM_E_PARAMETER;
         std::memset(value, 0, sizeof *value);
-        value->fCurValue = d.setup.*current;
-        value->fMin = d.setup.*min;
-        value->fMax = d.setup.*max;
+        value->fCurValue = d.setup().*current;
+        value->fMin = d.setup().*min;
+        value->fMax = d.setup().*max;
         return MVSIM_OK;
     });
 }
 
 int setBalanceRatio(const char* name, void* h, unsigned v, int channel) {
     Call call(name, v);
-    return onOpenHandle(call, h, [&](Device& d) {
-        if (v > maxBalanceRatio)
-            return MVSIM_E_PARAMETER;
-        // Ratios are the automatic balance's to set while it runs.
-        if (d.balanceWhiteAuto != 0)
-            return MVSIM_E_CALLORDER;
-        d.balanceRatio[channel] = v;
-        return MVSIM_OK;
-    });
+    return onOpenHandle(call, h, [&](Device& d) { return d.setBalanceRatio(channel, v); });
 }
 
 }  // namespace
@@ -155,7 +139,7 @@ MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* ps
         if (!phHandle || !pstDevInfo)
             return MVSIM_E_PARAMETER;
         Device* device = call.registry().findDeviceByRecord(pstDevInfo);
-        if (!device || !device->present) {
+        if (!device || !device->present()) {
             code = MVSIM_E_NODEVICE;
         } else {
             *phHandle = call.registry().createHandle(*device);
@@ -183,12 +167,9 @@ MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsig
     // this handle alone.
     if (nAccessMode < 1 || nAccessMode > 7)
         return MVSIM_E_PARAMETER;
-    if (call.device->openedBy)
-        return MVSIM_E_ACCESS;
-    call.handle->open = true;
-    call.device->openedBy = call.handle;
-    call.device->stats->frameNumber = 0;
-    return MVSIM_OK;
+    // Held by another handle, or by another process (MVSIM_E_ACCESS).
+    // Opening restarts the device's frame numbers.
+    return call.registry().openDevice(*call.device, *call.handle);
 }
 
 MVSIM_EXPORT int MV_CC_RegisterImageCallBack(void* hHandle,
@@ -234,22 +215,19 @@ MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue) {
             return MVSIM_E_PARAMETER;
         std::memset(pstValue, 0, sizeof *pstValue);
         // A device produces its one pixel type.
-        pstValue->nCurValue = d.setup.pixelType;
+        pstValue->nCurValue = d.setup().pixelType;
         pstValue->nSupportedNum = 1;
-        pstValue->nSupportValue[0] = d.setup.pixelType;
+        pstValue->nSupportValue[0] = d.setup().pixelType;
         return MVSIM_OK;
     });
 }
 
 MVSIM_EXPORT int MV_CC_SetExposureTime(void* hHandle, float fValue) {
-    // Taken also while automatic exposure runs; it then only stores the value.
-    return setLimited("MV_CC_SetExposureTime", hHandle, fValue, &DeviceSetup::exposure, &DeviceSetup::exposureMin,
-                      &DeviceSetup::exposureMax);
+    return setFeature("MV_CC_SetExposureTime", hHandle, fValue, &Device::setExposure);
 }
 
 MVSIM_EXPORT int MV_CC_SetGain(void* hHandle, float fValue) {
-    return setLimited("MV_CC_SetGain", hHandle, fValue, &DeviceSetup::gain, &DeviceSetup::gainMin,
-                      &DeviceSetup::gainMax);
+    return setFeature("MV_CC_SetGain", hHandle, fValue, &Device::setGain);
 }
 
 MVSIM_EXPORT int MV_CC_GetExposureTime(void* hHandle, MVCC_FLOATVALUE* pstValue) {
@@ -264,22 +242,12 @@ MVSIM_EXPORT int MV_CC_GetGain(void* hHandle, MVCC_FLOATVALUE* pstValue) {
 
 MVSIM_EXPORT int MV_CC_SetExposureAutoMode(void* hHandle, unsigned int nValue) {
     Call call("MV_CC_SetExposureAutoMode", nValue);
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (nValue > 2)  // 0 off, 1 once, 2 continuous
-            return MVSIM_E_PARAMETER;
-        d.exposureAuto = nValue;
-        return MVSIM_OK;
-    });
+    return onOpenHandle(call, hHandle, [&](Device& d) { return d.setExposureAuto(nValue); });
 }
 
 MVSIM_EXPORT int MV_CC_SetBalanceWhiteAuto(void* hHandle, unsigned int nValue) {
     Call call("MV_CC_SetBalanceWhiteAuto", nValue);
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (nValue > 2)  // 0 off, 1 continuous, 2 once
-            return MVSIM_E_PARAMETER;
-        d.balanceWhiteAuto = nValue;
-        return MVSIM_OK;
-    });
+    return onOpenHandle(call, hHandle, [&](Device& d) { return d.setBalanceWhiteAuto(nValue); });
 }
 
 MVSIM_EXPORT int MV_CC_SetBalanceRatioRed(void* hHandle, unsigned int nValue) {
@@ -296,24 +264,7 @@ MVSIM_EXPORT int MV_CC_SetBalanceRatioBlue(void* hHandle, unsigned int nValue) {
 
 MVSIM_EXPORT int MV_CC_SetEnumValue(void* hHandle, const char* strKey, unsigned int nValue) {
     Call call("MV_CC_SetEnumValue", strKey, nValue);
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (!strKey)
-            return MVSIM_E_PARAMETER;
-        if (std::strcmp(strKey, "TriggerMode") == 0) {
-            if (nValue > 1)
-                return MVSIM_E_PARAMETER;
-            d.triggerMode = nValue;
-        } else if (std::strcmp(strKey, "TriggerSource") == 0) {
-            // Lines 0..3 and software.
-            if (nValue > 3 && nValue != MVSIM_TRIGGER_SOURCE_SOFTWARE)
-                return MVSIM_E_PARAMETER;
-            d.triggerSource = nValue;
-        } else {
-            return MVSIM_E_SUPPORT;
-        }
-        call.registry().settingsChanged(d);
-        return MVSIM_OK;
-    });
+    return onOpenHandle(call, hHandle, [&](Device& d) { return d.setEnum(strKey, nValue); });
 }
 
 MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey) {
@@ -323,11 +274,7 @@ MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey) {
             return MVSIM_E_PARAMETER;
         if (std::strcmp(strKey, "TriggerSoftware") != 0)
             return MVSIM_E_SUPPORT;
-        if (!d.acquisition || d.triggerMode != 1 || d.triggerSource != MVSIM_TRIGGER_SOURCE_SOFTWARE)
-            return MVSIM_E_CALLORDER;
-        // A trigger that finds the consumer busy is accepted and lost.
-        d.acquisition->trigger(MVSIM_TRIGGER_SOURCE_SOFTWARE);
-        return MVSIM_OK;
+        return d.softwareTrigger();
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QtCore/QProcess>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QTemporaryDir>
 
 namespace {
 
@@ -22,6 +23,10 @@ QProcessEnvironment toolEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("MVSIM_CONFIG"), QStringLiteral(KWCAM_TEST_CONFIG));
+    // The configured cameras are held across processes while open: tests
+    // running side by side each get a bus of their own.
+    static QTemporaryDir runtimeDir;
+    environment.insert(QStringLiteral("MVSIM_RUNTIME_DIR"), runtimeDir.path());
     environment.remove(QStringLiteral("KWCAM_PLUGIN"));
     environment.remove(QStringLiteral("QT_FATAL_WARNINGS"));
     return environment;

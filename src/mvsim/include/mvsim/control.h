@@ -57,11 +57,18 @@ typedef struct MvsimDeviceSetup {
     float gainMin, gainMax, gain;              // gain, dB
     double frameRate;      // free-running frames per second; 0 = as fast as the consumer takes them
     double linePulseRate;  // pulses per second on line 0 while grabbing (an encoder or PLC); 0 = none
+    unsigned int bufferCount;  // frame buffers, 1..64
+    double bandwidthMBps;      // transport bandwidth for the readout, MB/s; 0 = instant readout,
+                               // < 0 = the transport's (115 GigE, 380 USB)
+    int instantTiming;         // non-zero: frames take no time (no exposure, no readout)
+    unsigned int ledgerSize;   // ledger entries kept, 1..16777216
 } MvsimDeviceSetup;
 
 // Fills a setup with the stand-in's defaults (640 x 480 Mono8 GigE, exposure
-// 10..1000000 at 10000, gain 0..20 at 0, frame rate 0, no pulses) and the
-// given texts.
+// 10..1000000 at 10000, gain 0..20 at 0, frame rate 0, no pulses, 3 frame
+// buffers, the transport's bandwidth, instant timing, 65536 ledger entries)
+// and the given texts. Instant timing keeps tests fast; configuration files
+// default to a camera's timing.
 void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const char* serialNumber);
 
 // What a device currently holds; for tests that check a setting reached it.
@@ -80,9 +87,12 @@ typedef struct MvsimDeviceState {
 } MvsimDeviceState;
 
 // Frame counters of a device since it was added. A frame event (a frame-rate
-// tick, a line-0 pulse, a software trigger) that finds the consumer still busy
-// with the previous frame is lost; produced = delivered + frames generated
-// while no callback was registered.
+// tick, a line-0 pulse, a software trigger) is lost when it completes and no
+// frame buffer is free, or when it is a trigger that arrives during an
+// exposure; produced = delivered + frames generated while no callback was
+// registered. Frames still in exposure, readout or a buffer when the
+// acquisition stops or the device goes are neither: MVSIM_GetFrameFates
+// counts every fate apart.
 typedef struct MvsimCounters {
     unsigned long long produced;
     unsigned long long delivered;
@@ -128,6 +138,12 @@ int MVSIM_LoadDefaultConfig(void);       // replaces the registry with the built
 int MVSIM_AddDevice(const MvsimDeviceSetup* setup);  // device id >= 0, or a failure code (< 0)
 int MVSIM_RemoveDevice(int deviceId);    // unlisted; its handles fail from now on
 int MVSIM_UnplugDevice(int deviceId);    // frames stop; handle calls fail with MVSIM_E_NODEVICE
+// Plugs an unplugged device back in: listed again under the same model and
+// serial, with its configured settings, opened afresh by new handles. Handles
+// made before the unplug stay dead (every call but MV_CC_DestroyHandle gives
+// MVSIM_E_NODEVICE). MVSIM_E_CALLORDER when the device is present,
+// MVSIM_E_NODEVICE for an unknown or removed device.
+int MVSIM_ReplugDevice(int deviceId);
 int MVSIM_DeviceCount(void);             // devices currently listed
 int MVSIM_FindDevice(const char* modelName, const char* serialNumber);  // id or MVSIM_E_NODEVICE
 int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state);
@@ -159,7 +175,9 @@ int MVSIM_LiveHandles(void);
 int MVSIM_AcquisitionThreads(void);
 
 // Line 0: one pulse; triggers a frame when the device grabs with trigger mode
-// on and source line 0. Returns 0 when the pulse triggered a frame event.
+// on and source line 0. Returns 0 when the pulse started an exposure;
+// MVSIM_E_CALLORDER when the device is not armed for line 0 or the pulse
+// came during an exposure (missed).
 int MVSIM_PulseLine0(int deviceId);
 
 // Waits until the device's acquisition is idle: no frame being produced or
@@ -182,6 +200,53 @@ int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs);
 int MVSIM_DeliverFrame(int deviceId, unsigned int flags);
 int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigned int width, unsigned int height,
                          unsigned int pixelType, unsigned int flags);
+
+// The ledger: one entry per frame event of a device, in the order of the
+// events, the most recent ledgerSize of them. Times are steady-clock
+// nanoseconds (the clock of _MV_FRAME_OUT_INFO_::nHostTimeStamp); 0 for a
+// step the frame never reached.
+#define MVSIM_CAUSE_FREE_RUN 0u  // a frame-rate tick
+#define MVSIM_CAUSE_LINE0 1u     // a line-0 pulse
+#define MVSIM_CAUSE_SOFTWARE 2u  // a software trigger
+#define MVSIM_CAUSE_REQUEST 3u   // MVSIM_DeliverFrame*
+
+#define MVSIM_FATE_PENDING 0u      // in exposure, readout, a buffer or the callback
+#define MVSIM_FATE_DELIVERED 1u    // the callback returned
+#define MVSIM_FATE_NO_BUFFER 2u    // completed with no free frame buffer
+#define MVSIM_FATE_MISSED 3u       // a trigger during an exposure
+#define MVSIM_FATE_DROPPED 4u      // not yet delivered when the acquisition stopped
+#define MVSIM_FATE_UNPLUGGED 5u    // not yet delivered when the device was unplugged or removed
+#define MVSIM_FATE_NO_CALLBACK 6u  // produced while no callback was registered
+
+typedef struct MvsimLedgerEntry {
+    unsigned int frameNumber;
+    unsigned int cause;         // MVSIM_CAUSE_*
+    unsigned int fate;          // MVSIM_FATE_*
+    unsigned int pictureIndex;  // source picture of the frame; 0 for the test pattern
+    long long triggerTime;      // the tick, pulse, trigger or request
+    long long exposureStart;
+    long long readoutEnd;       // the frame is complete
+    long long deliveryStart;    // the callback is entered
+    long long deliveryEnd;      // the callback returned
+} MvsimLedgerEntry;
+
+// Entries held (>= 0), or MVSIM_E_NODEVICE.
+int MVSIM_LedgerSize(int deviceId);
+// Entry i, 0 being the oldest held. MVSIM_E_PARAMETER for a null entry or
+// an index out of range, MVSIM_E_NODEVICE for an unknown device.
+int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry);
+
+// Settled frame events of a device since it was added, by fate; lost (of
+// MvsimCounters) = noBuffer + missed.
+typedef struct MvsimFrameFates {
+    unsigned long long delivered;
+    unsigned long long noBuffer;
+    unsigned long long missed;
+    unsigned long long dropped;
+    unsigned long long unplugged;
+    unsigned long long noCallback;
+} MvsimFrameFates;
+int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates);
 
 // The image callback and user pointer registered on the handle that holds the
 // device open, for benchmarks that call the frame path exactly as the
