@@ -10,3 +10,7 @@ add_executable(mvsim_picturefeed_test ${CMAKE_CURRENT_LIST_DIR}/mvsim_picturefee
 target_link_libraries(mvsim_picturefeed_test PRIVATE mvsim_replay GTest::gtest_main kwcam_build_flags)
 gtest_discover_tests(mvsim_picturefeed_test DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "mvsim;threaded" TIMEOUT 120)
 
+
+# Through the plug-in, as a host receives the pictures.
+kwcam_add_test(replay_plugin_test replay_plugin_test.cpp replay_pictures.h LABELS threaded)
+target_link_libraries(replay_plugin_test PRIVATE Qt5::Gui)
