@@ -98,11 +98,13 @@ protected:
         }
     }
 
-    // Loads a configuration of one device "REPLAY 0001" with `keys` added.
+    // Loads a configuration of one device with `keys` added. Devices of a
+    // configuration are held across processes while open: each test has a
+    // serial number of its own, as ctest runs tests side by side.
     int load(const std::string& keys)
     {
         const QString path = dir.filePath(QStringLiteral("cameras.json"));
-        const std::string json = R"({"devices": [{"model": "REPLAY", "serial": "0001", )" + keys + "}]}";
+        const std::string json = R"({"devices": [{"model": "REPLAY", "serial": ")" + serial() + "\", " + keys + "}]}";
         EXPECT_TRUE(replaytest::writeFile(path, QByteArray::fromStdString(json)));
         return MVSIM_LoadConfig(path.toUtf8().constData());
     }
@@ -116,6 +118,13 @@ protected:
         return err;
     }
 
+    static std::string serial()
+    {
+        return std::to_string(std::hash<std::string>()(testing::UnitTest::GetInstance()->current_test_info()->name()) %
+                              1000000000u);
+    }
+    static QString key() { return QString::fromStdString("REPLAY " + serial()); }
+
     std::string folderKey(const QString& folder) const
     {
         return "\"images\": \"" + dir.filePath(folder).toStdString() + "\"";
@@ -124,7 +133,7 @@ protected:
     // Grabs free-running until `frames` frames arrived, and stops.
     std::vector<std::vector<unsigned char>> grab(unsigned frames, unsigned frameBytes)
     {
-        ReplayHost host(QStringLiteral("REPLAY 0001"), frameBytes);
+        ReplayHost host(key(), frameBytes);
         host.camera->m_nTriggerMode = kFreeRunning;
         EXPECT_EQ(host.camera->IOpenCamera(), 1);
         EXPECT_EQ(host.camera->IStartCamera(), 1);
@@ -231,7 +240,7 @@ TEST_F(ReplayTest, OnceStopsAfterTheLastPictureTriggersMissedRewindStartsOver)
 {
     writePictures("once", Kind::Grey8, 3, "png");
     ASSERT_EQ(load(folderKey("once") + R"(, "replay": "once")"), MVSIM_OK);
-    ReplayHost host(QStringLiteral("REPLAY 0001"), W * H);
+    ReplayHost host(key(), W * H);
     host.camera->m_nTriggerMode = kSoftware;
     ASSERT_EQ(host.camera->IOpenCamera(), 1);
     ASSERT_EQ(host.camera->IStartCamera(), 1);
@@ -327,7 +336,8 @@ TEST_F(ReplayTest, PicturesGivenAtRunTimeAndByAddDevice)
 {
     writePictures("run", Kind::Rgb8, 2, "png");
     MVSIM_Reset();
-    MvsimDeviceSetup setup = deviceSetup("REPLAY", "0001");
+    const std::string serialNumber = serial();
+    MvsimDeviceSetup setup = deviceSetup("REPLAY", serialNumber.c_str());
     const std::string folder = dir.filePath("run").toStdString();
     setup.images = folder.c_str();
     setup.width = 0;  // from the pictures

@@ -96,6 +96,8 @@ QString formatSummary(const Summary& summary)
         text += line("in sequence",
                      QStringLiteral("no (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
 
+    if (!summary.pictures.isEmpty())
+        text += line("pictures", summary.pictures);
     if (!summary.saved.isEmpty())
         text += line("saved", summary.saved);
     return text;
