@@ -4,14 +4,18 @@
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QImage>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "benchhost.h"
 #include "mvsim/control.h"
 #include "picture.h"
 #include "pictureconvert.h"
@@ -109,9 +113,68 @@ void BM_ReplayStreaming(benchmark::State& state)
     state.counters["waits"] = static_cast<double>(feed.stats().waits);
 }
 
+// Frames per second through the plug-in to a host, instant timing, as fast
+// as the host takes them: the pattern device (replay 0) and a device
+// replaying the folder from its cache (replay 1), warmed up first so that
+// every picture is decoded.
+void BM_CachedReplay(benchmark::State& state)
+{
+    const bool replay = state.range(0) != 0;
+    const ReplayFolder& folder = replayFolder();
+    DiscardingLog discard;
+    MVSIM_Reset();
+    MvsimDeviceSetup setup;
+    MVSIM_DefaultSetup(&setup, "MV-BENCH", "0");
+    setup.width = ReplayFolder::width;
+    setup.height = ReplayFolder::height;
+    setup.frameRate = 0;
+    // replay 2: the first four pictures only, a folder small enough to
+    // stay in the processor's caches.
+    std::string images = folder.dir->path().toStdString();
+    if (state.range(0) == 2) {
+        images = folder.dir->filePath(QStringLiteral("four")).toStdString();
+        if (QDir(folder.dir->path()).mkpath(QStringLiteral("four")))
+            for (int i = 0; i < 4; ++i)
+                QFile::copy(QString::fromStdString(folder.files[i]),
+                            QString::fromStdString(images + "/" + std::to_string(i) + ".png"));
+    }
+    if (replay)
+        setup.images = images.c_str();
+    if (MVSIM_AddDevice(&setup) < 0) {
+        state.SkipWithError("the stand-in refused the device");
+        return;
+    }
+    HostCamera camera(shippedPlugin(), benchKey(0));
+    camera->m_nTriggerMode = 2;  // free-running
+    camera.host.notifyWaiters(true);
+    if (camera->IOpenCamera() != 1 || camera->IStartCamera() != 1) {
+        state.SkipWithError("cannot start the camera");
+        return;
+    }
+    // Through the folder once: every picture decoded into the cache.
+    if (!camera.host.waitBeyond(static_cast<long>(ReplayFolder::count) + 10)) {
+        state.SkipWithError("no frames");
+        return;
+    }
+    const long before = camera.host.frames();
+    const Clock::time_point start = Clock::now();
+    for (auto _ : state)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const long frames = camera.host.frames() - before;
+    camera->IStopCamera();
+    state.counters["frames_per_s"] = frames / seconds;
+}
+
 }  // namespace
 
 }  // namespace kwbench
 
+BENCHMARK(kwbench::BM_CachedReplay)
+    ->ArgName("replay")
+    ->DenseRange(0, 2)
+    ->Iterations(5)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(kwbench::BM_PictureDecodeOneCore)->UseRealTime()->Iterations(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(kwbench::BM_ReplayStreaming)->UseRealTime()->Iterations(200)->Unit(benchmark::kMillisecond);
