@@ -36,7 +36,7 @@ protected:
         return files;
     }
 
-    std::unique_ptr<PictureFeed> feed(unsigned n, bool loop, std::size_t cacheFrames) {
+    std::unique_ptr<PictureFeed> feed(unsigned n, bool loop, std::size_t cacheFrames, bool active = true) {
         PictureFeed::Setup setup;
         setup.files = pictures(n);
         setup.width = W;
@@ -44,6 +44,7 @@ protected:
         setup.pixelType = MVSIM_PIXEL_MONO8;
         setup.loop = loop;
         setup.cacheBytes = cacheFrames * FrameBytes;
+        setup.active = active;
         return std::make_unique<PictureFeed>(setup);
     }
 
@@ -158,12 +159,19 @@ TEST_F(PictureFeedTest, ACancelledWaitReturnsNoFrame) {
 }
 
 TEST_F(PictureFeedTest, AnInactiveFeedDecodesOnlyWhatIsTaken) {
-    // Paused from the start (it may have begun the first picture): a take
-    // still gets its picture, decoded for it.
-    auto f = feed(6, true, 100);
-    f->setActive(false);
+    // Paused from the start: each take waits for its picture, decoded for
+    // it alone; the second round finds them all in the cache.
+    auto f = feed(6, true, 100, false);
+    for (unsigned k = 0; k < 6; ++k) {
+        std::size_t index = 0;
+        ASSERT_TRUE(f->claim(&index));
+        const PictureFeed::Next next = f->take(index, cancel_);
+        ASSERT_TRUE(next.frame);
+        EXPECT_TRUE(next.waited) << "picture " << index;
+        EXPECT_EQ(f->stats().decoded, k + 1) << "decoded ahead while paused";
+    }
     expectSequence(*f, 6);
-    expectSequence(*f, 6);
+    EXPECT_EQ(f->stats().waits, 6u);
     EXPECT_EQ(f->stats().decoded, 6u);
 }
 

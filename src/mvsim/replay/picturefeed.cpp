@@ -37,6 +37,7 @@ PictureFeed::PictureFeed(Setup setup)
     : setup_(std::move(setup)), frameBytes_(convertedFrameBytes(setup_.width, setup_.height, setup_.pixelType)) {
     const std::size_t fit = frameBytes_ ? setup_.cacheBytes / frameBytes_ : setup_.files.size();
     window_ = std::max<std::size_t>(1, std::min(fit, setup_.files.size()));
+    active_ = setup_.active;
     loader_ = std::thread([this] { run(); });
 }
 
@@ -142,8 +143,15 @@ bool PictureFeed::inWindowLocked(std::size_t index) const {
 }
 
 bool PictureFeed::wantedLocked(std::size_t* index) const {
-    if (cursor_ >= count() || (!active_ && waiting_ == 0))
+    if (cursor_ >= count())
         return false;
+    if (!active_) {
+        // Paused: only the picture a take() waits for.
+        if (waiting_ == 0 || cache_.count(cursor_))
+            return false;
+        *index = cursor_;
+        return true;
+    }
     for (std::size_t k = 0; k < window_; ++k) {
         std::size_t i = cursor_ + k;
         if (i >= count()) {

@@ -37,6 +37,7 @@ public:
         unsigned pixelType = 0;
         bool loop = true;
         std::size_t cacheBytes = 0;
+        bool active = true;  // see setActive()
     };
 
     using Frame = std::shared_ptr<const std::vector<unsigned char>>;
