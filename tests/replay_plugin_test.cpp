@@ -348,9 +348,26 @@ TEST_F(ReplayTest, PicturesGivenAtRunTimeAndByAddDevice)
     EXPECT_EQ(deviceState(0).pixelType, MVSIM_PIXEL_RGB8);
     EXPECT_EQ(deviceState(0).width, unsigned(W));
     EXPECT_EQ(grab(2, W * H * 3).size(), 2u);
+    ASSERT_EQ(MVSIM_PictureCount(0), 2);
+    char name[512];
+    ASSERT_GT(MVSIM_PictureName(0, 1, name, sizeof name), 0);
+    EXPECT_EQ(std::string(name), dir.filePath("run/shot-1.png").toStdString());
+    EXPECT_EQ(MVSIM_PictureName(0, 2, name, sizeof name), MVSIM_E_PARAMETER);
+    const int full = MVSIM_PictureName(0, 0, nullptr, 0);
+    EXPECT_EQ(full, dir.filePath("run/shot-0.png").toUtf8().size());
+    EXPECT_EQ(MVSIM_PictureName(0, 0, name, 4), full);
+    EXPECT_EQ(std::strlen(name), 3u) << "cut to the buffer";
 
-    // A grey folder given at run time, converted to the device's RGB8.
+    // Not while grabbing.
     writePictures("grey", Kind::Grey8, 2, "png");
+    {
+        ReplayHost host(key(), W * H * 3);
+        ASSERT_EQ(host.camera->IOpenCamera(), 1);
+        ASSERT_EQ(host.camera->IStartCamera(), 1);
+        EXPECT_EQ(MVSIM_SetPictures(0, dir.filePath("grey").toUtf8().constData(), 0), MVSIM_E_CALLORDER);
+        host.camera->IStopCamera();
+    }
+    // A grey folder given at run time, converted to the device's RGB8.
     ASSERT_EQ(MVSIM_SetPictures(0, dir.filePath("grey").toUtf8().constData(), 0), 0);
     const auto frames = grab(3, W * H * 3);
     ASSERT_GE(frames.size(), 3u);
@@ -366,8 +383,10 @@ TEST_F(ReplayTest, PicturesGivenAtRunTimeAndByAddDevice)
     EXPECT_EQ(MVSIM_SetPictures(0, "/nonexistent/pictures", 0), MVSIM_E_PARAMETER);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(MVSIM_SetPictures(9, nullptr, 0), MVSIM_E_NODEVICE);
-    // Back to the test pattern.
+    // Back to the test pattern: nothing to rewind.
     ASSERT_EQ(MVSIM_SetPictures(0, nullptr, 0), 0);
+    EXPECT_EQ(MVSIM_PictureCount(0), 0);
+    EXPECT_EQ(MVSIM_RewindPictures(0), MVSIM_E_CALLORDER);
 }
 
 }  // namespace
