@@ -11,8 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "benchhost.h"

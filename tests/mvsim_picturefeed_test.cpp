@@ -24,7 +24,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
     // Pictures 0..n-1, every sample of picture i equal to 10 + i.
-    std::vector<std::string> pictures(unsigned n) {
+    std::vector<std::string> pictures(unsigned n)
+    {
         std::vector<std::string> files;
         for (unsigned i = 0; i < n; ++i) {
             QImage img(W, H, QImage::Format_Grayscale8);
@@ -36,7 +37,8 @@ protected:
         return files;
     }
 
-    std::unique_ptr<PictureFeed> feed(unsigned n, bool loop, std::size_t cacheFrames, bool active = true) {
+    std::unique_ptr<PictureFeed> feed(unsigned n, bool loop, std::size_t cacheFrames, bool active = true)
+    {
         PictureFeed::Setup setup;
         setup.files = pictures(n);
         setup.width = W;
@@ -50,7 +52,8 @@ protected:
 
     // Takes `frames` pictures and checks that they come as `first`, first+1,
     // ... modulo n, each with its own samples.
-    void expectSequence(PictureFeed& f, unsigned frames, unsigned first = 0) {
+    void expectSequence(PictureFeed& f, unsigned frames, unsigned first = 0)
+    {
         for (unsigned k = 0; k < frames; ++k) {
             const std::size_t expected = (first + k) % f.count();
             std::size_t index = 0;
@@ -69,7 +72,8 @@ protected:
     std::atomic<bool> cancel_{false};
 };
 
-TEST_F(PictureFeedTest, LoopRepeatsInOrderAndDecodesWhatFitsOnce) {
+TEST_F(PictureFeedTest, LoopRepeatsInOrderAndDecodesWhatFitsOnce)
+{
     auto f = feed(5, true, 100);
     EXPECT_FALSE(f->streams());
     expectSequence(*f, 15);
@@ -78,7 +82,8 @@ TEST_F(PictureFeedTest, LoopRepeatsInOrderAndDecodesWhatFitsOnce) {
     EXPECT_EQ(f->stats().cachedMost, 5u);
 }
 
-TEST_F(PictureFeedTest, OnceEndsAfterTheLastUntilRewound) {
+TEST_F(PictureFeedTest, OnceEndsAfterTheLastUntilRewound)
+{
     for (std::size_t cacheFrames : {std::size_t(100), std::size_t(2)}) {
         SCOPED_TRACE(cacheFrames == 2 ? "streaming" : "cached");
         auto f = feed(4, false, cacheFrames);
@@ -99,7 +104,8 @@ TEST_F(PictureFeedTest, OnceEndsAfterTheLastUntilRewound) {
     }
 }
 
-TEST_F(PictureFeedTest, LargerThanTheCacheStreamsInOrderWithinTheBound) {
+TEST_F(PictureFeedTest, LargerThanTheCacheStreamsInOrderWithinTheBound)
+{
     constexpr unsigned n = 12;
     auto f = feed(n, true, 3);
     EXPECT_TRUE(f->streams());
@@ -109,14 +115,16 @@ TEST_F(PictureFeedTest, LargerThanTheCacheStreamsInOrderWithinTheBound) {
     EXPECT_GE(stats.decoded, 3u * n) << "every turn decodes its picture again";
 }
 
-TEST_F(PictureFeedTest, ACacheSmallerThanOnePictureStillHoldsOne) {
+TEST_F(PictureFeedTest, ACacheSmallerThanOnePictureStillHoldsOne)
+{
     auto f = feed(3, true, 0);
     EXPECT_TRUE(f->streams());
     expectSequence(*f, 7);
     EXPECT_EQ(f->stats().cachedMost, 1u);
 }
 
-TEST_F(PictureFeedTest, AFileChangedSinceTheChecksGivesABlackFrame) {
+TEST_F(PictureFeedTest, AFileChangedSinceTheChecksGivesABlackFrame)
+{
     PictureFeed::Setup setup;
     setup.files = pictures(2);
     ASSERT_TRUE(replaytest::writeFile(QString::fromStdString(setup.files[1]), "broken now"));
@@ -129,7 +137,8 @@ TEST_F(PictureFeedTest, AFileChangedSinceTheChecksGivesABlackFrame) {
     EXPECT_EQ(*f.take(1, cancel_).frame, std::vector<unsigned char>(FrameBytes, 0));
 }
 
-TEST_F(PictureFeedTest, APictureSkippedByALostFrameMovesTheWindow) {
+TEST_F(PictureFeedTest, APictureSkippedByALostFrameMovesTheWindow)
+{
     // Streaming: claims 0..5, but the frames of 1, 2 and 4 were lost before
     // their pixels were made.
     auto f = feed(8, true, 2);
@@ -145,7 +154,8 @@ TEST_F(PictureFeedTest, APictureSkippedByALostFrameMovesTheWindow) {
     EXPECT_LE(f->stats().cachedMost, 2u);
 }
 
-TEST_F(PictureFeedTest, ACancelledWaitReturnsNoFrame) {
+TEST_F(PictureFeedTest, ACancelledWaitReturnsNoFrame)
+{
     // A cache of one picture, and the wait is for one outside the window
     // the loader works on; cancel set before: returns at once.
     auto f = feed(4, true, 1);
@@ -158,7 +168,8 @@ TEST_F(PictureFeedTest, ACancelledWaitReturnsNoFrame) {
         EXPECT_TRUE(next.waited);
 }
 
-TEST_F(PictureFeedTest, AnInactiveFeedDecodesOnlyWhatIsTaken) {
+TEST_F(PictureFeedTest, AnInactiveFeedDecodesOnlyWhatIsTaken)
+{
     // Paused from the start: each take waits for its picture, decoded for
     // it alone; the second round finds them all in the cache.
     auto f = feed(6, true, 100, false);
@@ -175,7 +186,8 @@ TEST_F(PictureFeedTest, AnInactiveFeedDecodesOnlyWhatIsTaken) {
     EXPECT_EQ(f->stats().decoded, 6u);
 }
 
-TEST_F(PictureFeedTest, DestroyedWhileTheLoaderWorks) {
+TEST_F(PictureFeedTest, DestroyedWhileTheLoaderWorks)
+{
     // The loader is still decoding ahead when the feed goes: it stops and
     // joins without a take.
     auto f = feed(20, true, 4);

@@ -24,7 +24,8 @@ using replaytest::Kind;
 
 namespace {
 
-TEST(NaturalOrder, ComparesDigitRunsByValue) {
+TEST(NaturalOrder, ComparesDigitRunsByValue)
+{
     struct Case {
         const char* a;
         const char* b;
@@ -39,7 +40,7 @@ TEST(NaturalOrder, ComparesDigitRunsByValue) {
         {"shot-07.png", "shot-7.png", false},
         {"x", "x1", true},
         {"x1", "x", false},
-        {"B.png", "a.png", true},  // bytes otherwise
+        {"B.png", "a.png", true},                                         // bytes otherwise
         {"99999999999999999999.png", "100000000000000000000.png", true},  // past 64 bits
         {"same.png", "same.png", false},
     };
@@ -58,9 +59,13 @@ struct DecodeCase {
 constexpr int W = 5;  // odd, so that rows of Qt's images are padded
 constexpr int H = 3;
 
-bool saveQt(const QString& path, Kind kind) { return replaytest::makeImage(kind, 1, W, H).save(path); }
+bool saveQt(const QString& path, Kind kind)
+{
+    return replaytest::makeImage(kind, 1, W, H).save(path);
+}
 
-TEST(PictureDecode, KeepsEverySampleOfEachFormat) {
+TEST(PictureDecode, KeepsEverySampleOfEachFormat)
+{
     const bool tiff = QImageReader::supportedImageFormats().contains("tiff");
     const std::vector<DecodeCase> cases = {
         {"g8.png", Kind::Grey8, PictureKind::Grey8, [](const QString& p) { return saveQt(p, Kind::Grey8); }, 0},
@@ -120,7 +125,8 @@ TEST(PictureDecode, KeepsEverySampleOfEachFormat) {
     }
 }
 
-TEST(PictureDecode, PalettePicturesAreGreyOnlyWhenEveryEntryIsAnOpaqueGrey) {
+TEST(PictureDecode, PalettePicturesAreGreyOnlyWhenEveryEntryIsAnOpaqueGrey)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QImage grey(3, 1, QImage::Format_Indexed8);
@@ -141,7 +147,8 @@ TEST(PictureDecode, PalettePicturesAreGreyOnlyWhenEveryEntryIsAnOpaqueGrey) {
     EXPECT_EQ(picture.samples, (std::vector<unsigned char>{1, 2, 3, 90, 90, 90, 0, 0, 0}));
 }
 
-TEST(PictureDecode, RefusesWhatIsNoPicture) {
+TEST(PictureDecode, RefusesWhatIsNoPicture)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     struct Case {
@@ -180,7 +187,8 @@ struct ConvertCase {
     std::vector<unsigned char> frame;
 };
 
-Picture pictureOf(const ConvertCase& c) {
+Picture pictureOf(const ConvertCase& c)
+{
     Picture p;
     p.width = 2;
     p.height = 2;
@@ -193,46 +201,54 @@ Picture pictureOf(const ConvertCase& c) {
     return p;
 }
 
-TEST(PictureConvert, EachKindToEachPixelType) {
+TEST(PictureConvert, EachKindToEachPixelType)
+{
     const std::vector<unsigned> grey8 = {10, 200, 0, 255};
     const std::vector<unsigned> grey16 = {0x1234, 0xFFFF, 0x0080, 0xAB00};
     const std::vector<unsigned> rgb8 = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
     const std::vector<unsigned> rgba8 = {1, 2, 3, 4, 250, 5, 9, 0, 7, 7, 7, 128, 0, 0, 0, 255};
-    const std::vector<unsigned> rgb16 = {0x1234, 0x5678, 0x9ABC, 0xFFFF, 0, 0x0101, 0, 0x8000, 0, 0x0102, 0x0304, 0x0506};
+    const std::vector<unsigned> rgb16 = {0x1234, 0x5678, 0x9ABC, 0xFFFF, 0,      0x0101,
+                                         0,      0x8000, 0,      0x0102, 0x0304, 0x0506};
     const std::vector<ConvertCase> cases = {
         {PictureKind::Grey8, grey8, MVSIM_PIXEL_MONO8, {10, 200, 0, 255}},
         {PictureKind::Grey8, grey8, MVSIM_PIXEL_BAYERRG8, {10, 200, 0, 255}},
         {PictureKind::Grey8, grey8, MVSIM_PIXEL_MONO16, {10, 10, 200, 200, 0, 0, 255, 255}},
         {PictureKind::Grey8, grey8, MVSIM_PIXEL_RGB8, {10, 10, 10, 200, 200, 200, 0, 0, 0, 255, 255, 255}},
-        {PictureKind::Grey8, grey8, MVSIM_PIXEL_RGBA8,
+        {PictureKind::Grey8,
+         grey8,
+         MVSIM_PIXEL_RGBA8,
          {10, 10, 10, 255, 200, 200, 200, 255, 0, 0, 0, 255, 255, 255, 255, 255}},
-        {PictureKind::Grey8, grey8, MVSIM_PIXEL_RGB16,
-         {10, 10, 10, 10, 10, 10, 200, 200, 200, 200, 200, 200, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255}},
+        {PictureKind::Grey8, grey8, MVSIM_PIXEL_RGB16, {10, 10, 10, 10, 10, 10, 200, 200, 200, 200, 200, 200,
+                                                        0,  0,  0,  0,  0,  0,  255, 255, 255, 255, 255, 255}},
         {PictureKind::Grey16, grey16, MVSIM_PIXEL_MONO16, {0x34, 0x12, 0xFF, 0xFF, 0x80, 0x00, 0x00, 0xAB}},
         {PictureKind::Grey16, grey16, MVSIM_PIXEL_MONO8, {0x12, 0xFF, 0x00, 0xAB}},
         {PictureKind::Grey16, grey16, MVSIM_PIXEL_BAYERRG8, {0x12, 0xFF, 0x00, 0xAB}},
-        {PictureKind::Grey16, grey16, MVSIM_PIXEL_RGBA8,
+        {PictureKind::Grey16,
+         grey16,
+         MVSIM_PIXEL_RGBA8,
          {0x12, 0x12, 0x12, 255, 0xFF, 0xFF, 0xFF, 255, 0, 0, 0, 255, 0xAB, 0xAB, 0xAB, 255}},
-        {PictureKind::Grey16, grey16, MVSIM_PIXEL_RGB16,
-         {0x34, 0x12, 0x34, 0x12, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-          0x80, 0x00, 0x80, 0x00, 0x80, 0x00, 0x00, 0xAB, 0x00, 0xAB, 0x00, 0xAB}},
+        {PictureKind::Grey16, grey16, MVSIM_PIXEL_RGB16, {0x34, 0x12, 0x34, 0x12, 0x34, 0x12, 0xFF, 0xFF,
+                                                          0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00, 0x80, 0x00,
+                                                          0x80, 0x00, 0x00, 0xAB, 0x00, 0xAB, 0x00, 0xAB}},
         {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_RGB8, {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}},
         {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_MONO8, {76, 150, 29, 18}},
         {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_MONO16, {76, 76, 150, 150, 29, 29, 18, 18}},
         {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_RGBA8, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 10, 20, 30, 255}},
         {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_BAYERRG8, {255, 255, 0, 30}},  // R G / G B
-        {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_RGB16,
-         {255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 10, 10, 20, 20, 30, 30}},
+        {PictureKind::Rgb8, rgb8, MVSIM_PIXEL_RGB16, {255, 255, 0, 0, 0,   0,   0,  0,  255, 255, 0,  0,
+                                                      0,   0,   0, 0, 255, 255, 10, 10, 20,  20,  30, 30}},
         {PictureKind::Rgba8, rgba8, MVSIM_PIXEL_RGBA8, {1, 2, 3, 4, 250, 5, 9, 0, 7, 7, 7, 128, 0, 0, 0, 255}},
         {PictureKind::Rgba8, rgba8, MVSIM_PIXEL_RGB8, {1, 2, 3, 250, 5, 9, 7, 7, 7, 0, 0, 0}},
         {PictureKind::Rgba8, rgba8, MVSIM_PIXEL_MONO8, {2, 79, 7, 0}},
-        {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_RGB16,
-         {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xFF, 0xFF, 0, 0, 0x01, 0x01,
-          0, 0, 0, 0x80, 0, 0, 0x02, 0x01, 0x04, 0x03, 0x06, 0x05}},
+        {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_RGB16, {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xFF, 0xFF,
+                                                        0,    0,    0x01, 0x01, 0,    0,    0,    0x80,
+                                                        0,    0,    0x02, 0x01, 0x04, 0x03, 0x06, 0x05}},
         {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_MONO16, {0xD7, 0x49, 0xA8, 0x4C, 0x23, 0x4B, 0xA5, 0x02}},
         {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_MONO8, {0x49, 0x4C, 0x4B, 0x02}},
         {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_RGB8, {0x12, 0x56, 0x9A, 0xFF, 0, 0x01, 0, 0x80, 0, 0x01, 0x03, 0x05}},
-        {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_RGBA8,
+        {PictureKind::Rgb16,
+         rgb16,
+         MVSIM_PIXEL_RGBA8,
          {0x12, 0x56, 0x9A, 255, 0xFF, 0, 0x01, 255, 0, 0x80, 0, 255, 0x01, 0x03, 0x05, 255}},
         {PictureKind::Rgb16, rgb16, MVSIM_PIXEL_BAYERRG8, {0x12, 0, 0x80, 0x05}},
     };
@@ -253,12 +269,14 @@ class ReplaySetupTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
-    void save(const char* name, Kind kind, int w = 4, int h = 3) {
+    void save(const char* name, Kind kind, int w = 4, int h = 3)
+    {
         ASSERT_TRUE(replaytest::makeImage(kind, 0, w, h).save(dir_.filePath(name))) << name;
     }
 
     // Reads the keys of `json` and prepares the replay; "" or the error.
-    std::string prepare(const char* json, ReplayGeometry* geometry, ReplaySetup* replay) {
+    std::string prepare(const char* json, ReplayGeometry* geometry, ReplaySetup* replay)
+    {
         const QJsonObject entry = QJsonDocument::fromJson(json).object();
         std::string error = readReplayKeys(entry, replay);
         if (error.empty())
@@ -266,7 +284,8 @@ protected:
         return error;
     }
 
-    std::string prepare(const char* json) {
+    std::string prepare(const char* json)
+    {
         ReplayGeometry geometry;
         ReplaySetup replay;
         return prepare(json, &geometry, &replay);
@@ -275,7 +294,8 @@ protected:
     QTemporaryDir dir_;
 };
 
-TEST_F(ReplaySetupTest, FolderInNaturalOrderHiddenFilesLeftOut) {
+TEST_F(ReplaySetupTest, FolderInNaturalOrderHiddenFilesLeftOut)
+{
     for (const char* name : {"10.png", "2.png", "1.png", "shot-07.png"})
         save(name, Kind::Grey8);
     ASSERT_TRUE(replaytest::writeFile(dir_.filePath(".hidden"), "not listed"));
@@ -293,7 +313,8 @@ TEST_F(ReplaySetupTest, FolderInNaturalOrderHiddenFilesLeftOut) {
     EXPECT_EQ(geometry.height, 3u);
 }
 
-TEST_F(ReplaySetupTest, FirstPictureDecidesThePixelType) {
+TEST_F(ReplaySetupTest, FirstPictureDecidesThePixelType)
+{
     struct Case {
         const char* file;
         Kind kind;
@@ -327,7 +348,8 @@ TEST_F(ReplaySetupTest, FirstPictureDecidesThePixelType) {
     EXPECT_EQ(geometry.pixelType, MVSIM_PIXEL_BAYERRG8);
 }
 
-TEST_F(ReplaySetupTest, RefusalsNameTheFileAtFault) {
+TEST_F(ReplaySetupTest, RefusalsNameTheFileAtFault)
+{
     ASSERT_TRUE(QDir(dir_.path()).mkpath("sizes"));
     ASSERT_TRUE(QDir(dir_.path()).mkpath("bad"));
     ASSERT_TRUE(QDir(dir_.path()).mkpath("empty"));

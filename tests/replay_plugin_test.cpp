@@ -24,11 +24,15 @@ const int kFreeRunning = 2;
 const int kSoftware = 4;
 
 // Bytes per pixel of the pixel types pictures replay as.
-unsigned bytesPerPixel(unsigned pixelType) { return ((pixelType >> 16) & 0xFFu) / 8; }
+unsigned bytesPerPixel(unsigned pixelType)
+{
+    return ((pixelType >> 16) & 0xFFu) / 8;
+}
 
 // What the documented conversions make of sample `byte` of pixel (x, y) of
 // picture `seed`, computed from the samples the test wrote.
-unsigned expectedByte(Kind kind, unsigned seed, unsigned x, unsigned y, unsigned pixelType, unsigned byte) {
+unsigned expectedByte(Kind kind, unsigned seed, unsigned x, unsigned y, unsigned pixelType, unsigned byte)
+{
     const bool wide = replaytest::wide(kind);
     const unsigned channels = replaytest::channels(kind);
     auto at = [&](unsigned c) { return replaytest::sampleOf(kind, seed, x, y, c); };
@@ -38,18 +42,24 @@ unsigned expectedByte(Kind kind, unsigned seed, unsigned x, unsigned y, unsigned
     auto colour = [&](unsigned c) { return channels == 1 ? at(0) : at(c); };
     auto low = [](unsigned v, unsigned b) { return b == 0 ? (v & 0xFF) : (v >> 8); };
     switch (pixelType) {
-    case MVSIM_PIXEL_MONO8: return to8(grey());
-    case MVSIM_PIXEL_MONO16: return low(to16(grey()), byte);
-    case MVSIM_PIXEL_RGB8: return to8(colour(byte));
-    case MVSIM_PIXEL_RGBA8: return byte < 3 ? to8(colour(byte)) : (channels == 4 ? to8(at(3)) : 255);
-    case MVSIM_PIXEL_RGB16: return low(to16(colour(byte / 2)), byte % 2);
+    case MVSIM_PIXEL_MONO8:
+        return to8(grey());
+    case MVSIM_PIXEL_MONO16:
+        return low(to16(grey()), byte);
+    case MVSIM_PIXEL_RGB8:
+        return to8(colour(byte));
+    case MVSIM_PIXEL_RGBA8:
+        return byte < 3 ? to8(colour(byte)) : (channels == 4 ? to8(at(3)) : 255);
+    case MVSIM_PIXEL_RGB16:
+        return low(to16(colour(byte / 2)), byte % 2);
     case MVSIM_PIXEL_BAYERRG8: {
         if (channels == 1)
             return to8(at(0));
         const unsigned c = y % 2 == 0 ? (x % 2 == 0 ? 0 : 1) : (x % 2 == 0 ? 1 : 2);
         return to8(at(c));
     }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -224,7 +234,8 @@ TEST_F(ReplayTest, NaturalOrderAndLoop)
     const char* names[] = {"10.png", "2.png", "1.png", "shot-0.png"};  // 1, 2, 10, shot-0
     const unsigned seeds[] = {2, 1, 0, 3};
     for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(replaytest::makeImage(Kind::Grey8, seeds[i], W, H).save(dir.filePath(QString("order/") + names[i])));
+        ASSERT_TRUE(
+            replaytest::makeImage(Kind::Grey8, seeds[i], W, H).save(dir.filePath(QString("order/") + names[i])));
     ASSERT_EQ(load(folderKey("order")), MVSIM_OK);
     const auto frames = grab(10, W * H);
     ASSERT_GE(frames.size(), 10u);
@@ -296,7 +307,8 @@ TEST_F(ReplayTest, RefusedConfigurationsNameTheFile)
     };
     const Case cases[] = {
         {folderKey("sizes"), "devices[0].images: shot-0007.png is 6x5, the device is 4x3"},
-        {folderKey("sizes") + R"(, "width": 4, "height": 5)", "devices[0].images: shot-0.png is 4x3, the device is 4x5"},
+        {folderKey("sizes") + R"(, "width": 4, "height": 5)",
+         "devices[0].images: shot-0.png is 4x3, the device is 4x5"},
         {folderKey("bad"), "devices[0].images: notes.txt: not a picture"},
         {folderKey("packed") + R"(, "pixelFormat": 17563654)",
          "devices[0].pixelFormat: pictures convert to Mono8, Mono16, RGB8, RGBa8, RGB16 or BayerRG8 only"},

@@ -5,7 +5,8 @@
 
 namespace mvsim {
 
-bool PictureSource::nextPicture(unsigned* index) {
+bool PictureSource::nextPicture(unsigned* index)
+{
     std::size_t claimed = 0;
     if (!feed_->claim(&claimed))
         return false;
@@ -13,7 +14,8 @@ bool PictureSource::nextPicture(unsigned* index) {
     return true;
 }
 
-FrameSource::Filled PictureSource::fill(unsigned char* frame, unsigned /*number*/, unsigned picture) {
+FrameSource::Filled PictureSource::fill(unsigned char* frame, unsigned /*number*/, unsigned picture)
+{
     Filled filled;
     filled.picture = picture;
     const PictureFeed::Next next = feed_->take(picture, interrupted_);
@@ -25,7 +27,8 @@ FrameSource::Filled PictureSource::fill(unsigned char* frame, unsigned /*number*
     return filled;
 }
 
-void PictureSource::interrupt() {
+void PictureSource::interrupt()
+{
     interrupted_ = true;
     feed_->wake();
 }

@@ -21,7 +21,9 @@ TEST(KwcamReplay, SavedFramesAreThePicturesAndTheSummaryNamesThem)
         const char* saveAs;
     };
     const Case cases[] = {
-        {"GREY8", Kind::Grey8, "png"},  {"GREY16", Kind::Grey16, "pgm"}, {"COLOUR", Kind::Rgb8, "png"},
+        {"GREY8", Kind::Grey8, "png"},
+        {"GREY16", Kind::Grey16, "pgm"},
+        {"COLOUR", Kind::Rgb8, "png"},
         {"COLOUR16", Kind::Rgb16, "png"},
     };
     constexpr int w = 7;
@@ -33,10 +35,12 @@ TEST(KwcamReplay, SavedFramesAreThePicturesAndTheSummaryNamesThem)
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("shots")));
         for (unsigned i = 0; i < n; ++i)
-            ASSERT_TRUE(replaytest::makeImage(c.kind, i, w, h).save(dir.filePath(QStringLiteral("shots/%1.png").arg(i + 1))));
+            ASSERT_TRUE(
+                replaytest::makeImage(c.kind, i, w, h).save(dir.filePath(QStringLiteral("shots/%1.png").arg(i + 1))));
         const QString config = dir.filePath(QStringLiteral("cameras.json"));
-        ASSERT_TRUE(replaytest::writeFile(config, QByteArray(R"({"devices": [{"model": "KWREPLAY", "serial": ")") +
-                                                      c.serial + R"(", "images": "shots", "replay": "once"}]})"));
+        ASSERT_TRUE(replaytest::writeFile(config,
+                                          QByteArray(R"({"devices": [{"model": "KWREPLAY", "serial": ")") + c.serial +
+                                              R"(", "images": "shots", "replay": "once"}]})"));
         QProcessEnvironment environment = toolEnvironment();
         environment.insert(QStringLiteral("MVSIM_CONFIG"), config);
         const QString key = QStringLiteral("KWREPLAY %1").arg(c.serial);

@@ -14,8 +14,7 @@ namespace kwcam {
 
 namespace {
 
-template <typename Function>
-Function lookUp(const char* name)
+template <typename Function> Function lookUp(const char* name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
 }
@@ -28,8 +27,7 @@ QString runsOf(const std::vector<unsigned>& pictures)
         std::size_t j = i;
         while (j + 1 < pictures.size() && pictures[j + 1] == pictures[j] + 1)
             ++j;
-        runs << (i == j ? QString::number(pictures[i])
-                        : QStringLiteral("%1-%2").arg(pictures[i]).arg(pictures[j]));
+        runs << (i == j ? QString::number(pictures[i]) : QStringLiteral("%1-%2").arg(pictures[i]).arg(pictures[j]));
         i = j + 1;
     }
     return runs.join(QStringLiteral(", "));
@@ -39,8 +37,7 @@ QString runsOf(const std::vector<unsigned>& pictures)
 
 qint64 steadyNowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

@@ -4,10 +4,14 @@ namespace mvsim {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // -1, 0 or 1 as a sorts before, with or after b by natural order.
-int naturalCompare(const std::string& a, const std::string& b) {
+int naturalCompare(const std::string& a, const std::string& b)
+{
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
@@ -54,7 +58,8 @@ int naturalCompare(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool naturalLess(const std::string& a, const std::string& b) {
+bool naturalLess(const std::string& a, const std::string& b)
+{
     const int order = naturalCompare(a, b);
     if (order != 0)
         return order < 0;

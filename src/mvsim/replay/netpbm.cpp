@@ -7,7 +7,10 @@ namespace mvsim {
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Reads header tokens and plain samples: decimal numbers separated by
 // white space, with comments from '#' to the end of the line.
@@ -15,7 +18,8 @@ class Scanner {
 public:
     explicit Scanner(const QByteArray& data) : data_(data) {}
 
-    bool number(std::uint32_t* value) {
+    bool number(std::uint32_t* value)
+    {
         skipSpaceAndComments();
         if (at_ >= data_.size() || data_[at_] < '0' || data_[at_] > '9')
             return false;
@@ -31,7 +35,8 @@ public:
     }
 
     // The single white-space byte between the header and a binary raster.
-    bool endOfHeader() {
+    bool endOfHeader()
+    {
         if (at_ >= data_.size() || !isSpace(data_[at_]))
             return false;
         ++at_;
@@ -41,7 +46,8 @@ public:
     int position() const { return at_; }
 
 private:
-    void skipSpaceAndComments() {
+    void skipSpaceAndComments()
+    {
         while (at_ < data_.size()) {
             if (isSpace(data_[at_])) {
                 ++at_;
@@ -61,7 +67,8 @@ private:
 }  // namespace
 
 NetpbmRead readNetpbm(const QByteArray& data, bool headerOnly, Picture* picture, std::string* reason,
-                      std::size_t* binaryEnd) {
+                      std::size_t* binaryEnd)
+{
     if (data.size() < 2 || data[0] != 'P' || (data[1] != '2' && data[1] != '3' && data[1] != '5' && data[1] != '6'))
         return NetpbmRead::Other;
     const bool plain = data[1] == '2' || data[1] == '3';
@@ -115,7 +122,7 @@ NetpbmRead readNetpbm(const QByteArray& data, bool headerOnly, Picture* picture,
     const auto start = static_cast<std::size_t>(scan.position());
     if (static_cast<std::size_t>(data.size()) - start < rasterBytes) {
         *reason = "truncated: " + std::to_string(rasterBytes) + " bytes of samples expected, " +
-                  std::to_string(static_cast<std::size_t>(data.size()) - start) + " found";
+            std::to_string(static_cast<std::size_t>(data.size()) - start) + " found";
         return NetpbmRead::Failed;
     }
     const auto* in = reinterpret_cast<const unsigned char*>(data.constData()) + start;

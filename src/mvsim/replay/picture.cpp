@@ -14,24 +14,26 @@ namespace {
 // A Netpbm header, comments included, fits in this many bytes in practice.
 constexpr qint64 headerBytes = 64 * 1024;
 
-bool openFile(QFile& file, std::string* reason) {
+bool openFile(QFile& file, std::string* reason)
+{
     if (file.open(QIODevice::ReadOnly))
         return true;
     *reason = "cannot read: " + file.errorString().toStdString();
     return false;
 }
 
-void put16(unsigned char* at, unsigned value) {
+void put16(unsigned char* at, unsigned value)
+{
     at[0] = static_cast<unsigned char>(value & 0xFF);
     at[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
 }
 
 // Palette pictures (also 1-bit ones): grey when every entry is an opaque
 // grey, so that a grey BMP or palette PNG replays as the grey it shows.
-void fromPalette(const QImage& source, Picture* picture) {
-    const QImage image = source.format() == QImage::Format_Indexed8
-                             ? source
-                             : source.convertToFormat(QImage::Format_Indexed8);
+void fromPalette(const QImage& source, Picture* picture)
+{
+    const QImage image =
+        source.format() == QImage::Format_Indexed8 ? source : source.convertToFormat(QImage::Format_Indexed8);
     const QVector<QRgb> table = image.colorTable();
     bool grey = true;
     bool alpha = false;
@@ -56,7 +58,8 @@ void fromPalette(const QImage& source, Picture* picture) {
     }
 }
 
-void fromImage(const QImage& image, Picture* picture) {
+void fromImage(const QImage& image, Picture* picture)
+{
     picture->width = static_cast<unsigned>(image.width());
     picture->height = static_cast<unsigned>(image.height());
     const std::size_t pixels = static_cast<std::size_t>(picture->width) * picture->height;
@@ -92,8 +95,9 @@ void fromImage(const QImage& image, Picture* picture) {
     }
 #if QT_VERSION >= QT_VERSION_CHECK(5, 12, 0)
     // More than 8 bits a channel: keep 16.
-    if (image.depth() == 64 || image.format() == QImage::Format_BGR30 || image.format() == QImage::Format_A2BGR30_Premultiplied ||
-        image.format() == QImage::Format_RGB30 || image.format() == QImage::Format_A2RGB30_Premultiplied) {
+    if (image.depth() == 64 || image.format() == QImage::Format_BGR30 ||
+        image.format() == QImage::Format_A2BGR30_Premultiplied || image.format() == QImage::Format_RGB30 ||
+        image.format() == QImage::Format_A2RGB30_Premultiplied) {
         const bool alpha = image.hasAlphaChannel();
         const QImage wide = image.convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
         picture->kind = alpha ? PictureKind::Rgba16 : PictureKind::Rgb16;
@@ -129,7 +133,8 @@ void fromImage(const QImage& image, Picture* picture) {
     }
 }
 
-std::string readerProblem(const QImageReader& reader) {
+std::string readerProblem(const QImageReader& reader)
+{
     if (reader.error() == QImageReader::UnsupportedFormatError)
         return "not a picture";
     return "cannot decode: " + reader.errorString().toStdString();
@@ -137,35 +142,48 @@ std::string readerProblem(const QImageReader& reader) {
 
 }  // namespace
 
-unsigned channelsOf(PictureKind kind) {
+unsigned channelsOf(PictureKind kind)
+{
     switch (kind) {
     case PictureKind::Grey8:
-    case PictureKind::Grey16: return 1;
+    case PictureKind::Grey16:
+        return 1;
     case PictureKind::Rgb8:
-    case PictureKind::Rgb16: return 3;
+    case PictureKind::Rgb16:
+        return 3;
     case PictureKind::Rgba8:
-    case PictureKind::Rgba16: return 4;
+    case PictureKind::Rgba16:
+        return 4;
     }
     return 1;
 }
 
-bool isWide(PictureKind kind) {
+bool isWide(PictureKind kind)
+{
     return kind == PictureKind::Grey16 || kind == PictureKind::Rgb16 || kind == PictureKind::Rgba16;
 }
 
-const char* kindName(PictureKind kind) {
+const char* kindName(PictureKind kind)
+{
     switch (kind) {
-    case PictureKind::Grey8: return "8-bit grey";
-    case PictureKind::Grey16: return "16-bit grey";
-    case PictureKind::Rgb8: return "colour";
-    case PictureKind::Rgba8: return "colour with alpha";
-    case PictureKind::Rgb16: return "16-bit colour";
-    case PictureKind::Rgba16: return "16-bit colour with alpha";
+    case PictureKind::Grey8:
+        return "8-bit grey";
+    case PictureKind::Grey16:
+        return "16-bit grey";
+    case PictureKind::Rgb8:
+        return "colour";
+    case PictureKind::Rgba8:
+        return "colour with alpha";
+    case PictureKind::Rgb16:
+        return "16-bit colour";
+    case PictureKind::Rgba16:
+        return "16-bit colour with alpha";
     }
     return "?";
 }
 
-unsigned Picture::sample(unsigned x, unsigned y, unsigned channel) const {
+unsigned Picture::sample(unsigned x, unsigned y, unsigned channel) const
+{
     const unsigned channels = channelsOf(kind);
     const std::size_t index = (static_cast<std::size_t>(y) * width + x) * channels + channel;
     if (isWide(kind))
@@ -173,7 +191,8 @@ unsigned Picture::sample(unsigned x, unsigned y, unsigned channel) const {
     return samples[index];
 }
 
-bool probePicture(const std::string& path, unsigned* width, unsigned* height, std::string* reason) {
+bool probePicture(const std::string& path, unsigned* width, unsigned* height, std::string* reason)
+{
     QFile file(QString::fromStdString(path));
     if (!openFile(file, reason))
         return false;
@@ -184,15 +203,17 @@ bool probePicture(const std::string& path, unsigned* width, unsigned* height, st
         // A binary file shorter than its samples is refused now; plain
         // files are counted only when decoded.
         if (file.size() < static_cast<qint64>(binaryEnd)) {
-            *reason = "truncated: " + std::to_string(file.size()) + " bytes, " + std::to_string(binaryEnd) +
-                      " expected";
+            *reason =
+                "truncated: " + std::to_string(file.size()) + " bytes, " + std::to_string(binaryEnd) + " expected";
             return false;
         }
         *width = header.width;
         *height = header.height;
         return true;
-    case NetpbmRead::Failed: return false;
-    case NetpbmRead::Other: break;
+    case NetpbmRead::Failed:
+        return false;
+    case NetpbmRead::Other:
+        break;
     }
     file.seek(0);
     QImageReader reader(&file);
@@ -215,12 +236,14 @@ bool probePicture(const std::string& path, unsigned* width, unsigned* height, st
     return true;
 }
 
-bool decodePicture(const std::string& path, Picture* picture, std::string* reason) {
+bool decodePicture(const std::string& path, Picture* picture, std::string* reason)
+{
     QFile file(QString::fromStdString(path));
     if (!openFile(file, reason))
         return false;
     const QByteArray start = file.read(2);
-    if (start.size() == 2 && start[0] == 'P' && (start[1] == '2' || start[1] == '3' || start[1] == '5' || start[1] == '6')) {
+    if (start.size() == 2 && start[0] == 'P' &&
+        (start[1] == '2' || start[1] == '3' || start[1] == '5' || start[1] == '6')) {
         const QByteArray data = start + file.readAll();
         return readNetpbm(data, false, picture, reason) == NetpbmRead::Done;
     }

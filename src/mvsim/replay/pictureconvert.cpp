@@ -8,10 +8,14 @@ namespace mvsim {
 
 namespace {
 
-unsigned luminance(unsigned r, unsigned g, unsigned b) { return (299 * r + 587 * g + 114 * b + 500) / 1000; }
+unsigned luminance(unsigned r, unsigned g, unsigned b)
+{
+    return (299 * r + 587 * g + 114 * b + 500) / 1000;
+}
 
 // Sample of the picture as grey, at the picture's depth.
-unsigned greyAt(const Picture& p, const unsigned char* pixel) {
+unsigned greyAt(const Picture& p, const unsigned char* pixel)
+{
     const bool wide = isWide(p.kind);
     auto at = [&](unsigned c) -> unsigned {
         return wide ? (pixel[2 * c] | (static_cast<unsigned>(pixel[2 * c + 1]) << 8)) : pixel[c];
@@ -22,7 +26,8 @@ unsigned greyAt(const Picture& p, const unsigned char* pixel) {
 }
 
 // Red, green, blue and alpha of a pixel, at 8 or 16 bits as asked.
-void colourAt(const Picture& p, const unsigned char* pixel, bool to16, unsigned out[4]) {
+void colourAt(const Picture& p, const unsigned char* pixel, bool to16, unsigned out[4])
+{
     const bool wide = isWide(p.kind);
     const unsigned channels = channelsOf(p.kind);
     auto at = [&](unsigned c) -> unsigned {
@@ -41,60 +46,80 @@ void colourAt(const Picture& p, const unsigned char* pixel, bool to16, unsigned 
     out[3] = channels == 4 ? at(3) : (to16 ? 65535u : 255u);
 }
 
-unsigned depthTo(unsigned value, bool fromWide, bool toWide) {
+unsigned depthTo(unsigned value, bool fromWide, bool toWide)
+{
     if (fromWide == toWide)
         return value;
     return toWide ? value * 257 : value >> 8;
 }
 
-void put16(unsigned char* at, unsigned value) {
+void put16(unsigned char* at, unsigned value)
+{
     at[0] = static_cast<unsigned char>(value & 0xFF);
     at[1] = static_cast<unsigned char>(value >> 8);
 }
 
 }  // namespace
 
-bool samePixels(PictureKind kind, unsigned pixelType) {
+bool samePixels(PictureKind kind, unsigned pixelType)
+{
     switch (pixelType) {
     case MVSIM_PIXEL_MONO8:
-    case MVSIM_PIXEL_BAYERRG8: return kind == PictureKind::Grey8;
-    case MVSIM_PIXEL_MONO16: return kind == PictureKind::Grey16;
-    case MVSIM_PIXEL_RGB8: return kind == PictureKind::Rgb8;
-    case MVSIM_PIXEL_RGBA8: return kind == PictureKind::Rgba8;
-    case MVSIM_PIXEL_RGB16: return kind == PictureKind::Rgb16;
-    default: return false;
+    case MVSIM_PIXEL_BAYERRG8:
+        return kind == PictureKind::Grey8;
+    case MVSIM_PIXEL_MONO16:
+        return kind == PictureKind::Grey16;
+    case MVSIM_PIXEL_RGB8:
+        return kind == PictureKind::Rgb8;
+    case MVSIM_PIXEL_RGBA8:
+        return kind == PictureKind::Rgba8;
+    case MVSIM_PIXEL_RGB16:
+        return kind == PictureKind::Rgb16;
+    default:
+        return false;
     }
 }
 
-unsigned pixelTypeFor(PictureKind kind) {
+unsigned pixelTypeFor(PictureKind kind)
+{
     switch (kind) {
-    case PictureKind::Grey8: return MVSIM_PIXEL_MONO8;
-    case PictureKind::Grey16: return MVSIM_PIXEL_MONO16;
-    case PictureKind::Rgb8: return MVSIM_PIXEL_RGB8;
-    case PictureKind::Rgba8: return MVSIM_PIXEL_RGBA8;
+    case PictureKind::Grey8:
+        return MVSIM_PIXEL_MONO8;
+    case PictureKind::Grey16:
+        return MVSIM_PIXEL_MONO16;
+    case PictureKind::Rgb8:
+        return MVSIM_PIXEL_RGB8;
+    case PictureKind::Rgba8:
+        return MVSIM_PIXEL_RGBA8;
     case PictureKind::Rgb16:
-    case PictureKind::Rgba16: return MVSIM_PIXEL_RGB16;
+    case PictureKind::Rgba16:
+        return MVSIM_PIXEL_RGB16;
     }
     return MVSIM_PIXEL_MONO8;
 }
 
-bool convertsTo(unsigned pixelType) {
+bool convertsTo(unsigned pixelType)
+{
     switch (pixelType) {
     case MVSIM_PIXEL_MONO8:
     case MVSIM_PIXEL_MONO16:
     case MVSIM_PIXEL_RGB8:
     case MVSIM_PIXEL_RGBA8:
     case MVSIM_PIXEL_RGB16:
-    case MVSIM_PIXEL_BAYERRG8: return true;
-    default: return false;
+    case MVSIM_PIXEL_BAYERRG8:
+        return true;
+    default:
+        return false;
     }
 }
 
-std::size_t convertedFrameBytes(unsigned width, unsigned height, unsigned pixelType) {
+std::size_t convertedFrameBytes(unsigned width, unsigned height, unsigned pixelType)
+{
     return static_cast<std::size_t>(width) * height * (((pixelType >> 16) & 0xFFu) / 8);
 }
 
-void convertPicture(const Picture& picture, unsigned pixelType, unsigned char* frame) {
+void convertPicture(const Picture& picture, unsigned pixelType, unsigned char* frame)
+{
     if (samePixels(picture.kind, pixelType)) {
         std::memcpy(frame, picture.samples.data(), picture.samples.size());
         return;
@@ -107,7 +132,9 @@ void convertPicture(const Picture& picture, unsigned pixelType, unsigned char* f
         for (unsigned x = 0; x < picture.width; ++x, in += pixelBytes) {
             unsigned rgba[4];
             switch (pixelType) {
-            case MVSIM_PIXEL_MONO8: *out++ = static_cast<unsigned char>(depthTo(greyAt(picture, in), wide, false)); break;
+            case MVSIM_PIXEL_MONO8:
+                *out++ = static_cast<unsigned char>(depthTo(greyAt(picture, in), wide, false));
+                break;
             case MVSIM_PIXEL_MONO16:
                 put16(out, depthTo(greyAt(picture, in), wide, true));
                 out += 2;
@@ -133,7 +160,8 @@ void convertPicture(const Picture& picture, unsigned pixelType, unsigned char* f
                     *out++ = static_cast<unsigned char>(rgba[channel]);
                 }
                 break;
-            default: return;
+            default:
+                return;
             }
         }
     }

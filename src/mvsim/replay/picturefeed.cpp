@@ -18,7 +18,8 @@ constexpr std::size_t defaultCacheMb = 1024;
 
 }  // namespace
 
-std::size_t replayCacheBytes() {
+std::size_t replayCacheBytes()
+{
     // Read whenever a device gets its pictures, so that a test can set it.
     const QByteArray text = qgetenv("MVSIM_REPLAY_CACHE_MB");
     if (text.isEmpty())
@@ -34,14 +35,16 @@ std::size_t replayCacheBytes() {
 }
 
 PictureFeed::PictureFeed(Setup setup)
-    : setup_(std::move(setup)), frameBytes_(convertedFrameBytes(setup_.width, setup_.height, setup_.pixelType)) {
+    : setup_(std::move(setup)), frameBytes_(convertedFrameBytes(setup_.width, setup_.height, setup_.pixelType))
+{
     const std::size_t fit = frameBytes_ ? setup_.cacheBytes / frameBytes_ : setup_.files.size();
     window_ = std::max<std::size_t>(1, std::min(fit, setup_.files.size()));
     active_ = setup_.active;
     loader_ = std::thread([this] { run(); });
 }
 
-PictureFeed::~PictureFeed() {
+PictureFeed::~PictureFeed()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -51,7 +54,8 @@ PictureFeed::~PictureFeed() {
     loader_.join();
 }
 
-bool PictureFeed::claim(std::size_t* index) {
+bool PictureFeed::claim(std::size_t* index)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (claimed_ >= count())
         return false;
@@ -61,7 +65,8 @@ bool PictureFeed::claim(std::size_t* index) {
     return true;
 }
 
-PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& cancel) {
+PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& cancel)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     Next next;
     if (index >= count())
@@ -98,17 +103,22 @@ PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& 
     return next;
 }
 
-void PictureFeed::wake() {
-    { std::lock_guard<std::mutex> lock(mutex_); }
+void PictureFeed::wake()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+    }
     loaded_.notify_all();
 }
 
-bool PictureFeed::through() const {
+bool PictureFeed::through() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return claimed_ >= count();
 }
 
-void PictureFeed::rewind() {
+void PictureFeed::rewind()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         claimed_ = 0;
@@ -118,7 +128,8 @@ void PictureFeed::rewind() {
     wanted_.notify_all();
 }
 
-void PictureFeed::setActive(bool active) {
+void PictureFeed::setActive(bool active)
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         active_ = active;
@@ -126,14 +137,16 @@ void PictureFeed::setActive(bool active) {
     wanted_.notify_all();
 }
 
-PictureFeed::Stats PictureFeed::stats() const {
+PictureFeed::Stats PictureFeed::stats() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return stats_;
 }
 
 // The window: the next picture to deliver and those after it (wrapping
 // round when looping), as many as the cache holds.
-bool PictureFeed::inWindowLocked(std::size_t index) const {
+bool PictureFeed::inWindowLocked(std::size_t index) const
+{
     if (!streams())
         return true;
     if (cursor_ >= count())
@@ -142,7 +155,8 @@ bool PictureFeed::inWindowLocked(std::size_t index) const {
     return ahead < window_;
 }
 
-bool PictureFeed::wantedLocked(std::size_t* index) const {
+bool PictureFeed::wantedLocked(std::size_t* index) const
+{
     if (cursor_ >= count())
         return false;
     if (!active_) {
@@ -167,12 +181,14 @@ bool PictureFeed::wantedLocked(std::size_t* index) const {
     return false;
 }
 
-void PictureFeed::evictLocked() {
+void PictureFeed::evictLocked()
+{
     for (auto it = cache_.begin(); it != cache_.end();)
         it = inWindowLocked(it->first) ? std::next(it) : cache_.erase(it);
 }
 
-PictureFeed::Frame PictureFeed::decode(std::size_t index) const {
+PictureFeed::Frame PictureFeed::decode(std::size_t index) const
+{
     Picture picture;
     std::string reason;
     const std::string& path = setup_.files[index];
@@ -196,7 +212,8 @@ PictureFeed::Frame PictureFeed::decode(std::size_t index) const {
 
 // The loader: decodes the first picture of the window that is missing,
 // outside the lock, and keeps it if it is still wanted.
-void PictureFeed::run() {
+void PictureFeed::run()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
         std::size_t index = 0;

@@ -103,7 +103,7 @@ private:
     std::condition_variable loaded_;  // a picture entered the cache; or wake()
     std::condition_variable wanted_;  // the loader has work; or stop
     std::map<std::size_t, Frame> cache_;
-    std::size_t cursor_ = 0;  // the picture take() wants next; count() when a once feed is through
+    std::size_t cursor_ = 0;   // the picture take() wants next; count() when a once feed is through
     std::size_t claimed_ = 0;  // the next claim; count() when a once feed is through
     bool stop_ = false;
     bool active_ = true;

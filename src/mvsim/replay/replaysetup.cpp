@@ -16,12 +16,19 @@ namespace {
 // Bad files named in one error line; the rest are counted.
 constexpr std::size_t namedAtMost = 8;
 
-std::string nameOf(const std::string& path) { return QFileInfo(QString::fromStdString(path)).fileName().toStdString(); }
+std::string nameOf(const std::string& path)
+{
+    return QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+}
 
-std::string sizeText(unsigned width, unsigned height) { return std::to_string(width) + "x" + std::to_string(height); }
+std::string sizeText(unsigned width, unsigned height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
 
 // The pictures replay->images names, or "<reason>".
-std::string listPictures(const std::string& images, const std::string& baseDir, std::vector<std::string>* files) {
+std::string listPictures(const std::string& images, const std::string& baseDir, std::vector<std::string>* files)
+{
     QFileInfo info(QString::fromStdString(images));
     if (info.isRelative() && !baseDir.empty())
         info = QFileInfo(QDir(QString::fromStdString(baseDir)), QString::fromStdString(images));
@@ -46,7 +53,8 @@ std::string listPictures(const std::string& images, const std::string& baseDir, 
 
 }  // namespace
 
-std::string readReplayKeys(const QJsonObject& entry, ReplaySetup* replay) {
+std::string readReplayKeys(const QJsonObject& entry, ReplaySetup* replay)
+{
     const QJsonValue images = entry.value(QLatin1String("images"));
     if (!images.isUndefined()) {
         if (!images.isString() || images.toString().isEmpty())
@@ -73,7 +81,8 @@ std::string readReplayKeys(const QJsonObject& entry, ReplaySetup* replay) {
     return {};
 }
 
-std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const std::string& baseDir) {
+std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const std::string& baseDir)
+{
     replay->files.clear();
     if (geometry->pixelTypeGiven && !convertsTo(geometry->pixelType))
         return "pixelFormat: pictures convert to Mono8, Mono16, RGB8, RGBa8, RGB16 or BayerRG8 only";
@@ -120,7 +129,7 @@ std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const s
         }
         if (mismatch.empty() && (width != geometry->width || height != geometry->height))
             mismatch = nameOf(file) + " is " + sizeText(width, height) + ", the device is " +
-                       sizeText(geometry->width, geometry->height);
+                sizeText(geometry->width, geometry->height);
     }
     std::string problem;
     if (!bad.empty()) {
@@ -132,7 +141,7 @@ std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const s
         problem = mismatch;
     } else if (geometry->width < 1 || geometry->width > 65535 || geometry->height < 1 || geometry->height > 65535) {
         problem = nameOf(replay->files.front()) + " is " + sizeText(geometry->width, geometry->height) +
-                  ", more than a device's 65535x65535";
+            ", more than a device's 65535x65535";
     }
     if (!problem.empty()) {
         replay->files.clear();

@@ -13,9 +13,9 @@
 namespace mvsim {
 
 struct ReplaySetup {
-    std::string images;  // a picture file or a folder of them; empty: the test pattern
-    bool once = false;   // deliver each picture once, then no more frames (until a rewind)
-    bool stamp = false;  // write the frame stamp over the first bytes of each picture
+    std::string images;              // a picture file or a folder of them; empty: the test pattern
+    bool once = false;               // deliver each picture once, then no more frames (until a rewind)
+    bool stamp = false;              // write the frame stamp over the first bytes of each picture
     std::vector<std::string> files;  // filled by prepareReplay: the pictures, in natural name order
 };
 
