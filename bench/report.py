@@ -136,6 +136,25 @@ def main():
         w(f"| {label} | {us_real(b):.1f} |" if b else f"| {label} | - |")
 
     w("")
+    w("| pacing: 64x8 Mono8, instant readout, through the plug-in | delivered frames/s | deviation | "
+      "interval p50 us | interval p99 us | lost | target | met |")
+    w("| ---: | ---: | ---: | ---: | ---: | ---: | --- | --- |")
+    for rate, limit in ((100, 0.5), (1000, 0.5), (10000, 0.5), (100000, 2.0)):
+        b = find(runs, f"BM_Paced/rate:{rate}/")
+        if b is None:
+            w(f"| {rate:,} | - | - | - | - | - | within {limit} % | not measured |")
+            missing = True
+            continue
+        dev = b["deviation_pct"]
+        w(f"| {rate:,} | {b['delivered_hz']:,.1f} | {dev:+.2f} % | {b['p50_us']:.1f} | {b['p99_us']:.1f} | "
+          f"{b['lost']:.0f} | within {limit} % | {'yes' if abs(dev) <= limit else 'NO'} |")
+    w("")
+    b = find(runs, "BM_TriggerLatency")
+    w("| software trigger to OnImageReady (100 us exposure, instant readout) | mean us | p99 us |")
+    w("| --- | ---: | ---: |")
+    w(f"| ISnapCamera, ledger trigger time to callback | {b['mean_us']:.1f} | {b['p99_us']:.1f} |" if b and
+      "mean_us" in b else "| ISnapCamera, ledger trigger time to callback | - | - |")
+    w("")
     pattern = find(runs, "kwbench::BM_CachedReplay/replay:0")
     w("| replay from the cache vs the pattern (1280x1024 Mono8, instant, through the plug-in) | frames/s | "
       "pattern frames/s | ratio | target | met |")

@@ -229,7 +229,6 @@ TEST_F(EngineTest, EachTriggerGivesOneFrame) {
         ASSERT_EQ(registerRecorder(h, recorder), MVSIM_OK);
         ASSERT_EQ(MV_CC_StartGrabbing(h), MVSIM_OK);
         for (unsigned i = 1; i <= 5; ++i) {
-            ASSERT_EQ(MVSIM_WaitIdle(id, waitMs), MVSIM_OK);
             ASSERT_EQ(c.trigger(h, id), MVSIM_OK);
             ASSERT_TRUE(recorder.waitForFrames(i)) << "no frame for trigger " << i;
         }
@@ -472,7 +471,6 @@ TEST_F(EngineTest, FramesCarryThePatternAndStampForEveryPixelType) {
         ASSERT_EQ(registerRecorder(h, recorder), MVSIM_OK);
         ASSERT_EQ(MV_CC_StartGrabbing(h), MVSIM_OK);
         for (unsigned i = 1; i <= 2; ++i) {
-            ASSERT_EQ(MVSIM_WaitIdle(id, waitMs), MVSIM_OK);
             ASSERT_EQ(MV_CC_SetCommandValue(h, "TriggerSoftware"), MVSIM_OK);
             ASSERT_TRUE(recorder.waitForFrames(i));
         }

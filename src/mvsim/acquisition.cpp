@@ -93,6 +93,8 @@ std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition)
 int Acquisition::runningThreads() { return acquisitionsRunning.load(); }
 
 void Acquisition::requestStop(unsigned fate) {
+    // Seen by threads that loop without waiting, before the lock is had.
+    stopping_ = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!stop_)
@@ -119,11 +121,13 @@ void Acquisition::update(const FrameSettings& settings) {
     if (timedBefore != timedAfter || before != after)
         rescheduled_ = true;
     sensorWake_.notify_all();
+    deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
 
 void Acquisition::picturesChanged() {
     std::lock_guard<std::mutex> lock(mutex_);
     sensorWake_.notify_all();
+    deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
 
 Acquisition::Trigger Acquisition::trigger(unsigned source) {
@@ -173,6 +177,31 @@ bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const {
         return true;
     }
     return false;
+}
+
+// Free-running frames that take no time (instant timing, or no exposure and
+// no readout) complete at their tick: the delivery thread keeps their
+// schedule itself, so that a frame needs no hand-over between threads.
+bool Acquisition::deliveryTicksLocked(Clock::duration period) const {
+    return settings_.triggerMode == 0 && period != Clock::duration::zero() &&
+           exposureOf(settings_) == Clock::duration::zero() &&
+           readoutOf(settings_, frameBytes_) == Clock::duration::zero();
+}
+
+// Ticks of the delivery thread's schedule that are due: each completes into
+// a free buffer, or is lost for want of one.
+void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause) {
+    const Clock::time_point now = Clock::now();
+    if (rescheduled_) {
+        nextTick_ = now + period;
+        rescheduled_ = false;
+    }
+    while (nextTick_ <= now && !stop_) {
+        startFrameLocked(cause, nextTick_);
+        nextTick_ += period;
+        if (!inFlight_.empty())
+            completeFrontLocked(lock);
+    }
 }
 
 // A frame event at `at`: an exposure starts unless one is under way (a
@@ -228,7 +257,7 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     std::size_t slot = frame.slot;
     if (slot == noSlot) {
         if (freeSlots_.empty()) {
-            ledger_->stamp(frame.id, 0, nowNs(), 0, 0);
+            ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
             ledger_->settle(frame.id, MVSIM_FATE_NO_BUFFER);
             if (idleLocked())
                 idle_.notify_all();
@@ -244,16 +273,21 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     // nobody looks at its pixels.
     const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr,
                                                     frame.number, frame.picture, frame.settings, &ready.info);
-    ledger_->stamp(frame.id, 0, static_cast<long long>(ready.info.nHostTimeStamp), 0, 0);
+    // The ledger has the simulated completion, the end of the readout; the
+    // frame record the moment the frame was in its buffer.
+    ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
     if (filled.waited)
         ledger_->markPictureWait(frame.id);
     lock.lock();
     composing_ = false;
-    // The sensor waited for a picture that was not decoded in time: the
+    // The frame waited for a picture that was not decoded in time: the
     // schedule starts again from now rather than catching up with a burst
-    // of frames for the ticks it spent waiting.
+    // of frames for the ticks that passed meanwhile.
     if (filled.waited)
         rescheduled_ = true;
+    // The sensor waits for the composer only with frames of its own to complete.
+    if (sensorWaiting_ && !inFlight_.empty())
+        sensorWake_.notify_all();
     if (stop_) {
         freeSlots_.push_back(slot);
         ledger_->settle(frame.id, stopFate_);
@@ -268,7 +302,8 @@ void Acquisition::runSensor() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
         Clock::time_point now = Clock::now();
-        if (!inFlight_.empty() && inFlight_.front().readoutEnd <= now) {
+        // One frame is composed at a time, by whichever thread completed it.
+        if (!inFlight_.empty() && inFlight_.front().readoutEnd <= now && !composing_) {
             completeFrontLocked(lock);
             continue;
         }
@@ -276,12 +311,9 @@ void Acquisition::runSensor() {
         unsigned cause = 0;
         const bool scheduled = periodLocked(&period, &cause);
         if (scheduled && period == Clock::duration::zero()) {
-            // Unpaced: a frame whenever a buffer is free for it.
-            if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
-                startFrameLocked(cause, now);
-                continue;
-            }
-        } else if (scheduled) {
+            // Unpaced: the delivery thread makes a frame whenever it is free
+            // for one, without a hand-over between threads.
+        } else if (scheduled && !deliveryTicksLocked(period)) {
             if (rescheduled_) {
                 nextTick_ = std::max(now + period, exposingUntil_);
                 rescheduled_ = false;
@@ -295,9 +327,9 @@ void Acquisition::runSensor() {
             }
         }
         Clock::time_point deadline = Clock::time_point::max();
-        if (!inFlight_.empty())
+        if (!inFlight_.empty() && !composing_)
             deadline = inFlight_.front().readoutEnd;
-        if (scheduled && period != Clock::duration::zero())
+        if (scheduled && period != Clock::duration::zero() && !deliveryTicksLocked(period))
             deadline = std::min(deadline, nextTick_);
         sensorWaiting_ = true;
         if (deadline == Clock::time_point::max()) {
@@ -320,12 +352,47 @@ void Acquisition::runDelivery() {
     std::unique_lock<std::mutex> lock(mutex_);
     deliveryThread_ = std::this_thread::get_id();
     while (true) {
-        while (!stop_ && ready_.empty()) {
+        while (!stop_ && !stopping_.load(std::memory_order_relaxed) && ready_.empty()) {
+            Clock::duration period{};
+            unsigned cause = 0;
+            const bool scheduled = periodLocked(&period, &cause);
+            if (scheduled && period == Clock::duration::zero()) {
+                // Unpaced: the next frame as soon as a buffer is free (and,
+                // replaying once, while there is a picture left).
+                if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
+                    startFrameLocked(cause, Clock::now());
+                    completeFrontLocked(lock);
+                    continue;
+                }
+            } else if (scheduled && deliveryTicksLocked(period)) {
+                takeDueTicksLocked(lock, period, cause);
+                if (!ready_.empty() || stop_)
+                    continue;
+                const Clock::time_point now = Clock::now();
+                if (nextTick_ - now > spinMargin) {
+                    deliveryWaiting_ = true;
+                    deliveryWake_.wait_until(lock, nextTick_ - spinMargin);
+                    deliveryWaiting_ = false;
+                } else {
+                    const Clock::time_point deadline = nextTick_;
+                    lock.unlock();
+                    while (Clock::now() < deadline && !stopping_.load(std::memory_order_relaxed))
+                        std::this_thread::yield();
+                    lock.lock();
+                }
+                continue;
+            } else if (scheduled && period < spinMargin) {
+                // Frames come faster than a wake-up: poll for them.
+                lock.unlock();
+                std::this_thread::yield();
+                lock.lock();
+                continue;
+            }
             deliveryWaiting_ = true;
             deliveryWake_.wait(lock);
             deliveryWaiting_ = false;
         }
-        if (stop_)
+        if (stop_ || stopping_.load(std::memory_order_relaxed))
             break;
         const Ready frame = ready_.front();
         ready_.pop_front();
@@ -348,10 +415,17 @@ void Acquisition::runDelivery() {
         lock.lock();
         if (!delivered)
             ledger_->settle(frame.id, stopFate_);
+        {
+            // Ticks that came during the callback found its buffer taken.
+            Clock::duration period{};
+            unsigned cause = 0;
+            if (!stop_ && periodLocked(&period, &cause) && deliveryTicksLocked(period))
+                takeDueTicksLocked(lock, period, cause);
+        }
         inCallback_ = false;
+        // The sensor never waits for a buffer: a frame that completes with
+        // none free is lost at once.
         freeSlots_.push_back(frame.slot);
-        if (sensorWaiting_)
-            sensorWake_.notify_all();
         if (idleLocked())
             idle_.notify_all();
     }

@@ -86,6 +86,8 @@ private:
     void runSensor();
     void runDelivery();
     bool periodLocked(Clock::duration* period, unsigned* cause) const;
+    bool deliveryTicksLocked(Clock::duration period) const;
+    void takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause);
     Trigger startFrameLocked(unsigned cause, Clock::time_point at);
     void completeFrontLocked(std::unique_lock<std::mutex>& lock);
     void settleLeftoversLocked();

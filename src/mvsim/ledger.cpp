@@ -146,12 +146,12 @@ bool Ledger::writeCsv(const std::string& path, Id first, const std::string& mode
     std::fseek(file, 0, SEEK_END);
     if (std::ftell(file) == 0)
         std::fputs("model,serial,frame,cause,trigger_ns,exposure_start_ns,readout_end_ns,delivery_start_ns,"
-                   "delivery_end_ns,picture,fate,waited_for_picture\n",
+                   "delivery_end_ns,picture,fate\n",
                    file);
     for (const MvsimLedgerEntry& e : rows)
-        std::fprintf(file, "%s,%s,%u,%s,%lld,%lld,%lld,%lld,%lld,%u,%s,%d\n", model.c_str(), serial.c_str(),
+        std::fprintf(file, "%s,%s,%u,%s,%lld,%lld,%lld,%lld,%lld,%u,%s\n", model.c_str(), serial.c_str(),
                      e.frameNumber, causeName(e.cause), e.triggerTime, e.exposureStart, e.readoutEnd,
-                     e.deliveryStart, e.deliveryEnd, e.pictureIndex, fateName(e.fate), e.waitedForPicture);
+                     e.deliveryStart, e.deliveryEnd, e.pictureIndex, fateName(e.fate));
     return std::fclose(file) == 0;
 }
 

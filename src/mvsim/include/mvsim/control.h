@@ -177,7 +177,8 @@ void MVSIM_ClearCallLog(void);
 
 // Handles created and not yet destroyed.
 int MVSIM_LiveHandles(void);
-// Acquisition threads running now (one per grabbing device).
+// Acquisitions running now (one per grabbing device, each with a sensor and
+// a delivery thread).
 int MVSIM_AcquisitionThreads(void);
 
 // Line 0: one pulse; triggers a frame when the device grabs with trigger mode
@@ -186,11 +187,13 @@ int MVSIM_AcquisitionThreads(void);
 // came during an exposure (missed).
 int MVSIM_PulseLine0(int deviceId);
 
-// Waits until the device's acquisition is idle: no frame being produced or
-// in the image callback, no trigger pending. A trigger sent after it returns
-// 0 is queued, not lost. MVSIM_E_CALLORDER when the device does not grab (or
-// stops meanwhile), when called from inside the device's own image callback,
-// or when the acquisition is still busy after timeoutMs milliseconds.
+// Waits until the device's acquisition is idle: no frame in exposure,
+// readout, a frame buffer or the image callback. Hosts do not need it (a
+// trigger sent while frames are under way makes a frame); tests use it to
+// know that everything triggered so far has settled. MVSIM_E_CALLORDER when
+// the device does not grab (or stops meanwhile), when called from inside the
+// device's own image callback, or when the acquisition is still busy after
+// timeoutMs milliseconds.
 int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs);
 
 // Delivers one frame now through the image callback registered on the handle
