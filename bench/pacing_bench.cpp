@@ -30,6 +30,9 @@ int addDevice(double frameRate, bool instant, float exposure) {
     setup.bandwidthMBps = 0;  // instant readout
     setup.exposure = exposure;
     setup.ledgerSize = 1u << 22;
+    // Pacing, not the host's scheduling: enough buffers to ride out a host
+    // thread that the machine keeps off its core for a few milliseconds.
+    setup.bufferCount = 64;
     return MVSIM_AddDevice(&setup);
 }
 

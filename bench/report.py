@@ -136,7 +136,7 @@ def main():
         w(f"| {label} | {us_real(b):.1f} |" if b else f"| {label} | - |")
 
     w("")
-    w("| pacing: 64x8 Mono8, instant readout, through the plug-in | delivered frames/s | deviation | "
+    w("| pacing: 64x8 Mono8, instant readout, 64 buffers, through the plug-in | delivered frames/s | deviation | "
       "interval p50 us | interval p99 us | lost | target | met |")
     w("| ---: | ---: | ---: | ---: | ---: | ---: | --- | --- |")
     for rate, limit in ((100, 0.5), (1000, 0.5), (10000, 0.5), (100000, 2.0)):

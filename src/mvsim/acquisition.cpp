@@ -196,7 +196,9 @@ void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::
         nextTick_ = now + period;
         rescheduled_ = false;
     }
-    while (nextTick_ <= now && !stop_) {
+    // Frames the sensor still has under way (from before a change of
+    // settings) come first; it hands them over when they are complete.
+    while (nextTick_ <= now && !stop_ && inFlight_.empty() && !composing_) {
         startFrameLocked(cause, nextTick_);
         nextTick_ += period;
         if (!inFlight_.empty())
@@ -345,7 +347,6 @@ void Acquisition::runSensor() {
         }
         sensorWaiting_ = false;
     }
-    sensorDone_ = true;
 }
 
 void Acquisition::runDelivery() {

@@ -100,7 +100,6 @@ private:
     FrameSettings settings_;
     bool stop_ = false;
     unsigned stopFate_ = MVSIM_FATE_DROPPED;
-    bool sensorDone_ = false;
     bool finished_ = false;
     bool sensorWaiting_ = false;
     bool deliveryWaiting_ = false;
