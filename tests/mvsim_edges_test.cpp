@@ -109,6 +109,9 @@ TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop) {
         MvsimLedgerEntry entry{};
         return MVSIM_LedgerEntry(id, 1, &entry) == MVSIM_OK && entry.readoutEnd != 0;
     })) << "the triggered frame was never completed";
+    // It keeps the acquisition busy while it waits for its turn (and the
+    // delivery side has the time to line it up behind the held callback).
+    EXPECT_EQ(MVSIM_WaitIdle(id, 200), MVSIM_E_CALLORDER);
 
     auto stopped = std::async(std::launch::async, [&] { return MV_CC_StopGrabbing(h); });
     const bool stopReturned = stopped.wait_for(deadline) == std::future_status::ready;
