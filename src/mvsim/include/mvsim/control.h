@@ -63,8 +63,10 @@ typedef struct MvsimDeviceSetup {
     int instantTiming;         // non-zero: frames take no time (no exposure, no readout)
     unsigned int ledgerSize;   // ledger entries kept, 1..16777216
     // Recorded pictures instead of the test pattern: a picture file or a
-    // folder of them (null: the pattern). With pictures, a width, height or
-    // pixel type of 0 is taken from the first picture.
+    // folder of them (null: the pattern; a relative path counts from the
+    // working directory). With pictures, a width, height or pixel type of 0
+    // is taken from the first picture; pictures that cannot be replayed make
+    // MVSIM_AddDevice fail with MVSIM_E_PARAMETER, the reason on stderr.
     const char* images;
     int replayOnce;     // non-zero: each picture once, then no more frames until MVSIM_RewindPictures
     int stampPictures;  // non-zero: the frame stamp goes over the first bytes of each picture
