@@ -31,12 +31,14 @@ std::chrono::steady_clock::duration readoutOf(const FrameSettings& s, std::size_
 
 }  // namespace
 
-unsigned composeFrame(FrameSource& source, unsigned char* frame, unsigned number, const FrameSettings& settings,
-                      _MV_FRAME_OUT_INFO_* info) {
+FrameSource::Filled composeFrame(FrameSource& source, unsigned char* frame, unsigned number, unsigned picture,
+                                 const FrameSettings& settings, _MV_FRAME_OUT_INFO_* info) {
     const std::size_t len = source.frameBytes();
-    unsigned picture = 0;
-    if (frame) {
-        picture = source.fill(frame, number);
+    FrameSource::Filled filled;
+    filled.picture = picture;
+    if (frame)
+        filled = source.fill(frame, number, picture);
+    if (frame && source.stamped()) {
         MvsimFrameStamp stamp{};
         stamp.magic = MVSIM_STAMP_MAGIC;
         stamp.frameNumber = number;
@@ -52,7 +54,7 @@ unsigned composeFrame(FrameSource& source, unsigned char* frame, unsigned number
     info->nFrameNum = number;
     info->nFrameLen = static_cast<unsigned>(len);
     info->nHostTimeStamp = static_cast<unsigned long long>(nowNs());
-    return picture;
+    return filled;
 }
 
 Acquisition::Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user,
@@ -103,8 +105,10 @@ void Acquisition::requestStop(unsigned fate) {
         deliveryWake_.notify_all();
         idle_.notify_all();
     }
-    // A frame waiting for its turn behind a delivered one is dropped.
+    // A frame waiting for its turn behind a delivered one is dropped; one
+    // waiting for its picture stops waiting.
     gate_->wake();
+    source_->interrupt();
 }
 
 void Acquisition::update(const FrameSettings& settings) {
@@ -116,6 +120,12 @@ void Acquisition::update(const FrameSettings& settings) {
     const bool timedAfter = periodLocked(&after, &cause);
     if (timedBefore != timedAfter || before != after)
         rescheduled_ = true;
+    sensorWake_.notify_all();
+    deliveryWake_.notify_all();  // it makes the frames when unpaced
+}
+
+void Acquisition::picturesChanged() {
+    std::lock_guard<std::mutex> lock(mutex_);
     sensorWake_.notify_all();
     deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
@@ -207,6 +217,16 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
         ledger_->settle(ledger_->open(entry), MVSIM_FATE_MISSED);
         return Trigger::Missed;
     }
+    unsigned picture = 0;
+    if (!source_->nextPicture(&picture)) {
+        // Pictures replayed once, all shown: a free-running sensor idles; a
+        // trigger is missed for want of a picture.
+        if (cause == MVSIM_CAUSE_FREE_RUN)
+            return Trigger::NotArmed;
+        ledger_->settle(ledger_->open(entry), MVSIM_FATE_NO_PICTURE);
+        return Trigger::Missed;
+    }
+    entry.pictureIndex = picture;
     const Clock::time_point exposureEnd = at + exposureOf(settings_);
     const Clock::time_point readoutEnd =
         std::max(exposureEnd, readoutFreeAt_) + readoutOf(settings_, frameBytes_);
@@ -227,7 +247,7 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
         slot = freeSlots_.back();
         freeSlots_.pop_back();
     }
-    inFlight_.push_back({id, number, readoutEnd, settings_, slot});
+    inFlight_.push_back({id, number, readoutEnd, settings_, slot, picture});
     return Trigger::Started;
 }
 
@@ -253,14 +273,20 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     Ready ready{frame.id, slot, {}};
     // With no callback the frame goes through a buffer all the same, but
     // nobody looks at its pixels.
-    const unsigned picture =
-        composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number, frame.settings, &ready.info);
-    (void)picture;  // the pattern is picture 0, as the ledger entry already says
+    const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr,
+                                                    frame.number, frame.picture, frame.settings, &ready.info);
     // The ledger has the simulated completion, the end of the readout; the
     // frame record the moment the frame was in its buffer.
     ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
+    if (filled.waited)
+        ledger_->markPictureWait(frame.id);
     lock.lock();
     composing_ = false;
+    // The frame waited for a picture that was not decoded in time: the
+    // schedule starts again from now rather than catching up with a burst
+    // of frames for the ticks that passed meanwhile.
+    if (filled.waited)
+        rescheduled_ = true;
     // The sensor waits for the composer only with frames of its own to complete.
     if (sensorWaiting_ && !inFlight_.empty())
         sensorWake_.notify_all();
@@ -332,8 +358,9 @@ void Acquisition::runDelivery() {
             unsigned cause = 0;
             const bool scheduled = periodLocked(&period, &cause);
             if (scheduled && period == Clock::duration::zero()) {
-                // Unpaced: the next frame as soon as a buffer is free.
-                if (inFlight_.empty() && !composing_ && !freeSlots_.empty()) {
+                // Unpaced: the next frame as soon as a buffer is free (and,
+                // replaying once, while there is a picture left).
+                if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
                     startFrameLocked(cause, Clock::now());
                     completeFrontLocked(lock);
                     continue;

@@ -21,10 +21,10 @@
 
 namespace mvsim {
 
-// Writes the source's picture and the stamp of frame `number` into `frame`
-// (unless null) and fills `info`; returns the picture index.
-unsigned composeFrame(FrameSource& source, unsigned char* frame, unsigned number, const FrameSettings& settings,
-                      _MV_FRAME_OUT_INFO_* info);
+// Writes the source's picture and (when the source stamps) the stamp of
+// frame `number` into `frame` (unless null) and fills `info`.
+FrameSource::Filled composeFrame(FrameSource& source, unsigned char* frame, unsigned number, unsigned picture,
+                                 const FrameSettings& settings, _MV_FRAME_OUT_INFO_* info);
 
 // Shared by the device (while grabbing), its two threads and, after a stop
 // from inside the callback, the parked thread entry that reaps it.
@@ -53,6 +53,9 @@ public:
     // Frames not yet delivered settle with `fate` (dropped, or unplugged).
     void requestStop(unsigned fate = MVSIM_FATE_DROPPED);
     void update(const FrameSettings& settings);
+    // The source has pictures again (a rewind): a sensor idling for want
+    // of one looks again.
+    void picturesChanged();
     // A line-0 pulse (source 0) or a software trigger (source 7).
     Trigger trigger(unsigned source);
     // Waits until no frame is in exposure, readout, a buffer or the callback.
@@ -71,6 +74,7 @@ private:
         Clock::time_point readoutEnd;
         FrameSettings settings;
         std::size_t slot;  // its buffer, taken at once by a frame that takes no time; noSlot otherwise
+        unsigned picture;  // claimed from the source as the event started
     };
     static constexpr std::size_t noSlot = static_cast<std::size_t>(-1);
     struct Ready {

@@ -3,6 +3,7 @@
 #include "pattern.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -136,7 +137,36 @@ unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigne
     return static_cast<unsigned>(v.toDouble());
 }
 
-DeviceSetup readDevice(const QJsonValue& entry, const std::string& where) {
+// "<key>: <reason>" of a check, as the error of that key of the entry.
+ConfigError keyError(const std::string& where, const std::string& problem) {
+    return ConfigError{where + "." + problem.substr(0, problem.find(':')), problem.substr(problem.find(':') + 2)};
+}
+
+// Recorded pictures: the keys, the listing and checks of the pictures, and
+// the geometry the setup leaves to the first picture. A relative path
+// counts from the configuration file's folder.
+void readPictures(const QJsonObject& o, const std::string& where, const std::string& baseDir, DeviceSetup* setup) {
+    const std::string keys = readReplayKeys(o, &setup->replay);
+    if (!keys.empty())
+        throw keyError(where, keys);
+    if (setup->replay.images.empty())
+        return;
+    ReplayGeometry geometry;
+    geometry.width = setup->width;
+    geometry.height = setup->height;
+    geometry.pixelType = setup->pixelType;
+    geometry.widthGiven = o.contains(QLatin1String("width"));
+    geometry.heightGiven = o.contains(QLatin1String("height"));
+    geometry.pixelTypeGiven = o.contains(QLatin1String("pixelFormat"));
+    const std::string problem = prepareReplay(&setup->replay, &geometry, baseDir);
+    if (!problem.empty())
+        throw keyError(where, problem);
+    setup->width = geometry.width;
+    setup->height = geometry.height;
+    setup->pixelType = geometry.pixelType;
+}
+
+DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const std::string& baseDir) {
     if (!entry.isObject())
         throw ConfigError{where, "must be an object, not " + describeType(entry)};
     const QJsonObject o = entry.toObject();
@@ -166,10 +196,10 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where) {
     else if (timing != "camera")
         throw ConfigError{where + ".timing", "must be \"camera\" or \"instant\""};
     setup.ledgerSize = readCount(o, "ledgerSize", where, 1, maxLedgerSize, setup.ledgerSize);
+    readPictures(o, where, baseDir, &setup);
     const std::string problem = checkSetup(setup);
     if (!problem.empty())
-        throw ConfigError{where + "." + problem.substr(0, problem.find(':')),
-                          problem.substr(problem.find(':') + 2)};
+        throw keyError(where, problem);
     return setup;
 }
 
@@ -253,7 +283,8 @@ ConfigResult loadConfigFile(const std::string& path) {
             throw ConfigError{"devices", "more than " + std::to_string(MV_MAX_DEVICE_NUM) + " devices"};
         for (int i = 0; i < list.size(); ++i) {
             const std::string where = "devices[" + std::to_string(i) + "]";
-            result.devices.push_back(readDevice(list.at(i), where));
+            result.devices.push_back(
+                readDevice(list.at(i), where, QFileInfo(QString::fromStdString(path)).absolutePath().toStdString()));
             // One key, one device: the second could never be opened by it.
             const DeviceSetup& added = result.devices.back();
             for (std::size_t j = 0; j + 1 < result.devices.size(); ++j)

@@ -8,9 +8,13 @@
 #include "framesource.h"
 #include "faults.h"
 #include "pattern.h"
+#include "picturefeed.h"
 #include "registry.h"
+#include "replaysetup.h"
 
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -76,11 +80,30 @@ MVSIM_EXPORT int MVSIM_LoadDefaultConfig(void) {
 }
 
 MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSetup* setup) {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
     if (!setup || !setup->modelName || !setup->serialNumber)
         return MVSIM_E_PARAMETER;
-    return registry.addDevice(DeviceSetup::from(*setup));
+    DeviceSetup device = DeviceSetup::from(*setup);
+    if (!device.replay.images.empty()) {
+        // Reading the pictures takes time: outside the registry lock.
+        ReplayGeometry geometry;
+        geometry.width = device.width;
+        geometry.height = device.height;
+        geometry.pixelType = device.pixelType;
+        geometry.widthGiven = device.width != 0;
+        geometry.heightGiven = device.height != 0;
+        geometry.pixelTypeGiven = device.pixelType != 0;
+        const std::string problem = prepareReplay(&device.replay, &geometry, {});
+        if (!problem.empty()) {
+            std::fprintf(stderr, "mvsim: MVSIM_AddDevice: %s\n", problem.c_str());
+            return MVSIM_E_PARAMETER;
+        }
+        device.width = geometry.width;
+        device.height = geometry.height;
+        device.pixelType = geometry.pixelType;
+    }
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    return registry.addDevice(device);
 }
 
 namespace {
@@ -156,6 +179,86 @@ MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters) {
         return MVSIM_E_NODEVICE;
     *counters = d->ledger().counters();
     return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once) {
+    Registry& registry = Registry::instance();
+    ReplaySetup replay;
+    ReplayGeometry geometry;
+    {
+        auto lock = registry.lock();
+        Device* d = knownDevice(registry, deviceId);
+        if (!d)
+            return MVSIM_E_NODEVICE;
+        if (d->acquisition)
+            return MVSIM_E_CALLORDER;
+        geometry.width = d->setup().width;
+        geometry.height = d->setup().height;
+        geometry.pixelType = d->setup().pixelType;
+        replay.stamp = d->replay().stamp;
+    }
+    geometry.widthGiven = geometry.heightGiven = geometry.pixelTypeGiven = true;
+    replay.once = once != 0;
+    if (path && *path) {
+        // Reading the pictures takes time: outside the registry lock.
+        replay.images = path;
+        const std::string problem = prepareReplay(&replay, &geometry, {});
+        if (!problem.empty()) {
+            std::fprintf(stderr, "mvsim: MVSIM_SetPictures: %s\n", problem.c_str());
+            return MVSIM_E_PARAMETER;
+        }
+    }
+    auto lock = registry.lock();
+    Device* d = knownDevice(registry, deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    if (d->acquisition)
+        return MVSIM_E_CALLORDER;
+    d->setPictures(replay);
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_RewindPictures(int deviceId) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* d = knownDevice(registry, deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    if (d->replay().files.empty())
+        return MVSIM_E_CALLORDER;
+    if (d->pictureFeedIfMade()) {
+        d->pictureFeedIfMade()->rewind();
+        if (d->acquisition)
+            d->acquisition->picturesChanged();
+    }
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_PictureCount(int deviceId) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    return static_cast<int>(std::min<std::size_t>(d->replay().files.size(), INT_MAX));
+}
+
+MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t cap) {
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    const std::vector<std::string>& files = d->replay().files;
+    if (index < 0 || static_cast<std::size_t>(index) >= files.size() || (!buffer && cap > 0))
+        return MVSIM_E_PARAMETER;
+    const std::string& name = files[static_cast<std::size_t>(index)];
+    if (cap > 0) {
+        const std::size_t n = std::min(cap - 1, name.size());
+        std::memcpy(buffer, name.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<int>(std::min<std::size_t>(name.size(), INT_MAX));
 }
 
 MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates) {
@@ -318,10 +421,10 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
         PatternSource source(settings.width, settings.height, settings.pixelType);
         if (!data) {
             own.resize(source.frameBytes());
-            composeFrame(source, own.data(), number, settings, &info);
+            composeFrame(source, own.data(), number, 0, settings, &info);
             data = own.data();
         } else {
-            composeFrame(source, nullptr, number, settings, &info);  // the caller's bytes as they are
+            composeFrame(source, nullptr, number, 0, settings, &info);  // the caller's bytes as they are
         }
     } catch (const std::bad_alloc&) {
         ledger->settle(id, MVSIM_FATE_DROPPED);

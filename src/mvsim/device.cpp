@@ -1,6 +1,7 @@
 #include "device.h"
 
 #include "acquisition.h"
+#include "picturefeed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,6 +48,10 @@ DeviceSetup DeviceSetup::from(const MvsimDeviceSetup& s) {
     setup.bandwidthMBps = s.bandwidthMBps;
     setup.instant = s.instantTiming != 0;
     setup.ledgerSize = s.ledgerSize;
+    if (s.images && *s.images)
+        setup.replay.images = s.images;
+    setup.replay.once = s.replayOnce != 0;
+    setup.replay.stamp = s.stampPictures != 0;
     return setup;
 }
 
@@ -70,12 +75,36 @@ void DeviceSetup::to(MvsimDeviceSetup* s) const {
     s->bandwidthMBps = bandwidthMBps;
     s->instantTiming = instant ? 1 : 0;
     s->ledgerSize = ledgerSize;
+    s->images = replay.images.empty() ? nullptr : replay.images.c_str();
+    s->replayOnce = replay.once ? 1 : 0;
+    s->stampPictures = replay.stamp ? 1 : 0;
 }
 
 Device::Device(int id, const DeviceSetup& setup)
     : id_(id), configured_(setup), live_(setup), record_(std::make_unique<MV_CC_DEVICE_INFO>()),
-      ledger_(std::make_shared<Ledger>(setup.ledgerSize)) {
+      ledger_(std::make_shared<Ledger>(setup.ledgerSize)), replay_(setup.replay) {
     fillRecord();
+}
+
+void Device::setPictures(const ReplaySetup& replay) {
+    replay_ = replay;
+    pictures_.reset();  // joins its loader, which takes no lock of ours
+}
+
+std::shared_ptr<PictureFeed> Device::pictureFeed() {
+    if (replay_.files.empty())
+        return nullptr;
+    if (!pictures_) {
+        PictureFeed::Setup setup;
+        setup.files = replay_.files;
+        setup.width = live_.width;
+        setup.height = live_.height;
+        setup.pixelType = live_.pixelType;
+        setup.loop = !replay_.once;
+        setup.cacheBytes = replayCacheBytes();
+        pictures_ = std::make_shared<PictureFeed>(std::move(setup));
+    }
+    return pictures_;
 }
 
 void Device::fillRecord() {

@@ -8,6 +8,7 @@
 #include "deliverygate.h"
 #include "exports.h"
 #include "ledger.h"
+#include "replaysetup.h"
 
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 namespace mvsim {
 
 class Acquisition;
+class PictureFeed;
 struct Handle;
 
 // What a device is made from: a configuration entry or MVSIM_AddDevice.
@@ -43,6 +45,8 @@ struct DeviceSetup {
     // process sees. Devices added through the control interface belong to
     // the process that added them.
     bool shared = false;
+    // Recorded pictures instead of the test pattern, checked and listed.
+    ReplaySetup replay;
 
     // MB/s the readout runs at; 0 for an instant readout.
     double bandwidth() const;
@@ -126,6 +130,14 @@ public:
     // The cross-process lock held while open (a descriptor, -1 without).
     int lockFd = -1;
 
+    // Recorded pictures: what the device replays (files empty for the test
+    // pattern), kept across replugs. The feed, with its loader and cache, is
+    // made when the device first grabs and kept until the pictures change.
+    const ReplaySetup& replay() const { return replay_; }
+    void setPictures(const ReplaySetup& replay);
+    std::shared_ptr<PictureFeed> pictureFeed();  // null for the test pattern; throws std::system_error
+    const std::shared_ptr<PictureFeed>& pictureFeedIfMade() const { return pictures_; }
+
 private:
     void pushSettings();
 
@@ -144,6 +156,8 @@ private:
     std::unique_ptr<MV_CC_DEVICE_INFO> record_;
     std::shared_ptr<Ledger> ledger_;
     std::shared_ptr<DeliveryGate> gate_ = std::make_shared<DeliveryGate>();
+    ReplaySetup replay_;
+    std::shared_ptr<PictureFeed> pictures_;
 };
 
 // A handle as MV_CC_CreateHandle hands it out. Callers only ever see its

@@ -12,12 +12,30 @@ namespace mvsim {
 
 class FrameSource {
 public:
+    struct Filled {
+        unsigned picture = 0;  // the picture the frame shows (0 for a computed one)
+        bool waited = false;   // the picture was not ready: the sensor waited for it
+    };
+
     virtual ~FrameSource() = default;
     virtual std::size_t frameBytes() const = 0;
-    // Writes the pixels of frame `number` into `frame` (frameBytes() long)
-    // and returns the index of the picture it shows (0 for a computed one).
-    // Called by one thread at a time per source.
-    virtual unsigned fill(unsigned char* frame, unsigned number) = 0;
+    // The picture the next frame event shows, claimed as the event starts
+    // (under the acquisition's lock, from any thread that starts one):
+    // false when there is none left, as when pictures replay once.
+    virtual bool nextPicture(unsigned* picture) {
+        *picture = 0;
+        return true;
+    }
+    // Whether a frame event now would find a picture.
+    virtual bool hasPicture() const { return true; }
+    // Writes the pixels of frame `number`, showing the claimed `picture`,
+    // into `frame` (frameBytes() long). May wait for the picture. Called by
+    // one thread at a time per source.
+    virtual Filled fill(unsigned char* frame, unsigned number, unsigned picture) = 0;
+    // Whether the frame stamp goes over the first bytes of each frame.
+    virtual bool stamped() const { return true; }
+    // Ends a wait in fill(): the acquisition stops. Any thread.
+    virtual void interrupt() {}
 };
 
 // The test pattern of MVSIM_PatternValue.
@@ -25,9 +43,9 @@ class PatternSource : public FrameSource {
 public:
     PatternSource(unsigned width, unsigned height, unsigned pixelType) : writer_(width, height, pixelType) {}
     std::size_t frameBytes() const override { return writer_.frameBytes(); }
-    unsigned fill(unsigned char* frame, unsigned number) override {
+    Filled fill(unsigned char* frame, unsigned number, unsigned /*picture*/) override {
         writer_.fill(frame, number);
-        return 0;
+        return {};
     }
 
 private:

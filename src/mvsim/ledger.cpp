@@ -61,8 +61,15 @@ void Ledger::settle(Id id, unsigned fate) {
     case MVSIM_FATE_DROPPED: ++fates_.dropped; break;
     case MVSIM_FATE_UNPLUGGED: ++fates_.unplugged; break;
     case MVSIM_FATE_NO_CALLBACK: ++fates_.noCallback; break;
+    case MVSIM_FATE_NO_PICTURE: ++fates_.noPicture; break;
     default: break;
     }
+}
+
+void Ledger::markPictureWait(Id id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (MvsimLedgerEntry* e = findLocked(id))
+        e->waitedForPicture = 1;
 }
 
 void Ledger::restartNumbers() {
@@ -98,7 +105,7 @@ MvsimCounters Ledger::counters() {
     MvsimCounters c{};
     c.delivered = fates_.delivered;
     c.produced = fates_.delivered + fates_.noCallback;
-    c.lost = fates_.noBuffer + fates_.missed;
+    c.lost = fates_.noBuffer + fates_.missed + fates_.noPicture;
     return c;
 }
 
@@ -111,6 +118,7 @@ const char* fateName(unsigned fate) {
     case MVSIM_FATE_DROPPED: return "dropped at stop";
     case MVSIM_FATE_UNPLUGGED: return "device unplugged";
     case MVSIM_FATE_NO_CALLBACK: return "no callback";
+    case MVSIM_FATE_NO_PICTURE: return "no picture left";
     default: return "unknown";
     }
 }

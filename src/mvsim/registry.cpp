@@ -4,6 +4,8 @@
 #include "calllog.h"
 #include "devicelock.h"
 #include "faults.h"
+#include "picturefeed.h"
+#include "picturesource.h"
 
 #include <algorithm>
 #include <climits>
@@ -169,9 +171,16 @@ int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& jo
     if (const char* csv = std::getenv("MVSIM_LEDGER"))
         identity.ledgerCsv = csv;
     try {
-        auto acquisition = std::make_shared<Acquisition>(
-            settings, handle.callback, handle.user, device.sharedLedger(), device.gate(),
-            std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType), identity);
+        std::unique_ptr<FrameSource> source;
+        if (std::shared_ptr<PictureFeed> feed = device.pictureFeed()) {
+            feed->setActive(true);
+            source = std::make_unique<PictureSource>(std::move(feed), device.replay().stamp);
+        } else {
+            source = std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType);
+        }
+        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user,
+                                                         device.sharedLedger(), device.gate(), std::move(source),
+                                                         identity);
         device.thread = Acquisition::launch(acquisition);
         device.acquisition = std::move(acquisition);
     } catch (const std::bad_alloc&) {
@@ -193,6 +202,9 @@ void Registry::retire(Handle* handle) {
 void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fate) {
     if (!device.acquisition)
         return;
+    // The loader stops decoding ahead; the cache stays for the next grab.
+    if (device.pictureFeedIfMade())
+        device.pictureFeedIfMade()->setActive(false);
     device.acquisition->requestStop(fate);
     std::thread thread = std::move(device.thread);
     std::shared_ptr<Acquisition> acquisition = std::move(device.acquisition);

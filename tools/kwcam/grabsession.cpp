@@ -8,6 +8,7 @@
 #include "exitcodes.h"
 #include "kwhost/imagewriter.h"
 #include "output.h"
+#include "picturereport.h"
 
 namespace kwcam {
 
@@ -66,6 +67,7 @@ int GrabSession::run()
 
     m_camera->m_nTriggerMode = contractTriggerMode(m_options.trigger);
     m_clock.start();
+    m_startNs = steadyNowNs();
     if (!m_camera->IStartCamera()) {
         printError(QStringLiteral("cannot start acquisition on %1 (%2)").arg(m_key, triggerDescription()));
         m_camera->ICloseCamera();
@@ -224,6 +226,7 @@ int GrabSession::conclude()
     summary.stats = stats;
     summary.seconds = m_seconds;
     summary.deviceType = m_deviceType;
+    summary.pictures = picturesReceived(m_device, m_startNs);
     if (m_haveLostAfter) {
         summary.lostSource = Summary::LostSource::Counters;
         summary.lost = m_lostAfter - m_lostBefore;

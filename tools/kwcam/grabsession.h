@@ -70,6 +70,7 @@ private:
     kwhost::SignalForwarder m_forwarder{m_signals};
     Progress m_progress;
     QElapsedTimer m_clock;
+    qint64 m_startNs = 0;  // steady clock, for the pictures the grab received
     double m_seconds = 0;
 
     Outcome m_outcome = Outcome::Running;

@@ -99,6 +99,8 @@ QString formatSummary(const Summary& summary)
         text += line("in sequence",
                      QStringLiteral("no (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
 
+    if (!summary.pictures.isEmpty())
+        text += line("pictures", summary.pictures);
     if (summary.everyFrame) {
         QString saved = QStringLiteral("%1 of %2 frames as %3")
                             .arg(summary.savedFrames)

@@ -62,6 +62,14 @@ typedef struct MvsimDeviceSetup {
                                // < 0 = the transport's (115 GigE, 380 USB)
     int instantTiming;         // non-zero: frames take no time (no exposure, no readout)
     unsigned int ledgerSize;   // ledger entries kept, 1..16777216
+    // Recorded pictures instead of the test pattern: a picture file or a
+    // folder of them (null: the pattern; a relative path counts from the
+    // working directory). With pictures, a width, height or pixel type of 0
+    // is taken from the first picture; pictures that cannot be replayed make
+    // MVSIM_AddDevice fail with MVSIM_E_PARAMETER, the reason on stderr.
+    const char* images;
+    int replayOnce;     // non-zero: each picture once, then no more frames until MVSIM_RewindPictures
+    int stampPictures;  // non-zero: the frame stamp goes over the first bytes of each picture
 } MvsimDeviceSetup;
 
 // Fills a setup with the stand-in's defaults (640 x 480 Mono8 GigE, exposure
@@ -220,17 +228,19 @@ int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigned int width, 
 #define MVSIM_FATE_DROPPED 4u      // not yet delivered when the acquisition stopped
 #define MVSIM_FATE_UNPLUGGED 5u    // not yet delivered when the device was unplugged or removed
 #define MVSIM_FATE_NO_CALLBACK 6u  // produced while no callback was registered
+#define MVSIM_FATE_NO_PICTURE 7u   // a trigger after the last picture of a device that replays once
 
 typedef struct MvsimLedgerEntry {
     unsigned int frameNumber;
     unsigned int cause;         // MVSIM_CAUSE_*
     unsigned int fate;          // MVSIM_FATE_*
-    unsigned int pictureIndex;  // source picture of the frame; 0 for the test pattern
+    unsigned int pictureIndex;  // source picture of the frame, from 0 in name order; 0 for the test pattern
     long long triggerTime;      // the tick, pulse, trigger or request
     long long exposureStart;
     long long readoutEnd;       // the frame is complete
     long long deliveryStart;    // the callback is entered
     long long deliveryEnd;      // the callback returned
+    int waitedForPicture;       // non-zero: the picture was not decoded in time and the sensor waited for it
 } MvsimLedgerEntry;
 
 // Entries held (>= 0), or MVSIM_E_NODEVICE.
@@ -240,7 +250,7 @@ int MVSIM_LedgerSize(int deviceId);
 int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry);
 
 // Settled frame events of a device since it was added, by fate; lost (of
-// MvsimCounters) = noBuffer + missed.
+// MvsimCounters) = noBuffer + missed + noPicture.
 typedef struct MvsimFrameFates {
     unsigned long long delivered;
     unsigned long long noBuffer;
@@ -248,6 +258,7 @@ typedef struct MvsimFrameFates {
     unsigned long long dropped;
     unsigned long long unplugged;
     unsigned long long noCallback;
+    unsigned long long noPicture;  // counted as lost too
 } MvsimFrameFates;
 int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates);
 
@@ -261,6 +272,23 @@ typedef struct MvsimDeviceTiming {
     int instantTiming;         // non-zero: frames take no time at all
 } MvsimDeviceTiming;
 int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing);
+
+// Recorded pictures. MVSIM_SetPictures gives a device a picture file or a
+// folder of pictures (path null or empty: back to the test pattern), which
+// must have the device's size and are converted to its pixel type; once
+// non-zero replays each picture once. MVSIM_E_CALLORDER while the device
+// grabs, MVSIM_E_PARAMETER for pictures that cannot be replayed (the reason
+// on stderr in one line), MVSIM_E_NODEVICE for an unknown device.
+int MVSIM_SetPictures(int deviceId, const char* path, int once);
+// Starts the pictures over from the first: a device that replays once and
+// has shown them all delivers frames again. MVSIM_E_CALLORDER for a device
+// that shows the test pattern.
+int MVSIM_RewindPictures(int deviceId);
+// Pictures the device replays (0 for the test pattern), or MVSIM_E_NODEVICE.
+int MVSIM_PictureCount(int deviceId);
+// Copies the path of picture `index` (NUL-terminated, cut to cap) and
+// returns its full length; MVSIM_E_PARAMETER for an index out of range.
+int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t cap);
 
 // The image callback and user pointer registered on the handle that holds the
 // device open, for benchmarks that call the frame path exactly as the
