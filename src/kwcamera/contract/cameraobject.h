@@ -65,6 +65,7 @@ enum CameraTriggerMode {
 // own copy of each table at load (internal linkage) and destroys it at unload.
 // The list for the camera types names 100 and 110 twice; QMap keeps one entry
 // per code, the later text replacing the earlier.
+// clang-format off: one entry a line, as the tables are listed.
 static const QMap<CameraType, QString> CameraTypeNames = {
     {CameraTypeUnknown, QString("Unknown(0)")},
     {CameraTypeVirtual, QString("Virtual Camera(100)")},
@@ -103,6 +104,7 @@ static const QMap<CameraPixelFormat, QString> CameraPixelFormatNames = {
     {CameraPixelFormatBgr24, QString("BGR24")},
     {CameraPixelFormatBgr32, QString("BGR32")},
 };
+// clang-format on
 
 // Bits per pixel of a pixel-format code. Only the four formats that hosts
 // size buffers by have a depth; every other code, RGB48 and BGR included,
