@@ -12,7 +12,8 @@ namespace kwbench {
 
 namespace {
 
-void discard(QtMsgType, const QMessageLogContext&, const QString&) {}
+void discard(QtMsgType, const QMessageLogContext&, const QString&)
+{}
 
 }  // namespace
 
@@ -32,7 +33,8 @@ const Plugin& streamedPlugin()
     return plugin;
 }
 
-DiscardingLog::DiscardingLog() : m_previous(qInstallMessageHandler(&discard)) {}
+DiscardingLog::DiscardingLog() : m_previous(qInstallMessageHandler(&discard))
+{}
 
 DiscardingLog::~DiscardingLog()
 {

@@ -34,8 +34,7 @@ struct OpenCamera {
     {
         resetWithDevices(1, 640, 480);
         camera = std::make_unique<HostCamera>(plugin, benchKey(0));
-        if ((*camera)->IOpenCamera() != 1 || MVSIM_GetImageCallback(0, &callback, &user) != 0 ||
-            callback == nullptr) {
+        if ((*camera)->IOpenCamera() != 1 || MVSIM_GetImageCallback(0, &callback, &user) != 0 || callback == nullptr) {
             std::fprintf(stderr, "cannot open a camera for the frame path\n");
             std::abort();
         }

@@ -19,7 +19,8 @@ namespace {
 const int kFreeRunning = 2;
 const int kSoftware = 4;
 
-int addDevice(double frameRate, bool instant, float exposure) {
+int addDevice(double frameRate, bool instant, float exposure)
+{
     MVSIM_Reset();
     MvsimDeviceSetup setup;
     MVSIM_DefaultSetup(&setup, "MV-BENCH", "0");
@@ -36,7 +37,8 @@ int addDevice(double frameRate, bool instant, float exposure) {
     return MVSIM_AddDevice(&setup);
 }
 
-std::vector<MvsimLedgerEntry> delivered(int id) {
+std::vector<MvsimLedgerEntry> delivered(int id)
+{
     std::vector<MvsimLedgerEntry> entries;
     const int n = MVSIM_LedgerSize(id);
     for (int i = 0; i < n; ++i) {
@@ -47,7 +49,8 @@ std::vector<MvsimLedgerEntry> delivered(int id) {
     return entries;
 }
 
-double percentile(std::vector<double> values, double p) {
+double percentile(std::vector<double> values, double p)
+{
     if (values.empty())
         return 0.0;
     std::sort(values.begin(), values.end());
@@ -56,7 +59,8 @@ double percentile(std::vector<double> values, double p) {
 }
 
 // Free-running at the rate of the benchmark's argument, for a second or two.
-void BM_Paced(benchmark::State& state) {
+void BM_Paced(benchmark::State& state)
+{
     const double rate = static_cast<double>(state.range(0));
     DiscardingLog discard;
     const int id = addDevice(rate, true, 10000);
@@ -92,7 +96,8 @@ void BM_Paced(benchmark::State& state) {
 
 // ISnapCamera with 100 us exposure and instant readout: from the trigger to
 // the host's OnImageReady (the plug-in's callback entered).
-void BM_TriggerLatency(benchmark::State& state) {
+void BM_TriggerLatency(benchmark::State& state)
+{
     DiscardingLog discard;
     const int id = addDevice(0, false, 100);
     HostCamera camera(shippedPlugin(), benchKey(0));
@@ -130,6 +135,6 @@ void BM_TriggerLatency(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Paced)->ArgName("rate")->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Iterations(1)->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Paced)->ArgName("rate")->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Iterations(1)->UseRealTime()->Unit(
+    benchmark::kMillisecond);
 BENCHMARK(BM_TriggerLatency)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);

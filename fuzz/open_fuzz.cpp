@@ -38,12 +38,13 @@ const size_t kSerialField = 16;
     std::abort();
 }
 
-void discard(QtMsgType, const QMessageLogContext&, const QString&) {}
+void discard(QtMsgType, const QMessageLogContext&, const QString&)
+{}
 
 struct DeviceTexts {
-    std::string model;   // bytes as passed to the stand-in
+    std::string model;  // bytes as passed to the stand-in
     std::string serial;
-    QString modelText;   // as the plug-in reads them
+    QString modelText;  // as the plug-in reads them
     QString serialText;
 };
 

@@ -14,16 +14,19 @@ std::atomic<int> acquisitionsRunning{0};
 // tens of microseconds late, which at high frame rates would bunch ticks.
 constexpr std::chrono::microseconds spinMargin{80};
 
-std::chrono::steady_clock::duration nanoseconds(double ns) {
+std::chrono::steady_clock::duration nanoseconds(double ns)
+{
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double, std::nano>(std::round(ns)));
 }
 
-std::chrono::steady_clock::duration exposureOf(const FrameSettings& s) {
+std::chrono::steady_clock::duration exposureOf(const FrameSettings& s)
+{
     return s.instant ? std::chrono::steady_clock::duration::zero() : nanoseconds(double(s.exposure) * 1e3);
 }
 
-std::chrono::steady_clock::duration readoutOf(const FrameSettings& s, std::size_t frameBytes) {
+std::chrono::steady_clock::duration readoutOf(const FrameSettings& s, std::size_t frameBytes)
+{
     if (s.instant || !(s.bandwidthMBps > 0.0))
         return std::chrono::steady_clock::duration::zero();
     return nanoseconds(double(frameBytes) / s.bandwidthMBps * 1e3);
@@ -32,7 +35,8 @@ std::chrono::steady_clock::duration readoutOf(const FrameSettings& s, std::size_
 }  // namespace
 
 FrameSource::Filled composeFrame(FrameSource& source, unsigned char* frame, unsigned number, unsigned picture,
-                                 const FrameSettings& settings, _MV_FRAME_OUT_INFO_* info) {
+                                 const FrameSettings& settings, _MV_FRAME_OUT_INFO_* info)
+{
     const std::size_t len = source.frameBytes();
     FrameSource::Filled filled;
     filled.picture = picture;
@@ -62,7 +66,8 @@ Acquisition::Acquisition(const FrameSettings& settings, MvImageCallback callback
                          std::unique_ptr<FrameSource> source, Identity identity)
     : settings_(settings), callback_(callback), user_(user), ledger_(std::move(ledger)), gate_(std::move(gate)),
       source_(std::move(source)), identity_(std::move(identity)), firstId_(ledger_->nextId()),
-      frameBytes_(source_->frameBytes()) {
+      frameBytes_(source_->frameBytes())
+{
     const unsigned count = std::max(1u, settings.bufferCount);
     for (std::size_t i = 0; i < count; ++i) {
         buffers_.emplace_back(new unsigned char[frameBytes_]);
@@ -70,7 +75,8 @@ Acquisition::Acquisition(const FrameSettings& settings, MvImageCallback callback
     }
 }
 
-std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition) {
+std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition)
+{
     ++acquisitionsRunning;
     try {
         // The threads keep their own references: after a stop from inside
@@ -90,9 +96,13 @@ std::thread Acquisition::launch(const std::shared_ptr<Acquisition>& acquisition)
     }
 }
 
-int Acquisition::runningThreads() { return acquisitionsRunning.load(); }
+int Acquisition::runningThreads()
+{
+    return acquisitionsRunning.load();
+}
 
-void Acquisition::requestStop(unsigned fate) {
+void Acquisition::requestStop(unsigned fate)
+{
     // Seen by threads that loop without waiting, before the lock is had.
     stopping_ = true;
     {
@@ -111,7 +121,8 @@ void Acquisition::requestStop(unsigned fate) {
     source_->interrupt();
 }
 
-void Acquisition::update(const FrameSettings& settings) {
+void Acquisition::update(const FrameSettings& settings)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     Clock::duration before{}, after{};
     unsigned cause = 0;
@@ -124,28 +135,32 @@ void Acquisition::update(const FrameSettings& settings) {
     deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
 
-void Acquisition::picturesChanged() {
+void Acquisition::picturesChanged()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     sensorWake_.notify_all();
     deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
 
-Acquisition::Trigger Acquisition::trigger(unsigned source) {
+Acquisition::Trigger Acquisition::trigger(unsigned source)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (stop_ || settings_.triggerMode != 1 || settings_.triggerSource != source)
         return Trigger::NotArmed;
-    const Trigger result = startFrameLocked(
-        source == MVSIM_TRIGGER_SOURCE_LINE0 ? MVSIM_CAUSE_LINE0 : MVSIM_CAUSE_SOFTWARE, Clock::now());
+    const Trigger result =
+        startFrameLocked(source == MVSIM_TRIGGER_SOURCE_LINE0 ? MVSIM_CAUSE_LINE0 : MVSIM_CAUSE_SOFTWARE, Clock::now());
     if (sensorWaiting_)
         sensorWake_.notify_all();
     return result;
 }
 
-bool Acquisition::idleLocked() const {
+bool Acquisition::idleLocked() const
+{
     return inFlight_.empty() && ready_.empty() && !composing_ && !inCallback_;
 }
 
-bool Acquisition::waitIdle(std::chrono::milliseconds timeout) {
+bool Acquisition::waitIdle(std::chrono::milliseconds timeout)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     if (deliveryThread_ == std::this_thread::get_id())
         return false;
@@ -153,7 +168,8 @@ bool Acquisition::waitIdle(std::chrono::milliseconds timeout) {
     return !stop_ && idleLocked();
 }
 
-bool Acquisition::finished() {
+bool Acquisition::finished()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return finished_;
 }
@@ -162,7 +178,8 @@ bool Acquisition::finished() {
 // largest of 1/frameRate, the exposure and the readout (0: a frame whenever
 // a buffer is free); triggered from line 0, the pulse generator's pulses; no
 // schedule otherwise.
-bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const {
+bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const
+{
     if (settings_.triggerMode == 0) {
         Clock::duration p = std::max(exposureOf(settings_), readoutOf(settings_, frameBytes_));
         if (settings_.frameRate > 0.0)
@@ -182,15 +199,17 @@ bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const {
 // Free-running frames that take no time (instant timing, or no exposure and
 // no readout) complete at their tick: the delivery thread keeps their
 // schedule itself, so that a frame needs no hand-over between threads.
-bool Acquisition::deliveryTicksLocked(Clock::duration period) const {
+bool Acquisition::deliveryTicksLocked(Clock::duration period) const
+{
     return settings_.triggerMode == 0 && period != Clock::duration::zero() &&
-           exposureOf(settings_) == Clock::duration::zero() &&
-           readoutOf(settings_, frameBytes_) == Clock::duration::zero();
+        exposureOf(settings_) == Clock::duration::zero() &&
+        readoutOf(settings_, frameBytes_) == Clock::duration::zero();
 }
 
 // Ticks of the delivery thread's schedule that are due: each completes into
 // a free buffer, or is lost for want of one.
-void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause) {
+void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause)
+{
     const Clock::time_point now = Clock::now();
     if (rescheduled_) {
         nextTick_ = now + period;
@@ -209,7 +228,8 @@ void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::
 // A frame event at `at`: an exposure starts unless one is under way (a
 // trigger then is missed, as with trigger overlap off); the readout follows
 // the exposure once the previous readout is done.
-Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_point at) {
+Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_point at)
+{
     MvsimLedgerEntry entry{};
     entry.cause = cause;
     entry.triggerTime = toNs(at);
@@ -228,8 +248,7 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
     }
     entry.pictureIndex = picture;
     const Clock::time_point exposureEnd = at + exposureOf(settings_);
-    const Clock::time_point readoutEnd =
-        std::max(exposureEnd, readoutFreeAt_) + readoutOf(settings_, frameBytes_);
+    const Clock::time_point readoutEnd = std::max(exposureEnd, readoutFreeAt_) + readoutOf(settings_, frameBytes_);
     exposingUntil_ = exposureEnd;
     readoutFreeAt_ = readoutEnd;
     entry.exposureStart = entry.triggerTime;
@@ -253,7 +272,8 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
 
 // The oldest frame in readout is complete: into a free buffer and on to the
 // delivery side, or lost for want of a buffer.
-void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
+void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
+{
     const InFlight frame = inFlight_.front();
     inFlight_.pop_front();
     std::size_t slot = frame.slot;
@@ -273,8 +293,8 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
     Ready ready{frame.id, slot, {}};
     // With no callback the frame goes through a buffer all the same, but
     // nobody looks at its pixels.
-    const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr,
-                                                    frame.number, frame.picture, frame.settings, &ready.info);
+    const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number,
+                                                    frame.picture, frame.settings, &ready.info);
     // The ledger has the simulated completion, the end of the readout; the
     // frame record the moment the frame was in its buffer.
     ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
@@ -300,7 +320,8 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock) {
         deliveryWake_.notify_one();
 }
 
-void Acquisition::runSensor() {
+void Acquisition::runSensor()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
         Clock::time_point now = Clock::now();
@@ -349,7 +370,8 @@ void Acquisition::runSensor() {
     }
 }
 
-void Acquisition::runDelivery() {
+void Acquisition::runDelivery()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     deliveryThread_ = std::this_thread::get_id();
     while (true) {
@@ -444,7 +466,8 @@ void Acquisition::runDelivery() {
 }
 
 // Frames still in exposure, readout or buffers when the acquisition stops.
-void Acquisition::settleLeftoversLocked() {
+void Acquisition::settleLeftoversLocked()
+{
     for (const InFlight& f : inFlight_) {
         ledger_->settle(f.id, stopFate_);
         if (f.slot != noSlot)

@@ -18,26 +18,30 @@ struct Log {
 
 // Never destroyed: an acquisition thread may still run while the process
 // exits, and the log must outlive it.
-Log& log() {
+Log& log()
+{
     static Log* instance = new Log;
     return *instance;
 }
 
 }  // namespace
 
-void append(std::string entry) {
+void append(std::string entry)
+{
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
     l.entries.push_back(std::move(entry));
 }
 
-int size() {
+int size()
+{
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
     return static_cast<int>(l.entries.size());
 }
 
-int entry(int index, char* buffer, std::size_t cap) {
+int entry(int index, char* buffer, std::size_t cap)
+{
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
     if (index < 0 || static_cast<std::size_t>(index) >= l.entries.size())
@@ -51,25 +55,39 @@ int entry(int index, char* buffer, std::size_t cap) {
     return static_cast<int>(text.size());
 }
 
-void clear() {
+void clear()
+{
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
     l.entries.clear();
 }
 
-std::string arg(unsigned value) { return std::to_string(value); }
+std::string arg(unsigned value)
+{
+    return std::to_string(value);
+}
 
-std::string arg(int value) { return std::to_string(value); }
+std::string arg(int value)
+{
+    return std::to_string(value);
+}
 
-std::string arg(float value) {
+std::string arg(float value)
+{
     char text[32];
     std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
     return text;
 }
 
-std::string arg(const char* text) { return text ? std::string(text) : std::string("null"); }
+std::string arg(const char* text)
+{
+    return text ? std::string(text) : std::string("null");
+}
 
-std::string arg(const void* pointer) { return pointer ? "ptr" : "null"; }
+std::string arg(const void* pointer)
+{
+    return pointer ? "ptr" : "null";
+}
 
 }  // namespace calllog
 }  // namespace mvsim

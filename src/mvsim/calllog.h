@@ -20,7 +20,10 @@ std::string arg(int value);
 std::string arg(float value);
 std::string arg(const char* text);
 std::string arg(const void* pointer);
-inline std::string arg(const std::string& text) { return text; }
+inline std::string arg(const std::string& text)
+{
+    return text;
+}
 
 }  // namespace calllog
 }  // namespace mvsim

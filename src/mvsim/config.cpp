@@ -22,8 +22,8 @@ struct PixelName {
 };
 
 const PixelName pixelNames[] = {
-    {"Mono8", MVSIM_PIXEL_MONO8},   {"RGB8", MVSIM_PIXEL_RGB8},     {"RGBa8", MVSIM_PIXEL_RGBA8},
-    {"RGB16", MVSIM_PIXEL_RGB16},   {"Mono16", MVSIM_PIXEL_MONO16}, {"BayerRG8", MVSIM_PIXEL_BAYERRG8},
+    {"Mono8", MVSIM_PIXEL_MONO8}, {"RGB8", MVSIM_PIXEL_RGB8},     {"RGBa8", MVSIM_PIXEL_RGBA8},
+    {"RGB16", MVSIM_PIXEL_RGB16}, {"Mono16", MVSIM_PIXEL_MONO16}, {"BayerRG8", MVSIM_PIXEL_BAYERRG8},
 };
 
 // A failure while reading one entry: where it is and why.
@@ -32,23 +32,35 @@ struct ConfigError {
     std::string reason;
 };
 
-bool isInteger(const QJsonValue& v) { return v.isDouble() && std::floor(v.toDouble()) == v.toDouble(); }
+bool isInteger(const QJsonValue& v)
+{
+    return v.isDouble() && std::floor(v.toDouble()) == v.toDouble();
+}
 
-std::string describeType(const QJsonValue& v) {
+std::string describeType(const QJsonValue& v)
+{
     switch (v.type()) {
-    case QJsonValue::Null: return "null";
-    case QJsonValue::Bool: return "a boolean";
-    case QJsonValue::Double: return "a number";
-    case QJsonValue::String: return "a string";
-    case QJsonValue::Array: return "an array";
-    case QJsonValue::Object: return "an object";
-    case QJsonValue::Undefined: break;
+    case QJsonValue::Null:
+        return "null";
+    case QJsonValue::Bool:
+        return "a boolean";
+    case QJsonValue::Double:
+        return "a number";
+    case QJsonValue::String:
+        return "a string";
+    case QJsonValue::Array:
+        return "an array";
+    case QJsonValue::Object:
+        return "an object";
+    case QJsonValue::Undefined:
+        break;
     }
     return "undefined";
 }
 
 std::string readText(const QJsonObject& o, const char* key, const std::string& where, bool required,
-                     std::string fallback) {
+                     std::string fallback)
+{
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined()) {
         if (required)
@@ -60,7 +72,8 @@ std::string readText(const QJsonObject& o, const char* key, const std::string& w
     return v.toString().toStdString();
 }
 
-unsigned readSize(const QJsonObject& o, const char* key, const std::string& where, unsigned fallback) {
+unsigned readSize(const QJsonObject& o, const char* key, const std::string& where, unsigned fallback)
+{
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined())
         return fallback;
@@ -69,7 +82,8 @@ unsigned readSize(const QJsonObject& o, const char* key, const std::string& wher
     return static_cast<unsigned>(v.toDouble());
 }
 
-double readRate(const QJsonObject& o, const char* key, const std::string& where, double fallback) {
+double readRate(const QJsonObject& o, const char* key, const std::string& where, double fallback)
+{
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined())
         return fallback;
@@ -78,8 +92,8 @@ double readRate(const QJsonObject& o, const char* key, const std::string& where,
     return v.toDouble();
 }
 
-void readLimits(const QJsonObject& o, const char* key, const std::string& where, float* min, float* max,
-                float* value) {
+void readLimits(const QJsonObject& o, const char* key, const std::string& where, float* min, float* max, float* value)
+{
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined())
         return;
@@ -100,7 +114,8 @@ void readLimits(const QJsonObject& o, const char* key, const std::string& where,
 }
 
 unsigned readCount(const QJsonObject& o, const char* key, const std::string& where, unsigned min, unsigned max,
-                   unsigned fallback) {
+                   unsigned fallback)
+{
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined())
         return fallback;
@@ -111,7 +126,8 @@ unsigned readCount(const QJsonObject& o, const char* key, const std::string& whe
 
 // A model or serial number names the device in a camera key, "<model>
 // <serial>": it must be there, and hold no space.
-std::string readName(const QJsonObject& o, const char* key, const std::string& where) {
+std::string readName(const QJsonObject& o, const char* key, const std::string& where)
+{
     const std::string name = readText(o, key, where, true, {});
     if (name.empty())
         throw ConfigError{where + "." + key, "must not be empty"};
@@ -120,7 +136,8 @@ std::string readName(const QJsonObject& o, const char* key, const std::string& w
     return name;
 }
 
-unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigned fallback) {
+unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigned fallback)
+{
     const QJsonValue v = o.value(QLatin1String("pixelFormat"));
     const std::string at = where + ".pixelFormat";
     if (v.isUndefined())
@@ -138,14 +155,16 @@ unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigne
 }
 
 // "<key>: <reason>" of a check, as the error of that key of the entry.
-ConfigError keyError(const std::string& where, const std::string& problem) {
+ConfigError keyError(const std::string& where, const std::string& problem)
+{
     return ConfigError{where + "." + problem.substr(0, problem.find(':')), problem.substr(problem.find(':') + 2)};
 }
 
 // Recorded pictures: the keys, the listing and checks of the pictures, and
 // the geometry the setup leaves to the first picture. A relative path
 // counts from the configuration file's folder.
-void readPictures(const QJsonObject& o, const std::string& where, const std::string& baseDir, DeviceSetup* setup) {
+void readPictures(const QJsonObject& o, const std::string& where, const std::string& baseDir, DeviceSetup* setup)
+{
     const std::string keys = readReplayKeys(o, &setup->replay);
     if (!keys.empty())
         throw keyError(where, keys);
@@ -166,7 +185,8 @@ void readPictures(const QJsonObject& o, const std::string& where, const std::str
     setup->pixelType = geometry.pixelType;
 }
 
-DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const std::string& baseDir) {
+DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const std::string& baseDir)
+{
     if (!entry.isObject())
         throw ConfigError{where, "must be an object, not " + describeType(entry)};
     const QJsonObject o = entry.toObject();
@@ -203,12 +223,14 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const 
     return setup;
 }
 
-bool limitsHold(float min, float max, float value) {
+bool limitsHold(float min, float max, float value)
+{
     return std::isfinite(min) && std::isfinite(max) && std::isfinite(value) && min <= value && value <= max;
 }
 
 DeviceSetup camera(const char* model, const char* serial, unsigned transport, unsigned width, unsigned height,
-                  unsigned pixelType) {
+                   unsigned pixelType)
+{
     DeviceSetup setup;
     setup.modelName = model;
     setup.serialNumber = serial;
@@ -229,7 +251,8 @@ DeviceSetup camera(const char* model, const char* serial, unsigned transport, un
 
 }  // namespace
 
-std::string checkSetup(const DeviceSetup& setup) {
+std::string checkSetup(const DeviceSetup& setup)
+{
     if (setup.transport != MVSIM_TRANSPORT_GIGE && setup.transport != MVSIM_TRANSPORT_USB)
         return "transport: must be gige (1) or usb (4)";
     if (setup.width < 1 || setup.width > 65535)
@@ -255,7 +278,8 @@ std::string checkSetup(const DeviceSetup& setup) {
     return {};
 }
 
-ConfigResult loadConfigFile(const std::string& path) {
+ConfigResult loadConfigFile(const std::string& path)
+{
     ConfigResult result;
     const std::string prefix = path + ": ";
     QFile file(QString::fromStdString(path));
@@ -267,7 +291,7 @@ ConfigResult loadConfigFile(const std::string& path) {
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         result.error = prefix + "bad JSON at offset " + std::to_string(parseError.offset) + ": " +
-                       parseError.errorString().toStdString();
+            parseError.errorString().toStdString();
         return result;
     }
     try {
@@ -301,7 +325,8 @@ ConfigResult loadConfigFile(const std::string& path) {
     return result;
 }
 
-std::vector<DeviceSetup> defaultDevices() {
+std::vector<DeviceSetup> defaultDevices()
+{
     return {
         camera("SIM-GM8-1280", "00A1B2C3D4", MVSIM_TRANSPORT_GIGE, 1280, 1024, MVSIM_PIXEL_MONO8),
         camera("SIM-UC24-2448", "00E5F6A7B8", MVSIM_TRANSPORT_USB, 2448, 2048, MVSIM_PIXEL_RGB8),

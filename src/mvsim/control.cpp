@@ -5,8 +5,8 @@
 #include "calllog.h"
 #include "config.h"
 #include "device.h"
-#include "framesource.h"
 #include "faults.h"
+#include "framesource.h"
 #include "pattern.h"
 #include "picturefeed.h"
 #include "registry.h"
@@ -25,7 +25,8 @@ using namespace mvsim;
 namespace {
 
 // Devices that unplugging or removing may still act on: not yet removed.
-Device* knownDevice(Registry& registry, int id) {
+Device* knownDevice(Registry& registry, int id)
+{
     Device* device = registry.findDevice(id);
     return device && !device->removed() ? device : nullptr;
 }
@@ -34,7 +35,8 @@ Device* knownDevice(Registry& registry, int id) {
 
 extern "C" {
 
-MVSIM_EXPORT void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const char* serialNumber) {
+MVSIM_EXPORT void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const char* serialNumber)
+{
     if (!setup)
         return;
     DeviceSetup d;
@@ -45,24 +47,28 @@ MVSIM_EXPORT void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelN
 }
 
 MVSIM_EXPORT unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int frameNumber,
-                                             unsigned int channel) {
+                                             unsigned int channel)
+{
     return patternValue(x, y, frameNumber, channel);
 }
 
-MVSIM_EXPORT void MVSIM_Reset(void) {
+MVSIM_EXPORT void MVSIM_Reset(void)
+{
     ThreadsToJoin joins;
     Registry& registry = Registry::instance();
     auto lock = registry.lock(false);
     registry.reset(joins);
 }
 
-MVSIM_EXPORT void MVSIM_SetScribbleOnFailure(int on) {
+MVSIM_EXPORT void MVSIM_SetScribbleOnFailure(int on)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     registry.setScribbleOnFailure(on != 0);
 }
 
-MVSIM_EXPORT int MVSIM_LoadConfig(const char* path) {
+MVSIM_EXPORT int MVSIM_LoadConfig(const char* path)
+{
     if (!path)
         return MVSIM_E_PARAMETER;
     const ConfigResult config = loadConfigFile(path);
@@ -72,14 +78,16 @@ MVSIM_EXPORT int MVSIM_LoadConfig(const char* path) {
     return registry.load(config, joins);
 }
 
-MVSIM_EXPORT int MVSIM_LoadDefaultConfig(void) {
+MVSIM_EXPORT int MVSIM_LoadDefaultConfig(void)
+{
     ThreadsToJoin joins;
     Registry& registry = Registry::instance();
     auto lock = registry.lock(false);
     return registry.load(ConfigResult{true, defaultDevices(), {}}, joins);
 }
 
-MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSetup* setup) {
+MVSIM_EXPORT int MVSIM_AddDevice(const MvsimDeviceSetup* setup)
+{
     if (!setup || !setup->modelName || !setup->serialNumber)
         return MVSIM_E_PARAMETER;
     DeviceSetup device = DeviceSetup::from(*setup);
@@ -110,7 +118,8 @@ namespace {
 
 // Unplugs or removes a device; its threads are joined after the lock is
 // released (joins is destroyed last).
-int takeDevice(int deviceId, bool remove) {
+int takeDevice(int deviceId, bool remove)
+{
     ThreadsToJoin joins;
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
@@ -123,15 +132,18 @@ int takeDevice(int deviceId, bool remove) {
 
 }  // namespace
 
-MVSIM_EXPORT int MVSIM_RemoveDevice(int deviceId) {
+MVSIM_EXPORT int MVSIM_RemoveDevice(int deviceId)
+{
     return takeDevice(deviceId, true);
 }
 
-MVSIM_EXPORT int MVSIM_UnplugDevice(int deviceId) {
+MVSIM_EXPORT int MVSIM_UnplugDevice(int deviceId)
+{
     return takeDevice(deviceId, false);
 }
 
-MVSIM_EXPORT int MVSIM_ReplugDevice(int deviceId) {
+MVSIM_EXPORT int MVSIM_ReplugDevice(int deviceId)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* device = knownDevice(registry, deviceId);
@@ -145,19 +157,22 @@ MVSIM_EXPORT int MVSIM_ReplugDevice(int deviceId) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_DeviceCount(void) {
+MVSIM_EXPORT int MVSIM_DeviceCount(void)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     return registry.listedDevices();
 }
 
-MVSIM_EXPORT int MVSIM_FindDevice(const char* modelName, const char* serialNumber) {
+MVSIM_EXPORT int MVSIM_FindDevice(const char* modelName, const char* serialNumber)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     return registry.findDeviceByName(modelName, serialNumber);
 }
 
-MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state) {
+MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     if (!state)
@@ -169,7 +184,8 @@ MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters) {
+MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     if (!counters)
@@ -181,7 +197,8 @@ MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once) {
+MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once)
+{
     Registry& registry = Registry::instance();
     ReplaySetup replay;
     ReplayGeometry geometry;
@@ -218,7 +235,8 @@ MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_RewindPictures(int deviceId) {
+MVSIM_EXPORT int MVSIM_RewindPictures(int deviceId)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* d = knownDevice(registry, deviceId);
@@ -234,7 +252,8 @@ MVSIM_EXPORT int MVSIM_RewindPictures(int deviceId) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_PictureCount(int deviceId) {
+MVSIM_EXPORT int MVSIM_PictureCount(int deviceId)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* d = registry.findDevice(deviceId);
@@ -243,7 +262,8 @@ MVSIM_EXPORT int MVSIM_PictureCount(int deviceId) {
     return static_cast<int>(std::min<std::size_t>(d->replay().files.size(), INT_MAX));
 }
 
-MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t cap) {
+MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t cap)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* d = registry.findDevice(deviceId);
@@ -261,7 +281,8 @@ MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t
     return static_cast<int>(std::min<std::size_t>(name.size(), INT_MAX));
 }
 
-MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates) {
+MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     if (!fates)
@@ -273,7 +294,8 @@ MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing) {
+MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     if (!timing)
@@ -291,7 +313,8 @@ MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing) 
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId) {
+MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* d = registry.findDevice(deviceId);
@@ -300,7 +323,8 @@ MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId) {
     return static_cast<int>(d->ledger().size());
 }
 
-MVSIM_EXPORT int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry) {
+MVSIM_EXPORT int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* d = registry.findDevice(deviceId);
@@ -311,43 +335,51 @@ MVSIM_EXPORT int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry)
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT void MVSIM_FailCall(const char* functionName, unsigned int nth, int code) {
+MVSIM_EXPORT void MVSIM_FailCall(const char* functionName, unsigned int nth, int code)
+{
     auto lock = Registry::instance().lock();  // a first-call load would clear the fault
     faults::add(functionName, nth, code);
 }
 
-MVSIM_EXPORT void MVSIM_ClearFaults(void) {
+MVSIM_EXPORT void MVSIM_ClearFaults(void)
+{
     auto lock = Registry::instance().lock();
     faults::clear();
 }
 
-MVSIM_EXPORT int MVSIM_CallLogSize(void) {
+MVSIM_EXPORT int MVSIM_CallLogSize(void)
+{
     auto lock = Registry::instance().lock();
     return calllog::size();
 }
 
-MVSIM_EXPORT int MVSIM_CallLogEntry(int i, char* buffer, size_t cap) {
+MVSIM_EXPORT int MVSIM_CallLogEntry(int i, char* buffer, size_t cap)
+{
     auto lock = Registry::instance().lock();
     return calllog::entry(i, buffer, cap);
 }
 
-MVSIM_EXPORT void MVSIM_ClearCallLog(void) {
+MVSIM_EXPORT void MVSIM_ClearCallLog(void)
+{
     auto lock = Registry::instance().lock();
     calllog::clear();
 }
 
-MVSIM_EXPORT int MVSIM_LiveHandles(void) {
+MVSIM_EXPORT int MVSIM_LiveHandles(void)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     return registry.liveHandles();
 }
 
-MVSIM_EXPORT int MVSIM_AcquisitionThreads(void) {
+MVSIM_EXPORT int MVSIM_AcquisitionThreads(void)
+{
     auto lock = Registry::instance().lock();
     return Acquisition::runningThreads();
 }
 
-MVSIM_EXPORT int MVSIM_PulseLine0(int deviceId) {
+MVSIM_EXPORT int MVSIM_PulseLine0(int deviceId)
+{
     Registry& registry = Registry::instance();
     auto lock = registry.lock();
     Device* device = registry.findDevice(deviceId);
@@ -356,7 +388,8 @@ MVSIM_EXPORT int MVSIM_PulseLine0(int deviceId) {
     return device->pulseLine0();
 }
 
-MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs) {
+MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs)
+{
     std::shared_ptr<Acquisition> acquisition;
     {
         Registry& registry = Registry::instance();
@@ -372,7 +405,8 @@ MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MVSIM_DeliverFrame(int deviceId, unsigned int flags) {
+MVSIM_EXPORT int MVSIM_DeliverFrame(int deviceId, unsigned int flags)
+{
     return MVSIM_DeliverFrameAs(deviceId, nullptr, 0, 0, 0, flags);
 }
 
@@ -380,7 +414,8 @@ MVSIM_EXPORT int MVSIM_DeliverFrame(int deviceId, unsigned int flags) {
 // no lock held, on copies of the callback and user pointer taken under the
 // lock, so a handle destroyed meanwhile is never touched.
 MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigned int width, unsigned int height,
-                                      unsigned int pixelType, unsigned int flags) {
+                                      unsigned int pixelType, unsigned int flags)
+{
     MvImageCallback callback = nullptr;
     void* user = nullptr;
     FrameSettings settings;
@@ -465,7 +500,8 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
 
 MVSIM_EXPORT int MVSIM_GetImageCallback(int deviceId,
                                         void (**callback)(unsigned char*, struct _MV_FRAME_OUT_INFO_*, void*),
-                                        void** user) {
+                                        void** user)
+{
     if (!callback || !user)
         return MVSIM_E_PARAMETER;
     *callback = nullptr;

@@ -2,7 +2,8 @@
 
 namespace mvsim {
 
-bool DeliveryGate::enter(const std::atomic<bool>* cancelled) {
+bool DeliveryGate::enter(const std::atomic<bool>* cancelled)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     const std::thread::id self = std::this_thread::get_id();
     if (depth_ > 0 && holder_ == self) {
@@ -19,7 +20,8 @@ bool DeliveryGate::enter(const std::atomic<bool>* cancelled) {
     return true;
 }
 
-void DeliveryGate::leave() {
+void DeliveryGate::leave()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (--depth_ == 0) {
         holder_ = std::thread::id();
@@ -27,12 +29,14 @@ void DeliveryGate::leave() {
     }
 }
 
-void DeliveryGate::wake() {
+void DeliveryGate::wake()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     changed_.notify_all();
 }
 
-bool DeliveryGate::heldByThisThread() {
+bool DeliveryGate::heldByThisThread()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return depth_ > 0 && holder_ == std::this_thread::get_id();
 }

@@ -13,14 +13,16 @@ namespace {
 
 constexpr unsigned maxBalanceRatio = 16383;
 
-void copyText(unsigned char* field, std::size_t size, const std::string& text) {
+void copyText(unsigned char* field, std::size_t size, const std::string& text)
+{
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), std::min(size, text.size()));
 }
 
 }  // namespace
 
-double DeviceSetup::bandwidth() const {
+double DeviceSetup::bandwidth() const
+{
     if (instant)
         return 0.0;
     if (bandwidthMBps >= 0.0)
@@ -28,7 +30,8 @@ double DeviceSetup::bandwidth() const {
     return transport == MVSIM_TRANSPORT_USB ? usbBandwidthMBps : gigeBandwidthMBps;
 }
 
-DeviceSetup DeviceSetup::from(const MvsimDeviceSetup& s) {
+DeviceSetup DeviceSetup::from(const MvsimDeviceSetup& s)
+{
     DeviceSetup setup;
     setup.modelName = s.modelName;
     setup.serialNumber = s.serialNumber;
@@ -55,7 +58,8 @@ DeviceSetup DeviceSetup::from(const MvsimDeviceSetup& s) {
     return setup;
 }
 
-void DeviceSetup::to(MvsimDeviceSetup* s) const {
+void DeviceSetup::to(MvsimDeviceSetup* s) const
+{
     *s = MvsimDeviceSetup{};
     s->modelName = modelName.c_str();
     s->serialNumber = serialNumber.c_str();
@@ -82,16 +86,19 @@ void DeviceSetup::to(MvsimDeviceSetup* s) const {
 
 Device::Device(int id, const DeviceSetup& setup)
     : id_(id), configured_(setup), live_(setup), record_(std::make_unique<MV_CC_DEVICE_INFO>()),
-      ledger_(std::make_shared<Ledger>(setup.ledgerSize)), replay_(setup.replay) {
+      ledger_(std::make_shared<Ledger>(setup.ledgerSize)), replay_(setup.replay)
+{
     fillRecord();
 }
 
-void Device::setPictures(const ReplaySetup& replay) {
+void Device::setPictures(const ReplaySetup& replay)
+{
     replay_ = replay;
     pictures_.reset();  // joins its loader, which takes no lock of ours
 }
 
-std::shared_ptr<PictureFeed> Device::pictureFeed() {
+std::shared_ptr<PictureFeed> Device::pictureFeed()
+{
     if (replay_.files.empty())
         return nullptr;
     if (!pictures_) {
@@ -107,7 +114,8 @@ std::shared_ptr<PictureFeed> Device::pictureFeed() {
     return pictures_;
 }
 
-void Device::fillRecord() {
+void Device::fillRecord()
+{
     MV_CC_DEVICE_INFO* record = record_.get();
     std::memset(record, 0, sizeof *record);
     record->nMajorVer = 1;
@@ -118,13 +126,15 @@ void Device::fillRecord() {
     copyText(record->chSerialNumber, sizeof record->chSerialNumber, live_.serialNumber);
 }
 
-void Device::pushSettings() {
+void Device::pushSettings()
+{
     if (acquisition)
         acquisition->update(frameSettings());
 }
 
 // Exposure time set while automatic exposure runs is accepted and stored.
-int Device::setExposure(float value) {
+int Device::setExposure(float value)
+{
     if (std::isnan(value) || value < live_.exposureMin || value > live_.exposureMax)
         return MVSIM_E_PARAMETER;
     live_.exposure = value;
@@ -132,7 +142,8 @@ int Device::setExposure(float value) {
     return MVSIM_OK;
 }
 
-int Device::setGain(float value) {
+int Device::setGain(float value)
+{
     if (std::isnan(value) || value < live_.gainMin || value > live_.gainMax)
         return MVSIM_E_PARAMETER;
     live_.gain = value;
@@ -140,21 +151,24 @@ int Device::setGain(float value) {
     return MVSIM_OK;
 }
 
-int Device::setExposureAuto(unsigned mode) {
+int Device::setExposureAuto(unsigned mode)
+{
     if (mode > 2)  // 0 off, 1 once, 2 continuous
         return MVSIM_E_PARAMETER;
     exposureAuto_ = mode;
     return MVSIM_OK;
 }
 
-int Device::setBalanceWhiteAuto(unsigned mode) {
+int Device::setBalanceWhiteAuto(unsigned mode)
+{
     if (mode > 2)  // 0 off, 1 continuous, 2 once
         return MVSIM_E_PARAMETER;
     balanceWhiteAuto_ = mode;
     return MVSIM_OK;
 }
 
-int Device::setBalanceRatio(int channel, unsigned value) {
+int Device::setBalanceRatio(int channel, unsigned value)
+{
     if (value > maxBalanceRatio)
         return MVSIM_E_PARAMETER;
     // Ratios are the automatic balance's to set while it runs.
@@ -164,7 +178,8 @@ int Device::setBalanceRatio(int channel, unsigned value) {
     return MVSIM_OK;
 }
 
-int Device::setEnum(const char* key, unsigned value) {
+int Device::setEnum(const char* key, unsigned value)
+{
     if (!key)
         return MVSIM_E_PARAMETER;
     if (std::strcmp(key, "TriggerMode") == 0) {
@@ -183,7 +198,8 @@ int Device::setEnum(const char* key, unsigned value) {
     return MVSIM_OK;
 }
 
-int Device::softwareTrigger() {
+int Device::softwareTrigger()
+{
     if (!acquisition || triggerMode_ != 1 || triggerSource_ != MVSIM_TRIGGER_SOURCE_SOFTWARE)
         return MVSIM_E_CALLORDER;
     // A trigger during an exposure is accepted, and missed.
@@ -191,7 +207,8 @@ int Device::softwareTrigger() {
     return MVSIM_OK;
 }
 
-int Device::pulseLine0() {
+int Device::pulseLine0()
+{
     if (!acquisition)
         return MVSIM_E_CALLORDER;
     // Not armed for line 0, or missed during an exposure.
@@ -200,7 +217,8 @@ int Device::pulseLine0() {
     return MVSIM_OK;
 }
 
-FrameSettings Device::frameSettings() const {
+FrameSettings Device::frameSettings() const
+{
     FrameSettings s;
     s.width = live_.width;
     s.height = live_.height;
@@ -217,7 +235,8 @@ FrameSettings Device::frameSettings() const {
     return s;
 }
 
-MvsimDeviceState Device::state() const {
+MvsimDeviceState Device::state() const
+{
     MvsimDeviceState state{};
     state.present = present_ ? 1 : 0;
     state.openHandles = openedBy_ ? 1 : 0;
@@ -241,20 +260,26 @@ MvsimDeviceState Device::state() const {
     return state;
 }
 
-void Device::open(Handle* handle) {
+void Device::open(Handle* handle)
+{
     openedBy_ = handle;
     ledger_->restartNumbers();
 }
 
-void Device::close() { openedBy_ = nullptr; }
+void Device::close()
+{
+    openedBy_ = nullptr;
+}
 
-void Device::unplug(bool remove) {
+void Device::unplug(bool remove)
+{
     present_ = false;
     if (remove)
         removed_ = true;
 }
 
-void Device::replug() {
+void Device::replug()
+{
     // A device powers up with its configured features; a handle of the
     // earlier plug-in still names it, and stays dead.
     present_ = true;

@@ -144,8 +144,8 @@ private:
     const int id_;
     const DeviceSetup configured_;
     DeviceSetup live_;
-    bool present_ = true;   // false once unplugged or removed
-    bool removed_ = false;  // forgotten: not found by id-less lookups any more
+    bool present_ = true;      // false once unplugged or removed
+    bool removed_ = false;     // forgotten: not found by id-less lookups any more
     unsigned generation_ = 0;  // plug-ins so far; handles of an earlier one are dead
     Handle* openedBy_ = nullptr;
     unsigned exposureAuto_ = 2;

@@ -11,7 +11,8 @@
 
 namespace mvsim {
 
-std::string runtimeDirectory() {
+std::string runtimeDirectory()
+{
     for (const char* name : {"MVSIM_RUNTIME_DIR", "XDG_RUNTIME_DIR", "TMPDIR"}) {
         const char* dir = std::getenv(name);
         if (dir && *dir)
@@ -22,7 +23,8 @@ std::string runtimeDirectory() {
 
 namespace {
 
-void appendEscaped(std::string* out, const std::string& text) {
+void appendEscaped(std::string* out, const std::string& text)
+{
     static const char hex[] = "0123456789ABCDEF";
     for (unsigned char c : text) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
@@ -38,7 +40,8 @@ void appendEscaped(std::string* out, const std::string& text) {
 
 }  // namespace
 
-std::string lockPath(const std::string& model, const std::string& serial) {
+std::string lockPath(const std::string& model, const std::string& serial)
+{
     std::string path = runtimeDirectory() + "/mvsim-";
     appendEscaped(&path, model);
     path += '-';
@@ -46,7 +49,8 @@ std::string lockPath(const std::string& model, const std::string& serial) {
     return path + ".lock";
 }
 
-int acquireDeviceLock(const std::string& model, const std::string& serial) {
+int acquireDeviceLock(const std::string& model, const std::string& serial)
+{
     const std::string path = lockPath(model, serial);
     // Close-on-exec: a child process must not inherit the device.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -65,7 +69,8 @@ int acquireDeviceLock(const std::string& model, const std::string& serial) {
     return fd;
 }
 
-void releaseDeviceLock(int fd) {
+void releaseDeviceLock(int fd)
+{
     if (fd >= 0)
         ::close(fd);  // closing the only descriptor drops the lock
 }

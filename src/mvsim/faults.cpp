@@ -20,14 +20,16 @@ struct Faults {
     std::vector<Fault> pending;
 };
 
-Faults& state() {
+Faults& state()
+{
     static Faults* instance = new Faults;
     return *instance;
 }
 
 }  // namespace
 
-void add(const char* functionName, unsigned nth, int code) {
+void add(const char* functionName, unsigned nth, int code)
+{
     if (!functionName)
         return;
     Faults& f = state();
@@ -35,7 +37,8 @@ void add(const char* functionName, unsigned nth, int code) {
     f.pending.push_back({functionName, nth == 0 ? 1u : nth, code});
 }
 
-void clear() {
+void clear()
+{
     Faults& f = state();
     std::lock_guard<std::mutex> lock(f.mutex);
     f.pending.clear();
@@ -43,7 +46,8 @@ void clear() {
 
 // Every pending fault of the function counts the call; when two fall on the
 // same call, the one added first gives the code and both are used up.
-bool take(const char* functionName, int* code) {
+bool take(const char* functionName, int* code)
+{
     Faults& f = state();
     std::lock_guard<std::mutex> lock(f.mutex);
     bool fired = false;

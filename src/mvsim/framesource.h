@@ -22,7 +22,8 @@ public:
     // The picture the next frame event shows, claimed as the event starts
     // (under the acquisition's lock, from any thread that starts one):
     // false when there is none left, as when pictures replay once.
-    virtual bool nextPicture(unsigned* picture) {
+    virtual bool nextPicture(unsigned* picture)
+    {
         *picture = 0;
         return true;
     }
@@ -43,7 +44,8 @@ class PatternSource : public FrameSource {
 public:
     PatternSource(unsigned width, unsigned height, unsigned pixelType) : writer_(width, height, pixelType) {}
     std::size_t frameBytes() const override { return writer_.frameBytes(); }
-    Filled fill(unsigned char* frame, unsigned number, unsigned /*picture*/) override {
+    Filled fill(unsigned char* frame, unsigned number, unsigned /*picture*/) override
+    {
         writer_.fill(frame, number);
         return {};
     }

@@ -4,13 +4,18 @@
 
 namespace mvsim {
 
-long long toNs(std::chrono::steady_clock::time_point t) {
+long long toNs(std::chrono::steady_clock::time_point t)
+{
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
-long long nowNs() { return toNs(std::chrono::steady_clock::now()); }
+long long nowNs()
+{
+    return toNs(std::chrono::steady_clock::now());
+}
 
-Ledger::Id Ledger::open(MvsimLedgerEntry entry, unsigned* number) {
+Ledger::Id Ledger::open(MvsimLedgerEntry entry, unsigned* number)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     entry.frameNumber = ++lastNumber_;
     entry.fate = MVSIM_FATE_PENDING;
@@ -24,14 +29,15 @@ Ledger::Id Ledger::open(MvsimLedgerEntry entry, unsigned* number) {
     return first_ + ring_.size() - 1;
 }
 
-MvsimLedgerEntry* Ledger::findLocked(Id id) {
+MvsimLedgerEntry* Ledger::findLocked(Id id)
+{
     if (id < first_ || id - first_ >= ring_.size())
         return nullptr;  // fell out of the ring
     return &ring_[static_cast<std::size_t>(id - first_)];
 }
 
-void Ledger::stamp(Id id, long long exposureStart, long long readoutEnd, long long deliveryStart,
-                   long long deliveryEnd) {
+void Ledger::stamp(Id id, long long exposureStart, long long readoutEnd, long long deliveryStart, long long deliveryEnd)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     MvsimLedgerEntry* e = findLocked(id);
     if (!e)
@@ -46,7 +52,8 @@ void Ledger::stamp(Id id, long long exposureStart, long long readoutEnd, long lo
         e->deliveryEnd = deliveryEnd;
 }
 
-void Ledger::settle(Id id, unsigned fate) {
+void Ledger::settle(Id id, unsigned fate)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     MvsimLedgerEntry* e = findLocked(id);
     if (e) {
@@ -55,39 +62,59 @@ void Ledger::settle(Id id, unsigned fate) {
         e->fate = fate;
     }
     switch (fate) {
-    case MVSIM_FATE_DELIVERED: ++fates_.delivered; break;
-    case MVSIM_FATE_NO_BUFFER: ++fates_.noBuffer; break;
-    case MVSIM_FATE_MISSED: ++fates_.missed; break;
-    case MVSIM_FATE_DROPPED: ++fates_.dropped; break;
-    case MVSIM_FATE_UNPLUGGED: ++fates_.unplugged; break;
-    case MVSIM_FATE_NO_CALLBACK: ++fates_.noCallback; break;
-    case MVSIM_FATE_NO_PICTURE: ++fates_.noPicture; break;
-    default: break;
+    case MVSIM_FATE_DELIVERED:
+        ++fates_.delivered;
+        break;
+    case MVSIM_FATE_NO_BUFFER:
+        ++fates_.noBuffer;
+        break;
+    case MVSIM_FATE_MISSED:
+        ++fates_.missed;
+        break;
+    case MVSIM_FATE_DROPPED:
+        ++fates_.dropped;
+        break;
+    case MVSIM_FATE_UNPLUGGED:
+        ++fates_.unplugged;
+        break;
+    case MVSIM_FATE_NO_CALLBACK:
+        ++fates_.noCallback;
+        break;
+    case MVSIM_FATE_NO_PICTURE:
+        ++fates_.noPicture;
+        break;
+    default:
+        break;
     }
 }
 
-void Ledger::markPictureWait(Id id) {
+void Ledger::markPictureWait(Id id)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (MvsimLedgerEntry* e = findLocked(id))
         e->waitedForPicture = 1;
 }
 
-void Ledger::restartNumbers() {
+void Ledger::restartNumbers()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     lastNumber_ = 0;
 }
 
-Ledger::Id Ledger::nextId() {
+Ledger::Id Ledger::nextId()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return first_ + ring_.size();
 }
 
-std::size_t Ledger::size() {
+std::size_t Ledger::size()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return ring_.size();
 }
 
-bool Ledger::entry(std::size_t i, MvsimLedgerEntry* out) {
+bool Ledger::entry(std::size_t i, MvsimLedgerEntry* out)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (i >= ring_.size())
         return false;
@@ -95,12 +122,14 @@ bool Ledger::entry(std::size_t i, MvsimLedgerEntry* out) {
     return true;
 }
 
-MvsimFrameFates Ledger::fates() {
+MvsimFrameFates Ledger::fates()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return fates_;
 }
 
-MvsimCounters Ledger::counters() {
+MvsimCounters Ledger::counters()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     MvsimCounters c{};
     c.delivered = fates_.delivered;
@@ -109,31 +138,48 @@ MvsimCounters Ledger::counters() {
     return c;
 }
 
-const char* fateName(unsigned fate) {
+const char* fateName(unsigned fate)
+{
     switch (fate) {
-    case MVSIM_FATE_PENDING: return "pending";
-    case MVSIM_FATE_DELIVERED: return "delivered";
-    case MVSIM_FATE_NO_BUFFER: return "no free buffer";
-    case MVSIM_FATE_MISSED: return "trigger during exposure";
-    case MVSIM_FATE_DROPPED: return "dropped at stop";
-    case MVSIM_FATE_UNPLUGGED: return "device unplugged";
-    case MVSIM_FATE_NO_CALLBACK: return "no callback";
-    case MVSIM_FATE_NO_PICTURE: return "no picture left";
-    default: return "unknown";
+    case MVSIM_FATE_PENDING:
+        return "pending";
+    case MVSIM_FATE_DELIVERED:
+        return "delivered";
+    case MVSIM_FATE_NO_BUFFER:
+        return "no free buffer";
+    case MVSIM_FATE_MISSED:
+        return "trigger during exposure";
+    case MVSIM_FATE_DROPPED:
+        return "dropped at stop";
+    case MVSIM_FATE_UNPLUGGED:
+        return "device unplugged";
+    case MVSIM_FATE_NO_CALLBACK:
+        return "no callback";
+    case MVSIM_FATE_NO_PICTURE:
+        return "no picture left";
+    default:
+        return "unknown";
     }
 }
 
-const char* causeName(unsigned cause) {
+const char* causeName(unsigned cause)
+{
     switch (cause) {
-    case MVSIM_CAUSE_FREE_RUN: return "free-run";
-    case MVSIM_CAUSE_LINE0: return "line0";
-    case MVSIM_CAUSE_SOFTWARE: return "software";
-    case MVSIM_CAUSE_REQUEST: return "request";
-    default: return "unknown";
+    case MVSIM_CAUSE_FREE_RUN:
+        return "free-run";
+    case MVSIM_CAUSE_LINE0:
+        return "line0";
+    case MVSIM_CAUSE_SOFTWARE:
+        return "software";
+    case MVSIM_CAUSE_REQUEST:
+        return "request";
+    default:
+        return "unknown";
     }
 }
 
-bool Ledger::writeCsv(const std::string& path, Id first, const std::string& model, const std::string& serial) {
+bool Ledger::writeCsv(const std::string& path, Id first, const std::string& model, const std::string& serial)
+{
     std::vector<MvsimLedgerEntry> rows;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -145,13 +191,14 @@ bool Ledger::writeCsv(const std::string& path, Id first, const std::string& mode
         return false;
     std::fseek(file, 0, SEEK_END);
     if (std::ftell(file) == 0)
-        std::fputs("model,serial,frame,cause,trigger_ns,exposure_start_ns,readout_end_ns,delivery_start_ns,"
-                   "delivery_end_ns,picture,fate\n",
-                   file);
+        std::fputs(
+            "model,serial,frame,cause,trigger_ns,exposure_start_ns,readout_end_ns,delivery_start_ns,"
+            "delivery_end_ns,picture,fate\n",
+            file);
     for (const MvsimLedgerEntry& e : rows)
-        std::fprintf(file, "%s,%s,%u,%s,%lld,%lld,%lld,%lld,%lld,%u,%s\n", model.c_str(), serial.c_str(),
-                     e.frameNumber, causeName(e.cause), e.triggerTime, e.exposureStart, e.readoutEnd,
-                     e.deliveryStart, e.deliveryEnd, e.pictureIndex, fateName(e.fate));
+        std::fprintf(file, "%s,%s,%u,%s,%lld,%lld,%lld,%lld,%lld,%u,%s\n", model.c_str(), serial.c_str(), e.frameNumber,
+                     causeName(e.cause), e.triggerTime, e.exposureStart, e.readoutEnd, e.deliveryStart, e.deliveryEnd,
+                     e.pictureIndex, fateName(e.fate));
     return std::fclose(file) == 0;
 }
 

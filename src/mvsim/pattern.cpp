@@ -9,12 +9,13 @@ namespace {
 
 // How a pixel type's bytes map to pattern channels.
 struct Layout {
-    std::size_t unitBytes;    // bytes of one pattern pixel
-    unsigned channels;        // channels in it
-    std::size_t channelBytes; // 1, or 2 for 16-bit channels
+    std::size_t unitBytes;     // bytes of one pattern pixel
+    unsigned channels;         // channels in it
+    std::size_t channelBytes;  // 1, or 2 for 16-bit channels
 };
 
-Layout layoutOf(unsigned pixelType) {
+Layout layoutOf(unsigned pixelType)
+{
     const unsigned bits = bitsPerPixel(pixelType);
     if (pixelType == MVSIM_PIXEL_MONO16)
         return {2, 1, 2};
@@ -28,16 +29,19 @@ Layout layoutOf(unsigned pixelType) {
 
 }  // namespace
 
-std::size_t frameBytes(unsigned width, unsigned height, unsigned pixelType) {
+std::size_t frameBytes(unsigned width, unsigned height, unsigned pixelType)
+{
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * bitsPerPixel(pixelType) + 7) / 8;
     return rowBytes * height;
 }
 
-unsigned patternValue(unsigned x, unsigned y, unsigned frameNumber, unsigned channel) {
+unsigned patternValue(unsigned x, unsigned y, unsigned frameNumber, unsigned channel)
+{
     return (x + 2u * y + 3u * frameNumber + 64u * channel) & 0xFFu;
 }
 
-PatternWriter::PatternWriter(unsigned width, unsigned height, unsigned pixelType) : height_(height) {
+PatternWriter::PatternWriter(unsigned width, unsigned height, unsigned pixelType) : height_(height)
+{
     const Layout layout = layoutOf(pixelType);
     const unsigned bits = bitsPerPixel(pixelType);
     unitBytes_ = layout.unitBytes;
@@ -58,7 +62,8 @@ PatternWriter::PatternWriter(unsigned width, unsigned height, unsigned pixelType
                     static_cast<unsigned char>(patternValue(x, 0, 0, c));
 }
 
-void PatternWriter::fill(unsigned char* frame, unsigned frameNumber) const {
+void PatternWriter::fill(unsigned char* frame, unsigned frameNumber) const
+{
     for (unsigned y = 0; y < height_; ++y) {
         const unsigned shift = (2u * y + 3u * frameNumber) & 0xFFu;
         const unsigned char* source = rowTemplate_.data() + shift * unitBytes_;
@@ -70,7 +75,8 @@ void PatternWriter::fill(unsigned char* frame, unsigned frameNumber) const {
     }
 }
 
-void writeStamp(unsigned char* frame, std::size_t frameLen, const MvsimFrameStamp& stamp) {
+void writeStamp(unsigned char* frame, std::size_t frameLen, const MvsimFrameStamp& stamp)
+{
     std::memcpy(frame, &stamp, std::min(frameLen, sizeof stamp));
 }
 

@@ -10,7 +10,10 @@
 namespace mvsim {
 
 // Bits per pixel as the pixel type codes them (byte 2 of the code).
-inline unsigned bitsPerPixel(unsigned pixelType) { return (pixelType >> 16) & 0xFFu; }
+inline unsigned bitsPerPixel(unsigned pixelType)
+{
+    return (pixelType >> 16) & 0xFFu;
+}
 
 // Bytes of one frame: rows of ceil(width * bits / 8) bytes.
 std::size_t frameBytes(unsigned width, unsigned height, unsigned pixelType);

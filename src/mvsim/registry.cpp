@@ -19,13 +19,15 @@ namespace mvsim {
 
 namespace {
 
-void copyText(unsigned char* field, std::size_t size, const std::string& text) {
+void copyText(unsigned char* field, std::size_t size, const std::string& text)
+{
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), std::min(size, text.size()));
 }
 
 // Compares a record field with a text as the record would hold it.
-bool fieldHolds(const unsigned char* field, std::size_t size, const std::string& text) {
+bool fieldHolds(const unsigned char* field, std::size_t size, const std::string& text)
+{
     unsigned char expected[64] = {};
     copyText(expected, size, text);
     return std::memcmp(field, expected, size) == 0;
@@ -33,18 +35,21 @@ bool fieldHolds(const unsigned char* field, std::size_t size, const std::string&
 
 }  // namespace
 
-ThreadsToJoin::~ThreadsToJoin() {
+ThreadsToJoin::~ThreadsToJoin()
+{
     for (std::thread& t : threads_)
         if (t.joinable())
             t.join();
 }
 
-Registry& Registry::instance() {
+Registry& Registry::instance()
+{
     static Registry* registry = new Registry;
     return *registry;
 }
 
-std::unique_lock<std::mutex> Registry::lock(bool loadFirst) {
+std::unique_lock<std::mutex> Registry::lock(bool loadFirst)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     if (!loaded_ && loadFirst) {
         // Nothing runs yet, so there is nothing to join.
@@ -58,13 +63,15 @@ std::unique_lock<std::mutex> Registry::lock(bool loadFirst) {
     return lock;
 }
 
-Handle* Registry::findHandle(void* handle) const {
+Handle* Registry::findHandle(void* handle) const
+{
     // The value is only compared, never dereferenced, until it is known live.
     auto it = handles_.find(static_cast<Handle*>(handle));
     return it == handles_.end() ? nullptr : *it;
 }
 
-Device* Registry::findDevice(int id) const {
+Device* Registry::findDevice(int id) const
+{
     if (id < 0 || static_cast<std::size_t>(id) >= devices_.size())
         return nullptr;
     return devices_[static_cast<std::size_t>(id)].get();
@@ -73,7 +80,8 @@ Device* Registry::findDevice(int id) const {
 // A record the stand-in handed out is recognised by its address; any other
 // record by the model name and serial number it holds, among the devices
 // still listed.
-Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const {
+Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const
+{
     for (const auto& d : devices_)
         if (d->record() == record)
             return d.get();
@@ -84,7 +92,8 @@ Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const {
     return nullptr;
 }
 
-int Registry::findDeviceByName(const char* modelName, const char* serialNumber) const {
+int Registry::findDeviceByName(const char* modelName, const char* serialNumber) const
+{
     if (!modelName || !serialNumber)
         return MVSIM_E_NODEVICE;
     for (const auto& d : devices_)
@@ -93,7 +102,8 @@ int Registry::findDeviceByName(const char* modelName, const char* serialNumber) 
     return MVSIM_E_NODEVICE;
 }
 
-int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list) {
+int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list)
+{
     if (configFailed_)
         return MVSIM_E_CONFIG;
     std::memset(list, 0, sizeof *list);
@@ -106,14 +116,16 @@ int Registry::enumerate(unsigned transportMask, MV_CC_DEVICE_INFO_LIST* list) {
     return MVSIM_OK;
 }
 
-int Registry::listedDevices() const {
+int Registry::listedDevices() const
+{
     int n = 0;
     for (const auto& d : devices_)
         n += d->present() ? 1 : 0;
     return n;
 }
 
-int Registry::addDevice(const DeviceSetup& setup) {
+int Registry::addDevice(const DeviceSetup& setup)
+{
     if (!checkSetup(setup).empty())
         return MVSIM_E_PARAMETER;
     if (listedDevices() >= MV_MAX_DEVICE_NUM || devices_.size() >= INT_MAX)
@@ -122,7 +134,8 @@ int Registry::addDevice(const DeviceSetup& setup) {
     return devices_.back()->id();
 }
 
-Handle* Registry::createHandle(Device& device) {
+Handle* Registry::createHandle(Device& device)
+{
     auto handle = std::make_unique<Handle>();
     handle->device = &device;
     handle->generation = device.generation();
@@ -130,7 +143,8 @@ Handle* Registry::createHandle(Device& device) {
     return handle.release();
 }
 
-void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins) {
+void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins)
+{
     Device& device = *handle->device;
     if (device.openedBy() == handle) {
         stopAcquisition(device, joins);
@@ -143,7 +157,8 @@ void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins) {
     reapParked(false, joins);
 }
 
-int Registry::openDevice(Device& device, Handle& handle) {
+int Registry::openDevice(Device& device, Handle& handle)
+{
     if (device.openedBy())
         return MVSIM_E_ACCESS;
     if (device.setup().shared) {
@@ -159,7 +174,8 @@ int Registry::openDevice(Device& device, Handle& handle) {
     return MVSIM_OK;
 }
 
-int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins) {
+int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins)
+{
     reapParked(false, joins);
     const FrameSettings settings = device.frameSettings();
     // The frame record carries the length as 32 bits.
@@ -178,9 +194,8 @@ int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& jo
         } else {
             source = std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType);
         }
-        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user,
-                                                         device.sharedLedger(), device.gate(), std::move(source),
-                                                         identity);
+        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, device.sharedLedger(),
+                                                         device.gate(), std::move(source), identity);
         device.thread = Acquisition::launch(acquisition);
         device.acquisition = std::move(acquisition);
     } catch (const std::bad_alloc&) {
@@ -191,7 +206,8 @@ int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& jo
     return MVSIM_OK;
 }
 
-void Registry::retire(Handle* handle) {
+void Registry::retire(Handle* handle)
+{
     constexpr std::size_t keptHandles = 4096;
     handle->device = nullptr;
     retiredHandles_.emplace_back(handle);
@@ -199,7 +215,8 @@ void Registry::retire(Handle* handle) {
         retiredHandles_.pop_front();
 }
 
-void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fate) {
+void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fate)
+{
     if (!device.acquisition)
         return;
     // The loader stops decoding ahead; the cache stays for the next grab.
@@ -218,7 +235,8 @@ void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fa
     joins.add(std::move(thread));
 }
 
-void Registry::takeDevice(Device& device, bool remove, ThreadsToJoin& joins) {
+void Registry::takeDevice(Device& device, bool remove, ThreadsToJoin& joins)
+{
     stopAcquisition(device, joins, MVSIM_FATE_UNPLUGGED);
     device.unplug(remove);
     // Gone from the bus: no process holds it any more.
@@ -226,7 +244,8 @@ void Registry::takeDevice(Device& device, bool remove, ThreadsToJoin& joins) {
     device.lockFd = -1;
 }
 
-void Registry::reapParked(bool all, ThreadsToJoin& joins) {
+void Registry::reapParked(bool all, ThreadsToJoin& joins)
+{
     for (auto it = parked_.begin(); it != parked_.end();) {
         const bool self = it->thread.get_id() == std::this_thread::get_id();
         if (self && all) {
@@ -242,7 +261,8 @@ void Registry::reapParked(bool all, ThreadsToJoin& joins) {
     }
 }
 
-void Registry::reset(ThreadsToJoin& joins) {
+void Registry::reset(ThreadsToJoin& joins)
+{
     loaded_ = true;
     configFailed_ = false;
     scribbleOnFailure_ = false;
@@ -262,7 +282,8 @@ void Registry::reset(ThreadsToJoin& joins) {
     calllog::clear();
 }
 
-int Registry::load(const ConfigResult& config, ThreadsToJoin& joins) {
+int Registry::load(const ConfigResult& config, ThreadsToJoin& joins)
+{
     reset(joins);
     if (!config.ok) {
         std::fprintf(stderr, "mvsim: %s\n", config.error.c_str());

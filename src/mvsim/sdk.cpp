@@ -25,7 +25,8 @@ namespace {
 class Call {
 public:
     template <typename... Args>
-    explicit Call(const char* name, const Args&... args) : registry_(Registry::instance()), lock_(registry_.lock()) {
+    explicit Call(const char* name, const Args&... args) : registry_(Registry::instance()), lock_(registry_.lock())
+    {
         std::string entry = name;
         ((entry += ' ', entry += calllog::arg(args)), ...);
         calllog::append(std::move(entry));
@@ -33,13 +34,15 @@ public:
     }
 
     // The injected fault's code, when this call has one.
-    bool faulted(int* code) const {
+    bool faulted(int* code) const
+    {
         *code = code_;
         return faulted_;
     }
 
     // Looks up the handle and its device; 0 when they may be used.
-    int resolve(void* h, bool mustBeOpen) {
+    int resolve(void* h, bool mustBeOpen)
+    {
         handle = registry_.findHandle(h);
         if (!handle)
             return MVSIM_E_HANDLE;
@@ -64,12 +67,18 @@ private:
     int code_ = MVSIM_OK;
 };
 
-std::string presence(const void* p) { return p ? "ptr" : "null"; }
-std::string presence(MvImageCallback cb) { return cb ? "ptr" : "null"; }
+std::string presence(const void* p)
+{
+    return p ? "ptr" : "null";
+}
+std::string presence(MvImageCallback cb)
+{
+    return cb ? "ptr" : "null";
+}
 
 // Runs `body` on the open handle's device unless the call ends earlier.
-template <typename Body>
-int onOpenHandle(Call& call, void* h, Body body) {
+template <typename Body> int onOpenHandle(Call& call, void* h, Body body)
+{
     int code = MVSIM_OK;
     if (call.faulted(&code))
         return code;
@@ -79,7 +88,8 @@ int onOpenHandle(Call& call, void* h, Body body) {
     return body(*call.device);
 }
 
-int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
+int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width)
+{
     Call call(name, presence(value));
     return onOpenHandle(call, h, [&](Device& d) {
         if (!value)
@@ -94,13 +104,15 @@ int getSize(const char* name, void* h, MVCC_INTVALUE* value, bool width) {
     });
 }
 
-int setFeature(const char* name, void* h, float v, int (Device::*set)(float)) {
+int setFeature(const char* name, void* h, float v, int (Device::*set)(float))
+{
     Call call(name, v);
     return onOpenHandle(call, h, [&](Device& d) { return (d.*set)(v); });
 }
 
-int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSetup::*current,
-               float DeviceSetup::*min, float DeviceSetup::*max) {
+int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSetup::*current, float DeviceSetup::*min,
+               float DeviceSetup::*max)
+{
     Call call(name, presence(value));
     return onOpenHandle(call, h, [&](Device& d) {
         if (!value)
@@ -113,7 +125,8 @@ int getLimited(const char* name, void* h, MVCC_FLOATVALUE* value, float DeviceSe
     });
 }
 
-int setBalanceRatio(const char* name, void* h, unsigned v, int channel) {
+int setBalanceRatio(const char* name, void* h, unsigned v, int channel)
+{
     Call call(name, v);
     return onOpenHandle(call, h, [&](Device& d) { return d.setBalanceRatio(channel, v); });
 }
@@ -122,7 +135,8 @@ int setBalanceRatio(const char* name, void* h, unsigned v, int channel) {
 
 extern "C" {
 
-MVSIM_EXPORT int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST* pstDevList) {
+MVSIM_EXPORT int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST* pstDevList)
+{
     Call call("MV_CC_EnumDevices", nTLayerType, pstDevList);
     int code = MVSIM_OK;
     if (call.faulted(&code))
@@ -132,7 +146,8 @@ MVSIM_EXPORT int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_L
     return call.registry().enumerate(nTLayerType, pstDevList);
 }
 
-MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* pstDevInfo) {
+MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* pstDevInfo)
+{
     Call call("MV_CC_CreateHandle", phHandle, pstDevInfo);
     int code = MVSIM_OK;
     if (!call.faulted(&code)) {
@@ -153,7 +168,8 @@ MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* ps
     return code;
 }
 
-MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsigned short nSwitchoverKey) {
+MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsigned short nSwitchoverKey)
+{
     Call call("MV_CC_OpenDevice", nAccessMode, nSwitchoverKey);
     int code = MVSIM_OK;
     if (call.faulted(&code))
@@ -172,10 +188,9 @@ MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsig
     return call.registry().openDevice(*call.device, *call.handle);
 }
 
-MVSIM_EXPORT int MV_CC_RegisterImageCallBack(void* hHandle,
-                                             void (*cbOutput)(unsigned char* pData,
-                                                              _MV_FRAME_OUT_INFO_* pFrameInfo, void* pUser),
-                                             void* pUser) {
+MVSIM_EXPORT int MV_CC_RegisterImageCallBack(
+    void* hHandle, void (*cbOutput)(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFrameInfo, void* pUser), void* pUser)
+{
     Call call("MV_CC_RegisterImageCallBack", presence(cbOutput), pUser);
     return onOpenHandle(call, hHandle, [&](Device& d) {
         // The acquisition thread copied the callback when it started.
@@ -187,7 +202,8 @@ MVSIM_EXPORT int MV_CC_RegisterImageCallBack(void* hHandle,
     });
 }
 
-MVSIM_EXPORT int MV_CC_DestroyHandle(void* hHandle) {
+MVSIM_EXPORT int MV_CC_DestroyHandle(void* hHandle)
+{
     ThreadsToJoin joins;  // joined after the lock is released
     Call call("MV_CC_DestroyHandle");
     int code = MVSIM_OK;
@@ -200,15 +216,18 @@ MVSIM_EXPORT int MV_CC_DestroyHandle(void* hHandle) {
     return MVSIM_OK;
 }
 
-MVSIM_EXPORT int MV_CC_GetWidth(void* hHandle, MVCC_INTVALUE* pstValue) {
+MVSIM_EXPORT int MV_CC_GetWidth(void* hHandle, MVCC_INTVALUE* pstValue)
+{
     return getSize("MV_CC_GetWidth", hHandle, pstValue, true);
 }
 
-MVSIM_EXPORT int MV_CC_GetHeight(void* hHandle, MVCC_INTVALUE* pstValue) {
+MVSIM_EXPORT int MV_CC_GetHeight(void* hHandle, MVCC_INTVALUE* pstValue)
+{
     return getSize("MV_CC_GetHeight", hHandle, pstValue, false);
 }
 
-MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue) {
+MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue)
+{
     Call call("MV_CC_GetPixelFormat", presence(pstValue));
     return onOpenHandle(call, hHandle, [&](Device& d) {
         if (!pstValue)
@@ -222,52 +241,63 @@ MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue) {
     });
 }
 
-MVSIM_EXPORT int MV_CC_SetExposureTime(void* hHandle, float fValue) {
+MVSIM_EXPORT int MV_CC_SetExposureTime(void* hHandle, float fValue)
+{
     return setFeature("MV_CC_SetExposureTime", hHandle, fValue, &Device::setExposure);
 }
 
-MVSIM_EXPORT int MV_CC_SetGain(void* hHandle, float fValue) {
+MVSIM_EXPORT int MV_CC_SetGain(void* hHandle, float fValue)
+{
     return setFeature("MV_CC_SetGain", hHandle, fValue, &Device::setGain);
 }
 
-MVSIM_EXPORT int MV_CC_GetExposureTime(void* hHandle, MVCC_FLOATVALUE* pstValue) {
+MVSIM_EXPORT int MV_CC_GetExposureTime(void* hHandle, MVCC_FLOATVALUE* pstValue)
+{
     return getLimited("MV_CC_GetExposureTime", hHandle, pstValue, &DeviceSetup::exposure, &DeviceSetup::exposureMin,
                       &DeviceSetup::exposureMax);
 }
 
-MVSIM_EXPORT int MV_CC_GetGain(void* hHandle, MVCC_FLOATVALUE* pstValue) {
+MVSIM_EXPORT int MV_CC_GetGain(void* hHandle, MVCC_FLOATVALUE* pstValue)
+{
     return getLimited("MV_CC_GetGain", hHandle, pstValue, &DeviceSetup::gain, &DeviceSetup::gainMin,
                       &DeviceSetup::gainMax);
 }
 
-MVSIM_EXPORT int MV_CC_SetExposureAutoMode(void* hHandle, unsigned int nValue) {
+MVSIM_EXPORT int MV_CC_SetExposureAutoMode(void* hHandle, unsigned int nValue)
+{
     Call call("MV_CC_SetExposureAutoMode", nValue);
     return onOpenHandle(call, hHandle, [&](Device& d) { return d.setExposureAuto(nValue); });
 }
 
-MVSIM_EXPORT int MV_CC_SetBalanceWhiteAuto(void* hHandle, unsigned int nValue) {
+MVSIM_EXPORT int MV_CC_SetBalanceWhiteAuto(void* hHandle, unsigned int nValue)
+{
     Call call("MV_CC_SetBalanceWhiteAuto", nValue);
     return onOpenHandle(call, hHandle, [&](Device& d) { return d.setBalanceWhiteAuto(nValue); });
 }
 
-MVSIM_EXPORT int MV_CC_SetBalanceRatioRed(void* hHandle, unsigned int nValue) {
+MVSIM_EXPORT int MV_CC_SetBalanceRatioRed(void* hHandle, unsigned int nValue)
+{
     return setBalanceRatio("MV_CC_SetBalanceRatioRed", hHandle, nValue, 0);
 }
 
-MVSIM_EXPORT int MV_CC_SetBalanceRatioGreen(void* hHandle, unsigned int nValue) {
+MVSIM_EXPORT int MV_CC_SetBalanceRatioGreen(void* hHandle, unsigned int nValue)
+{
     return setBalanceRatio("MV_CC_SetBalanceRatioGreen", hHandle, nValue, 1);
 }
 
-MVSIM_EXPORT int MV_CC_SetBalanceRatioBlue(void* hHandle, unsigned int nValue) {
+MVSIM_EXPORT int MV_CC_SetBalanceRatioBlue(void* hHandle, unsigned int nValue)
+{
     return setBalanceRatio("MV_CC_SetBalanceRatioBlue", hHandle, nValue, 2);
 }
 
-MVSIM_EXPORT int MV_CC_SetEnumValue(void* hHandle, const char* strKey, unsigned int nValue) {
+MVSIM_EXPORT int MV_CC_SetEnumValue(void* hHandle, const char* strKey, unsigned int nValue)
+{
     Call call("MV_CC_SetEnumValue", strKey, nValue);
     return onOpenHandle(call, hHandle, [&](Device& d) { return d.setEnum(strKey, nValue); });
 }
 
-MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey) {
+MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey)
+{
     Call call("MV_CC_SetCommandValue", strKey);
     return onOpenHandle(call, hHandle, [&](Device& d) {
         if (!strKey)
@@ -278,7 +308,8 @@ MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey) {
     });
 }
 
-MVSIM_EXPORT int MV_CC_StartGrabbing(void* hHandle) {
+MVSIM_EXPORT int MV_CC_StartGrabbing(void* hHandle)
+{
     ThreadsToJoin joins;  // parked threads, joined after the lock is released
     Call call("MV_CC_StartGrabbing");
     return onOpenHandle(call, hHandle, [&](Device& d) {
@@ -288,7 +319,8 @@ MVSIM_EXPORT int MV_CC_StartGrabbing(void* hHandle) {
     });
 }
 
-MVSIM_EXPORT int MV_CC_StopGrabbing(void* hHandle) {
+MVSIM_EXPORT int MV_CC_StopGrabbing(void* hHandle)
+{
     ThreadsToJoin joins;  // joined after the lock is released
     Call call("MV_CC_StopGrabbing");
     return onOpenHandle(call, hHandle, [&](Device& d) {

@@ -35,8 +35,7 @@ static_assert(sizeof(CameraType) == 4 && sizeof(CameraPixelFormat) == 4 && sizeo
                   sizeof(CameraStatus) == 4,
               "enumerations are 32-bit");
 
-template <typename Map>
-std::vector<std::pair<int, QString>> rows(const Map& map)
+template <typename Map> std::vector<std::pair<int, QString>> rows(const Map& map)
 {
     std::vector<std::pair<int, QString>> result;
     for (auto it = map.cbegin(); it != map.cend(); ++it)
@@ -48,11 +47,11 @@ using Rows = std::vector<std::pair<int, QString>>;
 
 TEST(NameTables, CameraTypesInCodeOrderWithoutDuplicates)
 {
-    const Rows expected = {{0, "Unknown(0)"},       {100, "Virtual Camera(100)"}, {110, "BitFlow(110)"},
-                           {120, "Gige(120)"},      {130, "USB Camera(130)"},     {140, "HIK(140)"},
-                           {150, "Vimba(150)"},     {160, "Baumer(160)"},         {170, "AdLink(170)"},
-                           {180, "DaHua(180)"},     {190, "Basler(190)"},         {200, "PtGray(200)"},
-                           {220, "Euresys(220)"},   {230, "Dalsa(230)"}};
+    const Rows expected = {{0, "Unknown(0)"},     {100, "Virtual Camera(100)"}, {110, "BitFlow(110)"},
+                           {120, "Gige(120)"},    {130, "USB Camera(130)"},     {140, "HIK(140)"},
+                           {150, "Vimba(150)"},   {160, "Baumer(160)"},         {170, "AdLink(170)"},
+                           {180, "DaHua(180)"},   {190, "Basler(190)"},         {200, "PtGray(200)"},
+                           {220, "Euresys(220)"}, {230, "Dalsa(230)"}};
     EXPECT_EQ(rows(CameraTypeNames), expected);
     EXPECT_FALSE(CameraTypeNames.contains(static_cast<CameraType>(210)));
 }
@@ -73,9 +72,8 @@ TEST(BitsPerPixel, EveryCode)
         int code;
         int bits;
     };
-    const Case cases[] = {{0, 0},  {1, 8},  {2, 24}, {3, 32}, {4, 16}, {5, 0},       {6, 0},      {7, 0},
-                          {8, 0},  {9, 0},  {10, 0}, {11, 0}, {12, 0}, {13, 0},      {-1, 0},     {100, 0},
-                          {INT_MIN, 0}, {INT_MAX, 0}};
+    const Case cases[] = {{0, 0}, {1, 8},  {2, 24}, {3, 32}, {4, 16}, {5, 0},  {6, 0},   {7, 0},       {8, 0},
+                          {9, 0}, {10, 0}, {11, 0}, {12, 0}, {13, 0}, {-1, 0}, {100, 0}, {INT_MIN, 0}, {INT_MAX, 0}};
     for (const Case& c : cases)
         EXPECT_EQ(GetBitsPerPixel(c.code), c.bits) << "pixel format " << c.code;
 }

@@ -20,12 +20,12 @@ namespace {
 const QString kMono8 = QStringLiteral("KW-MONO8 S0001");
 
 const QStringList kAllKeys = {
-    QStringLiteral("KW-MONO8 S0001"),  QStringLiteral("KW-RGB8 S0002"),  QStringLiteral("KW-RGBA8 S0003"),
-    QStringLiteral("KW-RGB16 S0004"),  QStringLiteral("KW-MONO16 S0005"), QStringLiteral("KW-BAYER S0006"),
+    QStringLiteral("KW-MONO8 S0001"),   QStringLiteral("KW-RGB8 S0002"),   QStringLiteral("KW-RGBA8 S0003"),
+    QStringLiteral("KW-RGB16 S0004"),   QStringLiteral("KW-MONO16 S0005"), QStringLiteral("KW-BAYER S0006"),
     QStringLiteral("KW-ENCODER S0007"),
 };
 
-#define EXPECT_RAN(result, arguments) \
+#define EXPECT_RAN(result, arguments)                                                                                  \
     ASSERT_TRUE((result).finished) << describe(arguments).toStdString() << " did not finish"
 
 std::string text(const QString& s)
@@ -85,7 +85,8 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
         EXPECT_RAN(result, c.arguments);
         EXPECT_EQ(result.exitCode, 2) << text(describe(c.arguments)) << "\n" << text(result.err);
         EXPECT_TRUE(result.err.contains(QLatin1String(c.reason)))
-            << text(describe(c.arguments)) << ": stderr lacks '" << c.reason << "':\n" << text(result.err);
+            << text(describe(c.arguments)) << ": stderr lacks '" << c.reason << "':\n"
+            << text(result.err);
         EXPECT_TRUE(result.out.isEmpty()) << text(describe(c.arguments)) << " printed:\n" << text(result.out);
         // Usage errors come before any camera is opened.
         EXPECT_FALSE(result.err.contains(QLatin1String("open camera"))) << text(describe(c.arguments));
@@ -94,8 +95,8 @@ TEST(KwcamUsage, WrongCommandLinesExitTwoWithoutTouchingACamera)
 
 TEST(KwcamUsage, HelpExitsZeroForEveryCommand)
 {
-    const QStringList commands[] = {{"--help"}, {"-h"},           {"list", "--help"},
-                                    {"grab", "--help"}, {"set", "--help"}, {"info", "--help"}};
+    const QStringList commands[] = {
+        {"--help"}, {"-h"}, {"list", "--help"}, {"grab", "--help"}, {"set", "--help"}, {"info", "--help"}};
     for (const QStringList& arguments : commands) {
         const ToolResult result = runTool(arguments);
         EXPECT_RAN(result, arguments);
@@ -109,7 +110,8 @@ TEST(KwcamUsage, HelpExitsZeroForEveryCommand)
         }
     }
     // The limit of --timeout is part of its help.
-    EXPECT_TRUE(runTool({"grab", "--help"}).out.simplified().contains(QLatin1String("at most 2073600"))) << "no --timeout limit";
+    EXPECT_TRUE(runTool({"grab", "--help"}).out.simplified().contains(QLatin1String("at most 2073600")))
+        << "no --timeout limit";
 }
 
 TEST(KwcamUsage, NegativeValuesReachTheCameraWhichDecides)
@@ -198,14 +200,15 @@ TEST(KwcamGrab, EveryTriggerModeDeliversTheFramesAskedFor)
         // The stand-in opens with frame number 1 and spends a number on every
         // frame it loses; the counters may also see a loss after the last
         // frame taken, but never fewer losses than the numbers show.
-        const QRegularExpressionMatch lost =
-            QRegularExpression(QStringLiteral("^(\\d+) \\(SDK counters(: [^)]*)?\\)$")).match(result.summary("frames lost"));
+        const QRegularExpressionMatch lost = QRegularExpression(QStringLiteral("^(\\d+) \\(SDK counters(: [^)]*)?\\)$"))
+                                                 .match(result.summary("frames lost"));
         ASSERT_TRUE(lost.hasMatch()) << what;
         const QString sequence = result.summary("in sequence");
         if (lost.captured(1) == QLatin1String("0"))
             EXPECT_EQ(text(sequence), "yes (frame numbers 1 to 5)") << what;
         else
-            EXPECT_TRUE(sequence.startsWith(QLatin1String("yes (")) || sequence.startsWith(QLatin1String("no ("))) << what;
+            EXPECT_TRUE(sequence.startsWith(QLatin1String("yes (")) || sequence.startsWith(QLatin1String("no (")))
+                << what;
         EXPECT_TRUE(result.summary("interval").startsWith(QLatin1String("min "))) << what;
     }
 }
@@ -214,7 +217,8 @@ TEST(KwcamGrab, TriggeredModeWithoutTriggersTimesOutAndStillSummarises)
 {
     // Free-running, this device would deliver at once: frames here would
     // mean that the trigger mode never reached it.
-    const QStringList arguments = {"grab", kMono8, "-n", "1", "--trigger", "hardware", "--rate", "0", "--timeout", "0.3"};
+    const QStringList arguments = {"grab",     kMono8,   "-n", "1",         "--trigger",
+                                   "hardware", "--rate", "0",  "--timeout", "0.3"};
     const ToolResult result = runTool(arguments);
     EXPECT_RAN(result, arguments);
     EXPECT_EQ(result.exitCode, 1);
@@ -225,7 +229,8 @@ TEST(KwcamGrab, TriggeredModeWithoutTriggersTimesOutAndStillSummarises)
 
 TEST(KwcamGrab, UnknownKeyFailsAndListsTheCamerasThatExist)
 {
-    for (const QStringList& arguments : {QStringList{"grab", "KW-NONE S9999"}, QStringList{"set", "KW-NONE", "S9999", "gain", "1"}}) {
+    for (const QStringList& arguments :
+         {QStringList{"grab", "KW-NONE S9999"}, QStringList{"set", "KW-NONE", "S9999", "gain", "1"}}) {
         const ToolResult result = runTool(arguments);
         EXPECT_RAN(result, arguments);
         EXPECT_EQ(result.exitCode, 1) << text(describe(arguments));
@@ -330,7 +335,8 @@ TEST(KwcamGrab, QuietLeavesOnlyErrorsOnStderr)
     };
     const Case cases[] = {
         {{"--quiet", "grab", kMono8, "-n", "3"}, 0, ""},
-        {{"grab", kMono8, "-n", "1", "--trigger", "hardware", "--rate", "0", "--timeout", "0.2", "--quiet"}, 1,
+        {{"grab", kMono8, "-n", "1", "--trigger", "hardware", "--rate", "0", "--timeout", "0.2", "--quiet"},
+         1,
          "kwcam: timed out after 0.2 s with 0 of 1 frames\n"},
         {{"list", "--quiet"}, 0, ""},
         {{"set", kMono8, "gain", "99", "--quiet"}, 1, "kwcam: gain = 99: failed (the camera takes from 0 to 20)\n"},

@@ -46,7 +46,8 @@ TEST(KwcamInfo, DescribesEachCameraAsTheSdkAndThePlugInReportIt)
 
 TEST(KwcamInfo, FailuresExitOne)
 {
-    for (const QStringList& arguments : {QStringList{"info", "KW-NONE S9"}, QStringList{"--plugin", "/no/lib.so", "info"}}) {
+    for (const QStringList& arguments :
+         {QStringList{"info", "KW-NONE S9"}, QStringList{"--plugin", "/no/lib.so", "info"}}) {
         const ToolResult result = runTool(arguments);
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 1) << text(describe(arguments) + "\n" + result.err);
@@ -84,7 +85,8 @@ TEST(KwcamInfo, RefusedSettingStatesTheRangeTheCameraTakes)
         const char* report;
     };
     const Case cases[] = {
-        {{"set", "KW-MONO8 S0001", "exposure", "14"}, "kwcam: exposure = 14: failed (the camera takes from 15 to 100000)"},
+        {{"set", "KW-MONO8 S0001", "exposure", "14"},
+         "kwcam: exposure = 14: failed (the camera takes from 15 to 100000)"},
         {{"set", "KW-MONO8 S0001", "gain", "-1"}, "kwcam: gain = -1: failed (the camera takes from 0 to 20)"},
         // No getter for white balance: no range to state.
         {{"set", "KW-MONO8 S0001", "wb-blue", "16384"}, "kwcam: wb-blue = 16384: failed\n"},

@@ -46,9 +46,9 @@ QString readPng(const QString& path, Picture* picture)
     picture->height = image.height();
     const QImage::Format format = image.format();
     picture->wide = format == QImage::Format_Grayscale16 || format == QImage::Format_RGBX64 ||
-                    format == QImage::Format_RGBA64 || format == QImage::Format_RGBA64_Premultiplied;
+        format == QImage::Format_RGBA64 || format == QImage::Format_RGBA64_Premultiplied;
     const bool grey = format == QImage::Format_Grayscale8 || format == QImage::Format_Grayscale16 ||
-                      (format == QImage::Format_Indexed8 && image.isGrayscale());
+        (format == QImage::Format_Indexed8 && image.isGrayscale());
     picture->channels = grey ? 1 : 3;
     picture->samples.clear();
     picture->samples.reserve(static_cast<size_t>(picture->width) * picture->height * picture->channels);
@@ -56,9 +56,8 @@ QString readPng(const QString& path, Picture* picture)
         const QImage g = image.convertToFormat(picture->wide ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
         for (int y = 0; y < g.height(); ++y)
             for (int x = 0; x < g.width(); ++x)
-                picture->samples.push_back(picture->wide
-                                               ? reinterpret_cast<const quint16*>(g.constScanLine(y))[x]
-                                               : g.constScanLine(y)[x]);
+                picture->samples.push_back(picture->wide ? reinterpret_cast<const quint16*>(g.constScanLine(y))[x]
+                                                         : g.constScanLine(y)[x]);
         return QString();
     }
     const QImage c = image.convertToFormat(QImage::Format_RGBX64);

@@ -51,8 +51,8 @@ bool coveredByStamp(int x, int y, int bytesPerPixel)
                 const unsigned expected = c.wide ? value * 257u : value;
                 if (picture.at(x, y, ch) != expected)
                     return ::testing::AssertionFailure()
-                           << "pixel (" << x << ", " << y << ") channel " << ch << " is " << picture.at(x, y, ch)
-                           << ", pattern of frame " << frameNumber << " gives " << expected;
+                        << "pixel (" << x << ", " << y << ") channel " << ch << " is " << picture.at(x, y, ch)
+                        << ", pattern of frame " << frameNumber << " gives " << expected;
             }
         }
     }
@@ -60,10 +60,8 @@ bool coveredByStamp(int x, int y, int bytesPerPixel)
 }
 
 const PixelCase kPixelCases[] = {
-    {"KW-MONO8 S0001", 1, 1, false, "pgm"},
-    {"KW-BAYER S0006", 1, 1, false, "pgm"},  // the raw mosaic, as grey
-    {"KW-MONO16 S0005", 1, 2, true, "pgm"},
-    {"KW-RGB8 S0002", 3, 3, false, "ppm"},
+    {"KW-MONO8 S0001", 1, 1, false, "pgm"}, {"KW-BAYER S0006", 1, 1, false, "pgm"},  // the raw mosaic, as grey
+    {"KW-MONO16 S0005", 1, 2, true, "pgm"}, {"KW-RGB8 S0002", 3, 3, false, "ppm"},
     {"KW-RGBA8 S0003", 3, 4, false, "ppm"},  // the fourth byte is dropped
     {"KW-RGB16 S0004", 3, 6, true, "ppm"},
 };
@@ -156,12 +154,12 @@ TEST(KwcamSave, DoublePercentIsAPercentSignInTheName)
         const char* pattern;
         QStringList files;
     } cases[] = {
-        {"x%%d.pgm", {"x%d.pgm"}},                          // no placeholder: the last frame
-        {"y%%%02d.pgm", {"y%01.pgm", "y%02.pgm"}},          // a '%', then the number
+        {"x%%d.pgm", {"x%d.pgm"}},                  // no placeholder: the last frame
+        {"y%%%02d.pgm", {"y%01.pgm", "y%02.pgm"}},  // a '%', then the number
     };
     for (const auto& c : cases) {
-        const ToolResult result = runTool({"grab", "KW-MONO8 S0001", "-n", "2", "--save",
-                                           dir.filePath(QLatin1String(c.pattern))});
+        const ToolResult result =
+            runTool({"grab", "KW-MONO8 S0001", "-n", "2", "--save", dir.filePath(QLatin1String(c.pattern))});
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 0) << (result.out + result.err).toStdString();
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name), c.files) << c.pattern;

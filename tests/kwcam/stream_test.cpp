@@ -84,8 +84,8 @@ TEST(KwcamStream, SavingEveryLargeFrameStopsAtTheTimeoutInBoundedMemory)
     ASSERT_TRUE(dir.isValid());
     // Far more frames than 1.5 s bring: the time-out ends the grab. Kept
     // as copies, the frames of those 1.5 s alone would take over 1 GB.
-    const QStringList arguments = {"grab", kLarge, "-n", "1000", "--timeout", "1.5",
-                                   "--save", dir.filePath(QStringLiteral("g%03d.pgm"))};
+    const QStringList arguments = {"grab",      kLarge, "-n",     "1000",
+                                   "--timeout", "1.5",  "--save", dir.filePath(QStringLiteral("g%03d.pgm"))};
     const ToolResult result = runTool(arguments, builtInCameras());
     ASSERT_TRUE(result.finished);
     const std::string what = text(describe(arguments) + "\n" + result.out + result.err);
@@ -101,8 +101,9 @@ TEST(KwcamStream, InterruptEndsAnEveryFrameGrabAndAccountsForEveryFrame)
     ASSERT_TRUE(dir.isValid());
     QProcess process;
     process.setProcessEnvironment(builtInCameras());
-    process.start(QStringLiteral(KWCAM_TOOL_PATH), {"grab", kLarge, "-n", "100000", "--timeout", "600", "--save",
-                                                    dir.filePath(QStringLiteral("g%03d.pgm"))});
+    process.start(
+        QStringLiteral(KWCAM_TOOL_PATH),
+        {"grab", kLarge, "-n", "100000", "--timeout", "600", "--save", dir.filePath(QStringLiteral("g%03d.pgm"))});
     ASSERT_TRUE(process.waitForStarted(60000));
     process.setReadChannel(QProcess::StandardError);
     QByteArray err;
@@ -139,7 +140,8 @@ TEST(KwcamStream, GrabsWithoutAFrameCountEndByTimeWithAStatisticsLineASecond)
         {QStringList{"grab", mono8, "-n", "0", "--timeout", "1.5"} + software, 0, "grabbing continuously from"},
         {QStringList{"grab", mono8, "--duration", "1.5"} + software, 0, "grabbing for 1.5 s from"},
         // Nothing triggers the camera: a grab by time still needs frames.
-        {{"grab", mono8, "-n", "0", "--trigger", "hardware", "--rate", "0", "--timeout", "1.5"}, 1,
+        {{"grab", mono8, "-n", "0", "--trigger", "hardware", "--rate", "0", "--timeout", "1.5"},
+         1,
          "no frame arrived in"},
     };
     static const QRegularExpression statistics(

@@ -14,13 +14,15 @@ protected:
     void TearDown() override { MVSIM_Reset(); }
 };
 
-std::string writeFile(const std::string& name, const std::string& content) {
+std::string writeFile(const std::string& name, const std::string& content)
+{
     const std::string path = testing::TempDir() + "mvsim_" + name + ".json";
     std::ofstream(path) << content;
     return path;
 }
 
-TEST_F(ConfigTest, ValidFileGivesItsDevicesWithDefaultsForOmittedKeys) {
+TEST_F(ConfigTest, ValidFileGivesItsDevicesWithDefaultsForOmittedKeys)
+{
     ASSERT_EQ(MVSIM_LoadConfig(validConfig.c_str()), MVSIM_OK);
     EXPECT_EQ(MVSIM_DeviceCount(), 3);
     ASSERT_EQ(MVSIM_FindDevice("Line-Scan-1", "CFG0001"), 0);
@@ -56,7 +58,8 @@ TEST_F(ConfigTest, ValidFileGivesItsDevicesWithDefaultsForOmittedKeys) {
     EXPECT_EQ(list.nDeviceNum, 2u);
 }
 
-TEST_F(ConfigTest, ValidFileRatesDriveTheEngine) {
+TEST_F(ConfigTest, ValidFileRatesDriveTheEngine)
+{
     ASSERT_EQ(MVSIM_LoadConfig(validConfig.c_str()), MVSIM_OK);
     void* handle = openHandle("CFG0001");
     ASSERT_NE(handle, nullptr);
@@ -70,7 +73,8 @@ TEST_F(ConfigTest, ValidFileRatesDriveTheEngine) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault) {
+TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault)
+{
     const struct {
         const char* name;
         const char* content;
@@ -84,8 +88,9 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault) {
         {"no_model", "{\"devices\": [{\"serial\": \"S\"}]}", "devices[0].model: missing"},
         {"no_serial", "{\"devices\": [{\"model\": \"M\"}]}", "devices[0].serial: missing"},
         {"serial_number", "{\"devices\": [{\"model\": \"M\", \"serial\": 5}]}", "devices[0].serial: must be a string"},
-        {"width_zero", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\"}, {\"model\": \"M\", \"serial\": \"T\", "
-                       "\"width\": 0}]}",
+        {"width_zero",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\"}, {\"model\": \"M\", \"serial\": \"T\", "
+         "\"width\": 0}]}",
          "devices[1].width: must be 1..65535"},
         {"width_large", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"width\": 65536}]}",
          "devices[0].width: must be 1..65535"},
@@ -125,7 +130,8 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault) {
     }
 }
 
-TEST_F(ConfigTest, UnreadableFileIsReported) {
+TEST_F(ConfigTest, UnreadableFileIsReported)
+{
     const std::string path = testing::TempDir() + "mvsim_no_such_file.json";
     testing::internal::CaptureStderr();
     EXPECT_EQ(MVSIM_LoadConfig(path.c_str()), MVSIM_E_CONFIG);
@@ -136,7 +142,8 @@ TEST_F(ConfigTest, UnreadableFileIsReported) {
     EXPECT_EQ(MVSIM_LoadConfig(nullptr), MVSIM_E_PARAMETER);
 }
 
-TEST_F(ConfigTest, ResetOrLoadEndsTheFailedState) {
+TEST_F(ConfigTest, ResetOrLoadEndsTheFailedState)
+{
     const std::string path = writeFile("bad_then_good", "{");
     testing::internal::CaptureStderr();
     ASSERT_EQ(MVSIM_LoadConfig(path.c_str()), MVSIM_E_CONFIG);
@@ -154,7 +161,8 @@ TEST_F(ConfigTest, ResetOrLoadEndsTheFailedState) {
     EXPECT_EQ(list.nDeviceNum, 3u);
 }
 
-TEST_F(ConfigTest, BuiltInDefaultHasTheThreeCameras) {
+TEST_F(ConfigTest, BuiltInDefaultHasTheThreeCameras)
+{
     ASSERT_EQ(MVSIM_LoadDefaultConfig(), MVSIM_OK);
     const struct {
         const char* model;

@@ -20,23 +20,27 @@ namespace {
 class DeviceTest : public testing::Test {
 protected:
     void SetUp() override { MVSIM_Reset(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         MVSIM_Reset();
         EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
     }
 };
 
-std::string writeFile(const std::string& name, const std::string& content) {
+std::string writeFile(const std::string& name, const std::string& content)
+{
     const std::string path = testing::TempDir() + "mvsim_device_" + name;
     std::ofstream(path) << content;
     return path;
 }
 
-std::string oneDevice(const std::string& keys) {
+std::string oneDevice(const std::string& keys)
+{
     return "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\"" + keys + "}]}";
 }
 
-TEST_F(DeviceTest, ConfigurationRefusesBadKeysAndNamesInOneLine) {
+TEST_F(DeviceTest, ConfigurationRefusesBadKeysAndNamesInOneLine)
+{
     const struct {
         const char* name;
         std::string content;
@@ -73,9 +77,10 @@ TEST_F(DeviceTest, ConfigurationRefusesBadKeysAndNamesInOneLine) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "not one line: " << err;
         EXPECT_EQ(MVSIM_DeviceCount(), 0);
     }
-    const std::string good = writeFile(
-        "good.json", oneDevice(", \"bufferCount\": 64, \"bandwidthMBps\": 0, \"timing\": \"instant\", "
-                               "\"ledgerSize\": 2"));
+    const std::string good =
+        writeFile("good.json",
+                  oneDevice(", \"bufferCount\": 64, \"bandwidthMBps\": 0, \"timing\": \"instant\", "
+                            "\"ledgerSize\": 2"));
     EXPECT_EQ(MVSIM_LoadConfig(good.c_str()), MVSIM_OK);
     EXPECT_EQ(MVSIM_DeviceCount(), 1);
 }
@@ -83,7 +88,8 @@ TEST_F(DeviceTest, ConfigurationRefusesBadKeysAndNamesInOneLine) {
 // The ledger keeps the most recent entries; the file written at stop has a
 // header and one row per frame event of the grab, and its fates add up to
 // the counters.
-TEST_F(DeviceTest, LedgerRingAndItsCsvFile) {
+TEST_F(DeviceTest, LedgerRingAndItsCsvFile)
+{
     MvsimDeviceSetup setup;
     MVSIM_DefaultSetup(&setup, "Ledger", "SN-L");
     setup.bufferCount = 1;
@@ -160,7 +166,8 @@ TEST_F(DeviceTest, LedgerRingAndItsCsvFile) {
 
 // A replugged device is listed again and opens afresh; handles from before
 // stay dead but can be destroyed.
-TEST_F(DeviceTest, ReplugListsTheDeviceAgainAndLeavesOldHandlesDead) {
+TEST_F(DeviceTest, ReplugListsTheDeviceAgainAndLeavesOldHandlesDead)
+{
     const int id = addDevice("Replug", "SN-R");
     void* old = openHandle("SN-R");
     ASSERT_NE(old, nullptr);
@@ -211,7 +218,8 @@ TEST_F(DeviceTest, ReplugListsTheDeviceAgainAndLeavesOldHandlesDead) {
 // prints it and keeps the device until killed.
 class Helper {
 public:
-    Helper(const char* mode, const std::string& config) {
+    Helper(const char* mode, const std::string& config)
+    {
         int out[2];
         if (pipe(out) != 0)
             return;
@@ -226,26 +234,30 @@ public:
         close(out[1]);
         read_ = fdopen(out[0], "r");
     }
-    ~Helper() {
+    ~Helper()
+    {
         kill();
         if (read_)
             fclose(read_);
     }
     // The result the helper printed, or a text saying why there is none.
-    std::string result() {
+    std::string result()
+    {
         char line[64] = {};
         if (!read_ || !fgets(line, sizeof line, read_))
             return "no result";
         return std::string(line, strcspn(line, "\n"));
     }
-    void kill() {
+    void kill()
+    {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
             pid_ = -1;
         }
     }
-    int wait() {
+    int wait()
+    {
         int status = 0;
         if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
             pid_ = -1;
@@ -262,7 +274,8 @@ private:
 const std::string openOk = "open 0";
 const std::string openAccess = "open " + std::to_string(MVSIM_E_ACCESS);
 
-TEST_F(DeviceTest, AnotherProcessCannotOpenAHeldDevice) {
+TEST_F(DeviceTest, AnotherProcessCannotOpenAHeldDevice)
+{
     const std::string dir = testing::TempDir() + "mvsim_device_runtime_" + std::to_string(getpid());
     mkdir(dir.c_str(), 0700);
     ASSERT_EQ(setenv("MVSIM_RUNTIME_DIR", dir.c_str(), 1), 0);

@@ -17,7 +17,8 @@ const char* const serial = "SN-EDGE";
 class EdgeTest : public testing::Test {
 protected:
     void SetUp() override { MVSIM_Reset(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         MVSIM_Reset();
         EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
     }
@@ -26,12 +27,14 @@ protected:
 // One event between threads; waiting fails after the deadline.
 class Gate {
 public:
-    void open() {
+    void open()
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ = true;
         changed_.notify_all();
     }
-    bool wait() {
+    bool wait()
+    {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, deadline, [&] { return open_; });
     }
@@ -44,7 +47,8 @@ private:
 
 // A free-running device takes no trigger from either source, whatever the
 // trigger source says; none of them makes a frame or uses a frame number.
-TEST_F(EdgeTest, AFreeRunningDeviceRefusesTriggers) {
+TEST_F(EdgeTest, AFreeRunningDeviceRefusesTriggers)
+{
     const struct {
         const char* what;
         unsigned source;
@@ -83,7 +87,8 @@ TEST_F(EdgeTest, AFreeRunningDeviceRefusesTriggers) {
 // A grabbed frame waits for its turn while another thread's frame is in the
 // callback; a stop meanwhile returns without waiting for that callback, and
 // the waiting frame is never delivered.
-TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop) {
+TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop)
+{
     const int id = addDevice("Edge", serial);
     ASSERT_GE(id, 0);
     void* h = openHandle(serial);
@@ -128,7 +133,8 @@ TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop) {
 }
 
 // Frame numbers count from 1 again each time a handle opens the device.
-TEST_F(EdgeTest, OpeningTheDeviceRestartsFrameNumbers) {
+TEST_F(EdgeTest, OpeningTheDeviceRestartsFrameNumbers)
+{
     const int id = addDevice("Edge", serial);
     ASSERT_GE(id, 0);
     for (int round = 0; round < 2; ++round) {
@@ -147,7 +153,8 @@ TEST_F(EdgeTest, OpeningTheDeviceRestartsFrameNumbers) {
     }
 }
 
-std::string configWithDevices(int n) {
+std::string configWithDevices(int n)
+{
     std::ostringstream text;
     text << "{\"devices\": [";
     for (int i = 0; i < n; ++i)
@@ -159,7 +166,8 @@ std::string configWithDevices(int n) {
 }
 
 // A file may list as many devices as an enumeration can hold, and no more.
-TEST_F(EdgeTest, AConfigurationHoldsUpToTheEnumerationLimit) {
+TEST_F(EdgeTest, AConfigurationHoldsUpToTheEnumerationLimit)
+{
     const struct {
         int devices;
         int result;

@@ -14,19 +14,22 @@ const unsigned waitMs = static_cast<unsigned>(std::chrono::milliseconds(deadline
 
 class EngineTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         MVSIM_Reset();
         device = addDevice("Engine", serial, MVSIM_TRANSPORT_GIGE, 64, 8, MVSIM_PIXEL_MONO8);
         ASSERT_GE(device, 0);
         handle = openHandle(serial);
         ASSERT_NE(handle, nullptr);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         MVSIM_Reset();
         EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
     }
 
-    void triggerMode(unsigned source) {
+    void triggerMode(unsigned source)
+    {
         ASSERT_EQ(MV_CC_SetEnumValue(handle, "TriggerMode", 1), MVSIM_OK);
         ASSERT_EQ(MV_CC_SetEnumValue(handle, "TriggerSource", source), MVSIM_OK);
     }
@@ -35,21 +38,24 @@ protected:
     void* handle = nullptr;
 };
 
-std::vector<unsigned> numbersOf(const std::vector<Frame>& frames) {
+std::vector<unsigned> numbersOf(const std::vector<Frame>& frames)
+{
     std::vector<unsigned> numbers;
     for (const Frame& f : frames)
         numbers.push_back(f.number);
     return numbers;
 }
 
-std::vector<unsigned> oneTo(unsigned n) {
+std::vector<unsigned> oneTo(unsigned n)
+{
     std::vector<unsigned> numbers;
     for (unsigned i = 1; i <= n; ++i)
         numbers.push_back(i);
     return numbers;
 }
 
-MvsimFrameStamp stampOf(const Frame& frame) {
+MvsimFrameStamp stampOf(const Frame& frame)
+{
     MvsimFrameStamp stamp{};
     std::memcpy(&stamp, frame.data.data(), std::min(sizeof stamp, frame.data.size()));
     return stamp;
@@ -58,12 +64,14 @@ MvsimFrameStamp stampOf(const Frame& frame) {
 // Signals one event between threads; waiting fails after the deadline.
 class Latch {
 public:
-    void open() {
+    void open()
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ = true;
         changed_.notify_all();
     }
-    bool wait() {
+    bool wait()
+    {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, deadline, [&] { return open_; });
     }
@@ -74,7 +82,8 @@ private:
     bool open_ = false;
 };
 
-TEST_F(EngineTest, FreeRunningFramesAreNumberedConsecutivelyFromOne) {
+TEST_F(EngineTest, FreeRunningFramesAreNumberedConsecutivelyFromOne)
+{
     Recorder recorder;
     recorder.keepData = true;
     ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
@@ -105,14 +114,16 @@ TEST_F(EngineTest, FreeRunningFramesAreNumberedConsecutivelyFromOne) {
     EXPECT_EQ(c.lost, 0u);
 }
 
-TEST_F(EngineTest, FramesWithNoCallbackAreProducedNotDelivered) {
+TEST_F(EngineTest, FramesWithNoCallbackAreProducedNotDelivered)
+{
     ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
     EXPECT_TRUE(eventually([&] { return counters(device).produced >= 10; }));
     ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
     EXPECT_EQ(counters(device).delivered, 0u);
 }
 
-TEST_F(EngineTest, NoCallbackRunsOnceStopDestroyUnplugOrResetReturns) {
+TEST_F(EngineTest, NoCallbackRunsOnceStopDestroyUnplugOrResetReturns)
+{
     const struct {
         const char* what;
         std::function<void(void*, int)> stop;
@@ -149,7 +160,8 @@ TEST_F(EngineTest, NoCallbackRunsOnceStopDestroyUnplugOrResetReturns) {
     }
 }
 
-TEST_F(EngineTest, StopOrDestroyFromInsideTheCallbackReturns) {
+TEST_F(EngineTest, StopOrDestroyFromInsideTheCallbackReturns)
+{
     const struct {
         const char* what;
         int (*call)(void*);
@@ -194,16 +206,16 @@ TEST_F(EngineTest, StopOrDestroyFromInsideTheCallbackReturns) {
             continue;
         }
         // The parked thread is reaped by the next start; grabbing resumes.
-        returnsWithinDeadline("StartGrabbing after a stop in the callback", [&] {
-            EXPECT_EQ(MV_CC_StartGrabbing(h), MVSIM_OK);
-        });
+        returnsWithinDeadline("StartGrabbing after a stop in the callback",
+                              [&] { EXPECT_EQ(MV_CC_StartGrabbing(h), MVSIM_OK); });
         EXPECT_TRUE(recorder.waitForFrames(6));
         returnsWithinDeadline("StopGrabbing", [&] { EXPECT_EQ(MV_CC_StopGrabbing(h), MVSIM_OK); });
         EXPECT_EQ(MV_CC_DestroyHandle(h), MVSIM_OK);
     }
 }
 
-TEST_F(EngineTest, EachTriggerGivesOneFrame) {
+TEST_F(EngineTest, EachTriggerGivesOneFrame)
+{
     const struct {
         const char* what;
         unsigned source;
@@ -241,7 +253,8 @@ TEST_F(EngineTest, EachTriggerGivesOneFrame) {
     }
 }
 
-TEST_F(EngineTest, TriggersOfTheWrongSourceAreRefused) {
+TEST_F(EngineTest, TriggersOfTheWrongSourceAreRefused)
+{
     Recorder recorder;
     ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
     EXPECT_EQ(MV_CC_SetCommandValue(handle, "TriggerSoftware"), MVSIM_E_CALLORDER) << "not grabbing";
@@ -256,7 +269,8 @@ TEST_F(EngineTest, TriggersOfTheWrongSourceAreRefused) {
     ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
 }
 
-TEST_F(EngineTest, TheThreadFollowsTriggerChangesWhileGrabbing) {
+TEST_F(EngineTest, TheThreadFollowsTriggerChangesWhileGrabbing)
+{
     Recorder recorder;
     recorder.keepData = true;
     ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
@@ -284,7 +298,8 @@ TEST_F(EngineTest, TheThreadFollowsTriggerChangesWhileGrabbing) {
     ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
 }
 
-TEST_F(EngineTest, TheLinePulseGeneratorTriggersFrames) {
+TEST_F(EngineTest, TheLinePulseGeneratorTriggersFrames)
+{
     MVSIM_Reset();
     MvsimDeviceSetup setup;
     MVSIM_DefaultSetup(&setup, "Engine", serial);
@@ -303,7 +318,8 @@ TEST_F(EngineTest, TheLinePulseGeneratorTriggersFrames) {
         EXPECT_EQ(stampOf(f).triggerSource, MVSIM_TRIGGER_SOURCE_LINE0);
 }
 
-TEST_F(EngineTest, TriggersWhileTheConsumerIsBusyAreLostButNumbered) {
+TEST_F(EngineTest, TriggersWhileTheConsumerIsBusyAreLostButNumbered)
+{
     const struct {
         const char* what;
         unsigned source;
@@ -361,7 +377,8 @@ TEST_F(EngineTest, TriggersWhileTheConsumerIsBusyAreLostButNumbered) {
     }
 }
 
-TEST_F(EngineTest, ASlowConsumerLosesTicksAndTheNumbersAccountForThem) {
+TEST_F(EngineTest, ASlowConsumerLosesTicksAndTheNumbersAccountForThem)
+{
     MVSIM_Reset();
     device = addDevice("Engine", serial, MVSIM_TRANSPORT_GIGE, 64, 8, MVSIM_PIXEL_MONO8, 500.0);
     handle = openHandle(serial);
@@ -397,7 +414,8 @@ TEST_F(EngineTest, ASlowConsumerLosesTicksAndTheNumbersAccountForThem) {
     EXPECT_EQ(after.frames()[0].number, counts.produced + counts.lost + fates.dropped + 1);
 }
 
-TEST_F(EngineTest, UnplugWhileGrabbingStopsFrames) {
+TEST_F(EngineTest, UnplugWhileGrabbingStopsFrames)
+{
     Recorder recorder;
     ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
     ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
@@ -412,34 +430,37 @@ TEST_F(EngineTest, UnplugWhileGrabbingStopsFrames) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-unsigned char expectedByte(unsigned pixelType, std::size_t i, unsigned y, unsigned n) {
+unsigned char expectedByte(unsigned pixelType, std::size_t i, unsigned y, unsigned n)
+{
     const unsigned bits = (pixelType >> 16) & 0xFF;
     if (pixelType == MVSIM_PIXEL_MONO16 || pixelType == MVSIM_PIXEL_RGB16) {
         const unsigned pixelBytes = bits / 8;
-        const unsigned value = MVSIM_PatternValue(static_cast<unsigned>(i / pixelBytes), y, n,
-                                                  static_cast<unsigned>(i % pixelBytes / 2));
+        const unsigned value =
+            MVSIM_PatternValue(static_cast<unsigned>(i / pixelBytes), y, n, static_cast<unsigned>(i % pixelBytes / 2));
         const unsigned word = value * 257;
         return static_cast<unsigned char>(i % 2 == 0 ? word & 0xFF : word >> 8);
     }
     if (bits % 8 == 0)
-        return static_cast<unsigned char>(MVSIM_PatternValue(static_cast<unsigned>(i / (bits / 8)), y, n,
-                                                             static_cast<unsigned>(i % (bits / 8))));
+        return static_cast<unsigned char>(
+            MVSIM_PatternValue(static_cast<unsigned>(i / (bits / 8)), y, n, static_cast<unsigned>(i % (bits / 8))));
     return static_cast<unsigned char>(MVSIM_PatternValue(static_cast<unsigned>(i), y, n, 0));
 }
 
-TEST(PatternTest, PatternValueFollowsTheFormula) {
+TEST(PatternTest, PatternValueFollowsTheFormula)
+{
     const struct {
         unsigned x, y, n, channel, value;
     } cases[] = {
-        {0, 0, 0, 0, 0}, {1, 2, 3, 1, 78}, {200, 100, 10, 3, 110}, {255, 0, 0, 0, 255}, {256, 0, 0, 0, 0},
-        {0, 0, 0, 4, 0}, {0, 128, 0, 0, 0}, {10, 0, 86, 0, 12},
+        {0, 0, 0, 0, 0},   {1, 2, 3, 1, 78}, {200, 100, 10, 3, 110}, {255, 0, 0, 0, 255},
+        {256, 0, 0, 0, 0}, {0, 0, 0, 4, 0},  {0, 128, 0, 0, 0},      {10, 0, 86, 0, 12},
     };
     for (const auto& c : cases)
         EXPECT_EQ(MVSIM_PatternValue(c.x, c.y, c.n, c.channel), c.value)
             << c.x << "," << c.y << " frame " << c.n << " channel " << c.channel;
 }
 
-TEST_F(EngineTest, FramesCarryThePatternAndStampForEveryPixelType) {
+TEST_F(EngineTest, FramesCarryThePatternAndStampForEveryPixelType)
+{
     const struct {
         const char* what;
         unsigned pixelType, width, height, frameLen;
@@ -497,8 +518,7 @@ TEST_F(EngineTest, FramesCarryThePatternAndStampForEveryPixelType) {
                 if (frame.data[i] != expected) {
                     ++wrong;
                     ADD_FAILURE() << "frame " << frame.number << " byte " << i << ": "
-                                  << static_cast<int>(frame.data[i]) << " instead of "
-                                  << static_cast<int>(expected);
+                                  << static_cast<int>(frame.data[i]) << " instead of " << static_cast<int>(expected);
                 }
             }
         }
@@ -514,7 +534,8 @@ struct Delivery {
 
 Delivery lastDelivery;
 
-void recordDelivery(unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user) {
+void recordDelivery(unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user)
+{
     lastDelivery.thread = std::this_thread::get_id();
     lastDelivery.data = data != nullptr;
     lastDelivery.info = info != nullptr;
@@ -528,7 +549,8 @@ void recordDelivery(unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user) 
     }
 }
 
-TEST_F(EngineTest, DeliverFrameHonoursItsFlags) {
+TEST_F(EngineTest, DeliverFrameHonoursItsFlags)
+{
     int user = 0;
     ASSERT_EQ(MV_CC_RegisterImageCallBack(handle, recordDelivery, &user), MVSIM_OK);
     const struct {
@@ -565,7 +587,8 @@ TEST_F(EngineTest, DeliverFrameHonoursItsFlags) {
     EXPECT_EQ(MVSIM_DeliverFrame(device, 0), MVSIM_E_CALLORDER) << "delivered with the callback unregistered";
 }
 
-TEST_F(EngineTest, DeliveredFramesTakeTurnsWithGrabbedOnes) {
+TEST_F(EngineTest, DeliveredFramesTakeTurnsWithGrabbedOnes)
+{
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
     Recorder recorder;
@@ -585,7 +608,8 @@ TEST_F(EngineTest, DeliveredFramesTakeTurnsWithGrabbedOnes) {
     EXPECT_GE(recorder.count(), 50u);
 }
 
-TEST_F(EngineTest, CallbacksMayDeliverAndStopWithoutDeadlock) {
+TEST_F(EngineTest, CallbacksMayDeliverAndStopWithoutDeadlock)
+{
     const struct {
         const char* what;
         std::function<void(void*, int)> fromCallback;

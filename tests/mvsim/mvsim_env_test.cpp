@@ -7,7 +7,8 @@
 
 namespace {
 
-TEST(MvsimEnvironment, FirstCallLoadsTheFileNamedByMvsimConfig) {
+TEST(MvsimEnvironment, FirstCallLoadsTheFileNamedByMvsimConfig)
+{
     const std::string path = std::string(MVSIM_TEST_DATA) + "/mvsim_config.json";
     ASSERT_EQ(setenv("MVSIM_CONFIG", path.c_str(), 1), 0);
     MV_CC_DEVICE_INFO_LIST list;

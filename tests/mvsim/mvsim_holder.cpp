@@ -9,7 +9,8 @@
 
 #include <unistd.h>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 4 || (std::strcmp(argv[1], "try") != 0 && std::strcmp(argv[1], "hold") != 0)) {
         std::fprintf(stderr, "usage: mvsim_holder try|hold CONFIG SERIAL\n");
         return 2;

@@ -15,7 +15,8 @@ const char* const serialB = "SN-B";
 
 class SdkTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         MVSIM_Reset();
         deviceA = addDevice("Model-A", serialA, MVSIM_TRANSPORT_GIGE, 64, 8, MVSIM_PIXEL_MONO8);
         deviceB = addDevice("Model-B", serialB, MVSIM_TRANSPORT_USB, 32, 4, MVSIM_PIXEL_RGB8);
@@ -34,9 +35,11 @@ struct HandleCall {
     std::function<int(void*)> call;
 };
 
-void ignoreFrame(unsigned char*, _MV_FRAME_OUT_INFO_*, void*) {}
+void ignoreFrame(unsigned char*, _MV_FRAME_OUT_INFO_*, void*)
+{}
 
-std::vector<HandleCall> handleCalls() {
+std::vector<HandleCall> handleCalls()
+{
     static MVCC_INTVALUE intValue;
     static MVCC_ENUMVALUE enumValue;
     static MVCC_FLOATVALUE floatValue;
@@ -63,7 +66,8 @@ std::vector<HandleCall> handleCalls() {
     };
 }
 
-TEST_F(SdkTest, EveryHandleCallRefusesNullGarbageAndDestroyedHandles) {
+TEST_F(SdkTest, EveryHandleCallRefusesNullGarbageAndDestroyedHandles)
+{
     void* destroyed = createHandle(serialA);
     ASSERT_NE(destroyed, nullptr);
     ASSERT_EQ(MV_CC_DestroyHandle(destroyed), MVSIM_OK);
@@ -86,7 +90,8 @@ TEST_F(SdkTest, EveryHandleCallRefusesNullGarbageAndDestroyedHandles) {
     EXPECT_EQ(MV_CC_DestroyHandle(live), MVSIM_OK);
 }
 
-TEST_F(SdkTest, EveryCallButOpenAndDestroyNeedsAnOpenHandle) {
+TEST_F(SdkTest, EveryCallButOpenAndDestroyNeedsAnOpenHandle)
+{
     void* handle = createHandle(serialA);
     ASSERT_NE(handle, nullptr);
     for (const HandleCall& c : handleCalls()) {
@@ -98,7 +103,8 @@ TEST_F(SdkTest, EveryCallButOpenAndDestroyNeedsAnOpenHandle) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(SdkTest, NullRecordPointersAreParameterErrors) {
+TEST_F(SdkTest, NullRecordPointersAreParameterErrors)
+{
     void* handle = openHandle(serialA);
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(MV_CC_GetWidth(handle, nullptr), MVSIM_E_PARAMETER);
@@ -116,7 +122,8 @@ TEST_F(SdkTest, NullRecordPointersAreParameterErrors) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(SdkTest, GettersFillTheWholeRecord) {
+TEST_F(SdkTest, GettersFillTheWholeRecord)
+{
     void* handle = openHandle(serialB);
     ASSERT_NE(handle, nullptr);
     ASSERT_EQ(MV_CC_SetExposureTime(handle, 250.0f), MVSIM_OK);
@@ -154,7 +161,8 @@ TEST_F(SdkTest, GettersFillTheWholeRecord) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(SdkTest, ValuesTheDeviceDoesNotTakeLeaveItUnchanged) {
+TEST_F(SdkTest, ValuesTheDeviceDoesNotTakeLeaveItUnchanged)
+{
     void* handle = openHandle(serialA);
     ASSERT_NE(handle, nullptr);
     ASSERT_EQ(MV_CC_SetBalanceWhiteAuto(handle, 0), MVSIM_OK);  // ratios are refused while it runs
@@ -191,7 +199,8 @@ TEST_F(SdkTest, ValuesTheDeviceDoesNotTakeLeaveItUnchanged) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(SdkTest, AcceptedValuesReachTheDevice) {
+TEST_F(SdkTest, AcceptedValuesReachTheDevice)
+{
     void* handle = openHandle(serialA);
     ASSERT_NE(handle, nullptr);
     MvsimDeviceState s = state(deviceA);
@@ -225,7 +234,8 @@ TEST_F(SdkTest, AcceptedValuesReachTheDevice) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(SdkTest, ExclusiveOpenAndRelease) {
+TEST_F(SdkTest, ExclusiveOpenAndRelease)
+{
     void* first = createHandle(serialA);
     void* second = createHandle(serialA);
     ASSERT_NE(first, nullptr);
@@ -253,7 +263,8 @@ TEST_F(SdkTest, ExclusiveOpenAndRelease) {
     EXPECT_EQ(MV_CC_DestroyHandle(third), MVSIM_OK);
 }
 
-TEST_F(SdkTest, EnumerationFiltersByTransportInOrderAdded) {
+TEST_F(SdkTest, EnumerationFiltersByTransportInOrderAdded)
+{
     addDevice("Model-C", "SN-C", MVSIM_TRANSPORT_GIGE);
     const struct {
         unsigned mask;
@@ -278,7 +289,8 @@ TEST_F(SdkTest, EnumerationFiltersByTransportInOrderAdded) {
     }
 }
 
-TEST_F(SdkTest, RecordTextsAreCutToTheirFields) {
+TEST_F(SdkTest, RecordTextsAreCutToTheirFields)
+{
     const std::string model32(32, 'M');
     const std::string serial16(16, 'S');
     const std::string model40 = std::string(32, 'L') + "overflow";
@@ -289,8 +301,7 @@ TEST_F(SdkTest, RecordTextsAreCutToTheirFields) {
     ASSERT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE, &list), MVSIM_OK);
     ASSERT_EQ(list.nDeviceNum, 3u);
     const auto* bytes = reinterpret_cast<const unsigned char*>(list.pDeviceInfo[1]);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes + MV_MODEL_NAME_OFFSET), MV_MODEL_NAME_SIZE),
-              model32);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes + MV_MODEL_NAME_OFFSET), MV_MODEL_NAME_SIZE), model32);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes + MV_SERIAL_NUMBER_OFFSET), MV_SERIAL_NUMBER_SIZE),
               serial16);
     bytes = reinterpret_cast<const unsigned char*>(list.pDeviceInfo[2]);
@@ -303,7 +314,8 @@ TEST_F(SdkTest, RecordTextsAreCutToTheirFields) {
     EXPECT_STREQ(reinterpret_cast<const char*>(bytes + MV_MODEL_NAME_OFFSET), "Model-A");
 }
 
-TEST_F(SdkTest, RecordsOutliveLaterEnumerationsAndRemoval) {
+TEST_F(SdkTest, RecordsOutliveLaterEnumerationsAndRemoval)
+{
     MV_CC_DEVICE_INFO_LIST first;
     ASSERT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &first), MVSIM_OK);
     ASSERT_EQ(first.nDeviceNum, 2u);
@@ -322,7 +334,8 @@ TEST_F(SdkTest, RecordsOutliveLaterEnumerationsAndRemoval) {
     EXPECT_EQ(MVSIM_LiveHandles(), 0);
 }
 
-TEST_F(SdkTest, CreateHandleRecognisesRecordsByModelAndSerial) {
+TEST_F(SdkTest, CreateHandleRecognisesRecordsByModelAndSerial)
+{
     MV_CC_DEVICE_INFO copy = *recordOf(serialA);
     void* handle = nullptr;
     ASSERT_EQ(MV_CC_CreateHandle(&handle, &copy), MVSIM_OK);
@@ -336,7 +349,8 @@ TEST_F(SdkTest, CreateHandleRecognisesRecordsByModelAndSerial) {
     EXPECT_EQ(handle, nullptr);
 }
 
-TEST_F(SdkTest, UnpluggedDeviceFailsEveryCallButDestroy) {
+TEST_F(SdkTest, UnpluggedDeviceFailsEveryCallButDestroy)
+{
     void* handle = openHandle(serialA);
     ASSERT_NE(handle, nullptr);
     MV_CC_DEVICE_INFO* record = recordOf(serialA);
@@ -361,7 +375,8 @@ TEST_F(SdkTest, UnpluggedDeviceFailsEveryCallButDestroy) {
     EXPECT_EQ(MVSIM_DeviceCount(), 0);
 }
 
-TEST_F(SdkTest, InjectedFaultHitsTheNthCallOnlyAndPrecedesOtherChecks) {
+TEST_F(SdkTest, InjectedFaultHitsTheNthCallOnlyAndPrecedesOtherChecks)
+{
     void* handle = openHandle(serialA);
     ASSERT_NE(handle, nullptr);
     MVSIM_FailCall("MV_CC_GetWidth", 2, MVSIM_E_RESOURCE);
@@ -400,7 +415,8 @@ TEST_F(SdkTest, InjectedFaultHitsTheNthCallOnlyAndPrecedesOtherChecks) {
     EXPECT_EQ(MV_CC_DestroyHandle(handle), MVSIM_OK);
 }
 
-TEST_F(SdkTest, CallLogEntryPerCallInItsFormat) {
+TEST_F(SdkTest, CallLogEntryPerCallInItsFormat)
+{
     MV_CC_DEVICE_INFO_LIST list;
     MVCC_INTVALUE intValue;
     MVCC_FLOATVALUE floatValue;
@@ -449,7 +465,8 @@ TEST_F(SdkTest, CallLogEntryPerCallInItsFormat) {
     EXPECT_EQ(MVSIM_CallLogSize(), 0);
 }
 
-TEST_F(SdkTest, ControlInterfaceRefusesBadDevices) {
+TEST_F(SdkTest, ControlInterfaceRefusesBadDevices)
+{
     MvsimDeviceSetup setup;
     MVSIM_DefaultSetup(&setup, "M", "S");
     const struct {
@@ -482,7 +499,8 @@ TEST_F(SdkTest, ControlInterfaceRefusesBadDevices) {
     EXPECT_EQ(MVSIM_DeliverFrame(0, 0), MVSIM_E_CALLORDER) << "delivered with no handle holding the device";
 }
 
-TEST_F(SdkTest, ResetForgetsDevicesAndHandles) {
+TEST_F(SdkTest, ResetForgetsDevicesAndHandles)
+{
     void* handle = openHandle(serialA);
     ASSERT_NE(handle, nullptr);
     MVSIM_FailCall("MV_CC_EnumDevices", 1, MVSIM_E_RESOURCE);

@@ -28,7 +28,8 @@ constexpr std::chrono::seconds deadline{30};
 
 inline int addDevice(const char* model, const char* serial, unsigned transport = MVSIM_TRANSPORT_GIGE,
                      unsigned width = 64, unsigned height = 8, unsigned pixelType = MVSIM_PIXEL_MONO8,
-                     double frameRate = 0.0) {
+                     double frameRate = 0.0)
+{
     MvsimDeviceSetup setup;
     MVSIM_DefaultSetup(&setup, model, serial);
     setup.transport = transport;
@@ -39,7 +40,8 @@ inline int addDevice(const char* model, const char* serial, unsigned transport =
     return MVSIM_AddDevice(&setup);
 }
 
-inline MV_CC_DEVICE_INFO* recordOf(const char* serial) {
+inline MV_CC_DEVICE_INFO* recordOf(const char* serial)
+{
     static MV_CC_DEVICE_INFO_LIST list;
     if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MVSIM_OK)
         return nullptr;
@@ -50,7 +52,8 @@ inline MV_CC_DEVICE_INFO* recordOf(const char* serial) {
     return nullptr;
 }
 
-inline void* createHandle(const char* serial) {
+inline void* createHandle(const char* serial)
+{
     MV_CC_DEVICE_INFO* record = recordOf(serial);
     void* handle = nullptr;
     if (!record || MV_CC_CreateHandle(&handle, record) != MVSIM_OK)
@@ -58,7 +61,8 @@ inline void* createHandle(const char* serial) {
     return handle;
 }
 
-inline void* openHandle(const char* serial) {
+inline void* openHandle(const char* serial)
+{
     void* handle = createHandle(serial);
     if (handle && MV_CC_OpenDevice(handle, MV_ACCESS_EXCLUSIVE, 0) != MVSIM_OK) {
         MV_CC_DestroyHandle(handle);
@@ -67,17 +71,22 @@ inline void* openHandle(const char* serial) {
     return handle;
 }
 
-inline MvsimCounters counters(int deviceId) {
+inline MvsimCounters counters(int deviceId)
+{
     MvsimCounters c{};
     EXPECT_EQ(MVSIM_GetCounters(deviceId, &c), MVSIM_OK);
     return c;
 }
 
-inline MvsimDeviceState state(int deviceId) { return kwtest::deviceState(deviceId); }
+inline MvsimDeviceState state(int deviceId)
+{
+    return kwtest::deviceState(deviceId);
+}
 
 // Polls a stand-in query until it holds, on a condition nobody signals.
 // Only for states with no callback to wait on (threads winding down).
-inline bool eventually(const std::function<bool()>& holds) {
+inline bool eventually(const std::function<bool()>& holds)
+{
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!holds()) {
         if (std::chrono::steady_clock::now() > end)
@@ -89,7 +98,8 @@ inline bool eventually(const std::function<bool()>& holds) {
 
 // Runs f on another thread; a call that does not return by the deadline is
 // a deadlock, and the test binary ends with a message instead of hanging.
-inline void returnsWithinDeadline(const char* what, const std::function<void()>& f) {
+inline void returnsWithinDeadline(const char* what, const std::function<void()>& f)
+{
     kwtest::returnsWithin(deadline, what, f);
 }
 
@@ -103,7 +113,8 @@ struct Frame {
 // An image callback target that records frames and lets a test wait for them.
 class Recorder {
 public:
-    static void callback(unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user) {
+    static void callback(unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user)
+    {
         static_cast<Recorder*>(user)->onFrame(data, info);
     }
 
@@ -112,17 +123,20 @@ public:
     // recorder's lock.
     std::function<void(const Frame&)> hook;
 
-    bool waitForFrames(std::size_t n) {
+    bool waitForFrames(std::size_t n)
+    {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, deadline, [&] { return frames_.size() >= n; });
     }
 
-    std::vector<Frame> frames() {
+    std::vector<Frame> frames()
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         return frames_;
     }
 
-    std::size_t count() {
+    std::size_t count()
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         return frames_.size();
     }
@@ -130,7 +144,8 @@ public:
     int active() const { return active_.load(); }
 
 private:
-    void onFrame(unsigned char* data, _MV_FRAME_OUT_INFO_* info) {
+    void onFrame(unsigned char* data, _MV_FRAME_OUT_INFO_* info)
+    {
         ++active_;
         Frame frame;
         if (info) {
@@ -159,7 +174,8 @@ private:
     std::atomic<int> active_{0};
 };
 
-inline int registerRecorder(void* handle, Recorder& recorder) {
+inline int registerRecorder(void* handle, Recorder& recorder)
+{
     return MV_CC_RegisterImageCallBack(handle, &Recorder::callback, &recorder);
 }
 

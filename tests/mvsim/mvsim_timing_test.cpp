@@ -17,13 +17,15 @@ const char* const serial = "SN-T";
 class TimingTest : public testing::Test {
 protected:
     void SetUp() override { MVSIM_Reset(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         MVSIM_Reset();
         EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
     }
 
     // A 64 x 8 Mono8 device with the given changes to the defaults, opened.
-    int open(const std::function<void(MvsimDeviceSetup&)>& change) {
+    int open(const std::function<void(MvsimDeviceSetup&)>& change)
+    {
         MvsimDeviceSetup setup;
         MVSIM_DefaultSetup(&setup, "Timing", serial);
         setup.width = 64;
@@ -39,7 +41,8 @@ protected:
     void* handle = nullptr;
 };
 
-std::vector<MvsimLedgerEntry> ledgerOf(int id) {
+std::vector<MvsimLedgerEntry> ledgerOf(int id)
+{
     std::vector<MvsimLedgerEntry> entries;
     const int n = MVSIM_LedgerSize(id);
     for (int i = 0; i < n; ++i) {
@@ -50,7 +53,8 @@ std::vector<MvsimLedgerEntry> ledgerOf(int id) {
     return entries;
 }
 
-MvsimFrameFates fatesOf(int id) {
+MvsimFrameFates fatesOf(int id)
+{
     MvsimFrameFates f{};
     EXPECT_EQ(MVSIM_GetFrameFates(id, &f), MVSIM_OK);
     return f;
@@ -58,7 +62,8 @@ MvsimFrameFates fatesOf(int id) {
 
 // The most common inspection loop: the next trigger goes out from inside
 // OnImageReady, as soon as a frame arrives. Every trigger makes a frame.
-TEST_F(TimingTest, SnappingFromInsideTheCallbackLosesNothing) {
+TEST_F(TimingTest, SnappingFromInsideTheCallbackLosesNothing)
+{
     const unsigned kFrames = 10000;
     const int id = open([](MvsimDeviceSetup&) {});
     ASSERT_EQ(MV_CC_SetEnumValue(handle, "TriggerMode", 1), MVSIM_OK);
@@ -85,7 +90,8 @@ TEST_F(TimingTest, SnappingFromInsideTheCallbackLosesNothing) {
 // One slow callback (50 ms of host work at 30 frames per second): with
 // three buffers the frames exposed meanwhile wait and arrive late; with one
 // the ledger shows them lost for want of a buffer.
-TEST_F(TimingTest, ASlowCallbackDelaysFramesWhileBuffersLast) {
+TEST_F(TimingTest, ASlowCallbackDelaysFramesWhileBuffersLast)
+{
     const struct {
         unsigned buffers;
         bool losesFrames;
@@ -133,7 +139,8 @@ TEST_F(TimingTest, ASlowCallbackDelaysFramesWhileBuffersLast) {
 // The frame period of a free-running device is the largest of 1/frameRate,
 // the exposure and the readout (frame bytes / bandwidth); each frame is
 // complete no earlier than exposure + readout after it started.
-TEST_F(TimingTest, FreeRunningPeriodFollowsExposureAndReadout) {
+TEST_F(TimingTest, FreeRunningPeriodFollowsExposureAndReadout)
+{
     const double frameBytes = 64 * 8;
     const struct {
         const char* what;
@@ -142,7 +149,7 @@ TEST_F(TimingTest, FreeRunningPeriodFollowsExposureAndReadout) {
         double bandwidthMBps;
         long long periodNs;
     } cases[] = {
-        {"exposure-limited", 1000, 10000, 0, 10000000},               // 10 ms exposure: 100 fps at most
+        {"exposure-limited", 1000, 10000, 0, 10000000},                    // 10 ms exposure: 100 fps at most
         {"readout-limited", 1000, 15, frameBytes / 1e6 / 0.008, 8000000},  // 512 bytes in 8 ms
         {"rate-limited", 200, 15, 0, 5000000},
     };
@@ -184,7 +191,8 @@ TEST_F(TimingTest, FreeRunningPeriodFollowsExposureAndReadout) {
 // Trigger overlap off: a trigger that comes while the sensor exposes is
 // missed, counted and in the ledger. Pulses of the line-0 generator come at
 // exact times, so the pattern of missed ones is exact.
-TEST_F(TimingTest, PulsesDuringAnExposureAreMissed) {
+TEST_F(TimingTest, PulsesDuringAnExposureAreMissed)
+{
     const struct {
         float exposureUs;
         unsigned every;  // one pulse in `every` starts an exposure
@@ -225,7 +233,8 @@ TEST_F(TimingTest, PulsesDuringAnExposureAreMissed) {
 // Triggers sent by hand during a long exposure: the software trigger is
 // accepted and missed, a pulse is refused; the frame arrives no earlier
 // than trigger time + exposure + readout.
-TEST_F(TimingTest, TriggersDuringAnExposureAreMissed) {
+TEST_F(TimingTest, TriggersDuringAnExposureAreMissed)
+{
     const struct {
         const char* what;
         unsigned source;
@@ -234,8 +243,7 @@ TEST_F(TimingTest, TriggersDuringAnExposureAreMissed) {
     } cases[] = {
         {"software", MVSIM_TRIGGER_SOURCE_SOFTWARE,
          [](void* h, int) { return MV_CC_SetCommandValue(h, "TriggerSoftware"); }, MVSIM_OK},
-        {"line 0", MVSIM_TRIGGER_SOURCE_LINE0, [](void*, int id) { return MVSIM_PulseLine0(id); },
-         MVSIM_E_CALLORDER},
+        {"line 0", MVSIM_TRIGGER_SOURCE_LINE0, [](void*, int id) { return MVSIM_PulseLine0(id); }, MVSIM_E_CALLORDER},
     };
     const long long exposureNs = 300000000;  // far longer than two calls take
     const long long readoutNs = 2000000;

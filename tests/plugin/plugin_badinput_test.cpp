@@ -28,7 +28,7 @@ const QString kOpenSuffix = QStringLiteral("  -  CCameraHik::IOpenCamera");
 bool isNotValidKeyWarning(const QStringList& lines)
 {
     return lines.size() == 1 && lines[0].startsWith(warning(QStringLiteral("Not valid camera key: \""))) &&
-           lines[0].endsWith(QStringLiteral("\"") + kOpenSuffix);
+        lines[0].endsWith(QStringLiteral("\"") + kOpenSuffix);
 }
 
 const QString kNoMatch = warning(QStringLiteral("Failed to get camera parameters.") + kOpenSuffix);
@@ -100,8 +100,7 @@ TEST_F(BadInput, EveryOperationWorksWithoutACallback)
 TEST_F(BadInput, PropertyCodesOutsideTheTable)
 {
     const int known[] = {1, 2, 3, 4, 0x10000};
-    std::vector<int> codes = {INT_MIN, INT_MIN + 1, INT_MAX - 1, INT_MAX, 0x10000 - 1, 0x10000 + 1, 0x20000,
-                              -0x10000};
+    std::vector<int> codes = {INT_MIN, INT_MIN + 1, INT_MAX - 1, INT_MAX, 0x10000 - 1, 0x10000 + 1, 0x20000, -0x10000};
     for (int code = -300; code <= 0x10100; ++code)
         if (std::find(std::begin(known), std::end(known), code) == std::end(known))
             codes.push_back(code);
@@ -179,7 +178,9 @@ TEST_F(BadInput, ExposureAndGainAtTheEndsOfTheRange)
 TEST_F(BadInput, CameraKeysOfEveryShape)
 {
     addDevice("MV-TEST", "0001");
-    addDevice("CAM-\xF0\x9F\x98\x80", "\xE2\x82\xAC" "42");  // emoji model, euro sign in the serial
+    addDevice("CAM-\xF0\x9F\x98\x80",
+              "\xE2\x82\xAC"
+              "42");  // emoji model, euro sign in the serial
     const QString longPiece(100000, QLatin1Char('x'));
 
     struct Case {
@@ -192,17 +193,32 @@ TEST_F(BadInput, CameraKeysOfEveryShape)
         {"very long third piece", QStringLiteral("MV-TEST 0001 ") + longPiece, Case::Opens},
         {"very long model", longPiece + QStringLiteral(" 0001"), Case::NoMatch},
         {"NUL inside the model", QString::fromLatin1("MV-TEST\0 0001", 13), Case::NoMatch},
-        {"NUL as separator", QString::fromLatin1("MV-TEST\0" "0001", 12), Case::NotValid},
+        {"NUL as separator",
+         QString::fromLatin1("MV-TEST\0"
+                             "0001",
+                             12),
+         Case::NotValid},
         {"NUL at the end", QString::fromLatin1("MV-TEST 0001\0", 13), Case::NoMatch},
         {"tab as separator", QStringLiteral("MV-TEST\t0001"), Case::NotValid},
         {"newline as separator", QStringLiteral("MV-TEST\n0001"), Case::NotValid},
-        {"no-break space as separator", QString::fromUtf8("MV-TEST\xC2\xA0" "0001"), Case::NotValid},
-        {"ideographic space as separator", QString::fromUtf8("MV-TEST\xE3\x80\x80" "0001"), Case::NotValid},
+        {"no-break space as separator",
+         QString::fromUtf8("MV-TEST\xC2\xA0"
+                           "0001"),
+         Case::NotValid},
+        {"ideographic space as separator",
+         QString::fromUtf8("MV-TEST\xE3\x80\x80"
+                           "0001"),
+         Case::NotValid},
         {"no-break space around a valid key", QString::fromUtf8("\xC2\xA0MV-TEST 0001"), Case::NoMatch},
         {"high Latin-1 bytes", QString::fromLatin1("\xFF\xFE 0001"), Case::NoMatch},
-        {"emoji key", QString::fromUtf8("CAM-\xF0\x9F\x98\x80 \xE2\x82\xAC" "42"), Case::Opens},
-        {"half an emoji", QString::fromUtf8("CAM-\xF0\x9F\x98\x80").left(5) + QStringLiteral(" ") +
-                              QString::fromUtf8("\xE2\x82\xAC" "42"),
+        {"emoji key",
+         QString::fromUtf8("CAM-\xF0\x9F\x98\x80 \xE2\x82\xAC"
+                           "42"),
+         Case::Opens},
+        {"half an emoji",
+         QString::fromUtf8("CAM-\xF0\x9F\x98\x80").left(5) + QStringLiteral(" ") +
+             QString::fromUtf8("\xE2\x82\xAC"
+                               "42"),
          Case::NoMatch},
     };
     for (const Case& c : cases) {
@@ -230,8 +246,12 @@ TEST_F(BadInput, CameraKeysOfEveryShape)
 // under one key, and a key opens the first device listed under it.
 TEST_F(BadInput, DeviceTextsThatAreNotUtf8)
 {
-    const int first = addDevice("CAM\xFF", "\x80" "01");
-    const int second = addDevice("CAM\xFE", "\x81" "01");
+    const int first = addDevice("CAM\xFF",
+                                "\x80"
+                                "01");
+    const int second = addDevice("CAM\xFE",
+                                 "\x81"
+                                 "01");
     // 31 ASCII bytes and a two-byte character: the field keeps its first byte.
     const int cut = addDevice("M234567890123456789012345678901\xC3\xA9", "S1");
     const int overlong = addDevice("\xC0\xAF", "S2");  // an overlong '/'
@@ -267,7 +287,9 @@ TEST_F(BadInput, DeviceTextsThatAreNotUtf8)
     EXPECT_EQ(state.openHandles, 0);
 
     // The raw bytes read as Latin-1 are another text: no match.
-    HostCamera latin(QString::fromLatin1("CAM\xFF \x80" "01"));
+    HostCamera latin(
+        QString::fromLatin1("CAM\xFF \x80"
+                            "01"));
     EXPECT_EQ(latin->IOpenCamera(), 0);
 }
 

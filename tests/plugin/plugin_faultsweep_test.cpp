@@ -112,7 +112,6 @@ protected:
         EXPECT_EQ(state.openHandles, expected.liveHandles) << "device held open";
         EXPECT_EQ(MVSIM_AcquisitionThreads(), expected.grabbing ? 1 : 0);
     }
-
 };
 
 TEST_P(FaultSweep, EachCallFailingInTurn)
@@ -136,8 +135,7 @@ TEST_P(FaultSweep, EachCallFailingInTurn)
     for (size_t i = 0; i < calls.size(); ++i) {
         const std::string& call = calls[i];
         const int occurrence = static_cast<int>(std::count(calls.begin(), calls.begin() + i + 1, call));
-        SCOPED_TRACE(testing::Message() << op.name << ": call " << i << ", " << call << " #" << occurrence
-                                        << " fails");
+        SCOPED_TRACE(testing::Message() << op.name << ": call " << i << ", " << call << " #" << occurrence << " fails");
         op.prepare(*this);
         ASSERT_FALSE(HasFatalFailure());
         MVSIM_ClearCallLog();
@@ -212,7 +210,8 @@ const Operation kOperations[] = {
      [](const std::string&, int) { return withWarnings(kClosed, 1); }},
 
     // The results of both settings are not looked at.
-    {"ApplyParameters", [](FaultSweep& s) { s.prepareOpen(); },
+    {"ApplyParameters",
+     [](FaultSweep& s) { s.prepareOpen(); },
      [](ICameraObject* c) {
          c->m_pConfig->nExposureTime = 5000;
          c->m_pConfig->nGain = 5;
@@ -226,7 +225,8 @@ const Operation kOperations[] = {
     startWith("StartFreeRunning", 2),
     startWith("StartSoftware", 4),
 
-    {"Snap", [](FaultSweep& s) { s.prepareGrabbing(); },
+    {"Snap",
+     [](FaultSweep& s) { s.prepareGrabbing(); },
      [](ICameraObject* c) {
          c->ISnapCamera();
          return kNoResult;
@@ -245,7 +245,8 @@ const Operation kOperations[] = {
     setProperty("SetBlueRatio", 4, 1500),
     setProperty("SetGain", 0x10000, 5),
 
-    {"Stop", [](FaultSweep& s) { s.prepareGrabbing(); },
+    {"Stop",
+     [](FaultSweep& s) { s.prepareGrabbing(); },
      [](ICameraObject* c) {
          c->IStopCamera();
          return kNoResult;
@@ -253,7 +254,8 @@ const Operation kOperations[] = {
      {kNoResult, true, false, 1, Handle::Held, 0, 1},
      [](const std::string&, int) { return Outcome{kNoResult, true, true, 1, Handle::Held, 1, 1}; }},
 
-    {"Close", [](FaultSweep& s) { s.prepareGrabbing(); },
+    {"Close",
+     [](FaultSweep& s) { s.prepareGrabbing(); },
      [](ICameraObject* c) {
          c->ICloseCamera();
          return kNoResult;

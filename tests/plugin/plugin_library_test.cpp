@@ -109,8 +109,7 @@ TEST(PluginLibrary, NewObjectMembersAtTheirOffsets)
 
 // Itanium ABI: a pointer to a virtual member function holds 1 + the byte
 // offset of its entry in the table; the virtual destructor takes two entries.
-template <typename F>
-long tableIndex(F member)
+template <typename F> long tableIndex(F member)
 {
     long raw;
     static_assert(sizeof(member) >= sizeof raw, "member pointer");

@@ -33,10 +33,7 @@ QString openFailure(const char* text)
 
 class OpenTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        MVSIM_Reset();
-    }
+    void SetUp() override { MVSIM_Reset(); }
 
     int addDevice(const char* model, const char* serial, unsigned width = 640, unsigned height = 480)
     {
@@ -77,7 +74,7 @@ TEST_F(OpenTest, DeviceTextsAreReadWithinTheirFields)
 {
     // Texts as long as their fields carry no terminator.
     const char* model = "M23456789012345678901234567890AB";  // 32 bytes
-    const char* serial = "S234567890ABCDEF";                  // 16 bytes
+    const char* serial = "S234567890ABCDEF";                 // 16 bytes
     addDevice(model, serial);
     addDevice("Mod%2", "%1x");
     HostCamera camera(QString::fromLatin1(model) + " " + serial);
@@ -165,8 +162,8 @@ TEST_F(OpenTest, NoDevicesOrFailedEnumeration)
     addDevice("MV-CA", "00123");
     MVSIM_FailCall("MV_CC_EnumDevices", 1, MVSIM_E_RESOURCE);
     EXPECT_EQ(camera->IOpenCamera(), 0);
-    EXPECT_EQ(log.lines(), (QStringList{openFailure("Failed to get camera parameters."),
-                                        openFailure("Failed to EnumDevices.")}));
+    EXPECT_EQ(log.lines(),
+              (QStringList{openFailure("Failed to get camera parameters."), openFailure("Failed to EnumDevices.")}));
     EXPECT_EQ(camera->IOpenCamera(), 1);
 }
 
@@ -186,9 +183,9 @@ TEST_F(OpenTest, EveryFailingStepReleasesTheHandleAndTheNextOpenStartsAfresh)
         {"MV_CC_GetHeight", "Failed to get camera parameters.", 1},
         {"MV_CC_GetPixelFormat", "Failed to get camera parameters.", 1},
     };
-    const std::vector<std::string> fullOpen = {
-        "MV_CC_EnumDevices",  "MV_CC_CreateHandle", "MV_CC_OpenDevice",    "MV_CC_RegisterImageCallBack",
-        "MV_CC_GetWidth",     "MV_CC_GetHeight",    "MV_CC_GetPixelFormat"};
+    const std::vector<std::string> fullOpen = {"MV_CC_EnumDevices",           "MV_CC_CreateHandle", "MV_CC_OpenDevice",
+                                               "MV_CC_RegisterImageCallBack", "MV_CC_GetWidth",     "MV_CC_GetHeight",
+                                               "MV_CC_GetPixelFormat"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.function);
         HostCamera camera("MV-CA 00123");

@@ -51,7 +51,6 @@ protected:
         EXPECT_EQ(property.nValue, value);
         return result;
     }
-
 };
 
 TEST_F(PropertyTest, NullRecordAndCodesWithoutAProperty)
@@ -138,7 +137,7 @@ TEST_F(PropertyTest, FailingStepsOfExposureAndGain)
         QStringList expected{warning(propertyLine(c.message))};
         if (c.result)
             expected.append(debug(propertyLine(quoted(c.id == kExposure ? "Set exposure time value:500 successfully."
-                                                                       : "Set gain value:10 successfully."))));
+                                                                        : "Set gain value:10 successfully."))));
         EXPECT_EQ(log.lines(), expected);
         const std::string last = callNames().back();
         EXPECT_EQ(last, c.result ? (c.id == kExposure ? "MV_CC_SetExposureTime" : "MV_CC_SetGain") : c.failing)
@@ -167,15 +166,17 @@ TEST_F(PropertyTest, WhiteBalanceRatios)
         LogCapture log;
         const QString asUnsigned = QString::number(static_cast<unsigned int>(c.value));
         EXPECT_EQ(set(c.id, c.value), c.accepted);
-        EXPECT_EQ(callLog(), (Calls{"MV_CC_SetBalanceWhiteAuto 0", std::string(c.call) + " " + asUnsigned.toStdString()}));
-        const QString text = (c.accepted ? "Successfully SetBalanceRatio to  " : "Failed to SetBalanceRatio to  ") +
-                             asUnsigned;
+        EXPECT_EQ(callLog(),
+                  (Calls{"MV_CC_SetBalanceWhiteAuto 0", std::string(c.call) + " " + asUnsigned.toStdString()}));
+        const QString text =
+            (c.accepted ? "Successfully SetBalanceRatio to  " : "Failed to SetBalanceRatio to  ") + asUnsigned;
         EXPECT_EQ(log.lines(), QStringList{(c.accepted ? debug : warning)(propertyLine(text))});
         const MvsimDeviceState state = deviceState();
         EXPECT_EQ(state.balanceWhiteAuto, 0u);
         if (c.accepted) {
             const unsigned int ratio = c.id == kRed ? state.balanceRatioRed
-                                       : c.id == kGreen ? state.balanceRatioGreen : state.balanceRatioBlue;
+                : c.id == kGreen                    ? state.balanceRatioGreen
+                                                    : state.balanceRatioBlue;
             EXPECT_EQ(ratio, static_cast<unsigned int>(c.value));
         }
     }
@@ -205,13 +206,15 @@ TEST_F(PropertyTest, WithoutAnOpenDeviceTheSdkAnswers)
     EXPECT_FALSE(set(kExposure, 500));
     EXPECT_FALSE(set(kRed, 500));
     EXPECT_FALSE(set(kGain, 5));
-    EXPECT_EQ(callNames(), (Calls{"MV_CC_SetExposureAutoMode", "MV_CC_GetExposureTime", "MV_CC_SetBalanceWhiteAuto",
-                                  "MV_CC_SetExposureAutoMode", "MV_CC_GetGain"}));
-    EXPECT_EQ(log.lines(), (QStringList{warning(propertyLine("Failed to SetExposureAutoMode")),
-                                        warning(propertyLine("Failed to GetExposureTime")),
-                                        warning(propertyLine("Failed to SetBalanceWhiteAuto to OFF")),
-                                        warning(propertyLine("Failed to SetExposureAutoMode")),
-                                        warning(propertyLine("Failed to GetGain"))}));
+    EXPECT_EQ(callNames(),
+              (Calls{"MV_CC_SetExposureAutoMode", "MV_CC_GetExposureTime", "MV_CC_SetBalanceWhiteAuto",
+                     "MV_CC_SetExposureAutoMode", "MV_CC_GetGain"}));
+    EXPECT_EQ(log.lines(),
+              (QStringList{warning(propertyLine("Failed to SetExposureAutoMode")),
+                           warning(propertyLine("Failed to GetExposureTime")),
+                           warning(propertyLine("Failed to SetBalanceWhiteAuto to OFF")),
+                           warning(propertyLine("Failed to SetExposureAutoMode")),
+                           warning(propertyLine("Failed to GetGain"))}));
 }
 
 }  // namespace

@@ -55,7 +55,6 @@ protected:
         ASSERT_EQ(camera->m_nCurTriggerMode, code);
         MVSIM_ClearCallLog();
     }
-
 };
 
 const int kRequested[] = {0, 1, 2, 3, 4, 5, -1, 65535, INT_MIN};
@@ -146,17 +145,14 @@ TEST_F(TriggerTest, FailedSettingLeavesEverythingAndIsRepeatedFromTheStart)
         const char* text;
     };
     const Case cases[] = {
-        {1, 1, "Error: TriggerSource to line0 failed [%1]"},
-        {1, 2, "Error: SetTriggerMode to on failed [%1]"},
-        {2, 1, "Error: SetTriggerMode to off failed [%1]"},
-        {3, 1, "Error: SetTriggerMode to off failed [%1]"},
-        {4, 1, "Error: TriggerSource to software failed [%1]"},
-        {4, 2, "Error: SetTriggerMode to on failed [%1]"},
+        {1, 1, "Error: TriggerSource to line0 failed [%1]"},    {1, 2, "Error: SetTriggerMode to on failed [%1]"},
+        {2, 1, "Error: SetTriggerMode to off failed [%1]"},     {3, 1, "Error: SetTriggerMode to off failed [%1]"},
+        {4, 1, "Error: TriggerSource to software failed [%1]"}, {4, 2, "Error: SetTriggerMode to on failed [%1]"},
     };
     for (const int code : {INT_MIN, static_cast<int>(0x80000004), 7}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << "requested " << c.requested << ", setting " << c.failingSetting
-                                            << ", code " << code);
+            SCOPED_TRACE(testing::Message()
+                         << "requested " << c.requested << ", setting " << c.failingSetting << ", code " << code);
             fresh();
             applyMode(c.requested == 2 ? 1 : 2);
             const int applied = camera->m_nCurTriggerMode;
@@ -186,7 +182,8 @@ TEST_F(TriggerTest, FailedStartKeepsTheAppliedModeAndTriesAgain)
     MVSIM_FailCall("MV_CC_StartGrabbing", 1, INT_MIN);
     EXPECT_EQ(camera->IStartCamera(), 0);
     EXPECT_EQ(log.lines(), QStringList{startWarning("Error: StartGrabbing failed [%1]", INT_MIN)});
-    EXPECT_EQ(log.lines().value(0), warning("\"Error: StartGrabbing failed [-2147483648]\"  -  CCameraHik::IStartCamera"));
+    EXPECT_EQ(log.lines().value(0),
+              warning("\"Error: StartGrabbing failed [-2147483648]\"  -  CCameraHik::IStartCamera"));
     EXPECT_EQ(camera->m_nCurTriggerMode, 1);
     EXPECT_FALSE(camera->m_bGrabbing);
     EXPECT_EQ(MVSIM_AcquisitionThreads(), 0);
@@ -280,7 +277,8 @@ TEST_F(TriggerTest, FailedSnapSettingLeavesTheAppliedMode)
     };
     const Case cases[] = {
         {1, "\"Error: TriggerSource to software failed [-2147483648]\"  -  CCameraHik::ISnapCamera", {kSourceSoftware}},
-        {2, "\"Error: SetTriggerMode to on failed [-2147483648]\"  -  CCameraHik::ISnapCamera",
+        {2,
+         "\"Error: SetTriggerMode to on failed [-2147483648]\"  -  CCameraHik::ISnapCamera",
          {kSourceSoftware, kModeOn}},
     };
     for (const Case& c : cases) {
@@ -349,8 +347,10 @@ TEST_F(TriggerTest, UnpluggedWhileGrabbing)
 
     LogCapture log;
     camera->IStopCamera();
-    EXPECT_EQ(log.lines(), QStringList{warning(QStringLiteral("\"Error: StopGrabbing failed [%1]\"  -  CCameraHik::IStopCamera")
-                                                   .arg(MVSIM_E_NODEVICE))});
+    EXPECT_EQ(
+        log.lines(),
+        QStringList{warning(
+            QStringLiteral("\"Error: StopGrabbing failed [%1]\"  -  CCameraHik::IStopCamera").arg(MVSIM_E_NODEVICE))});
     EXPECT_TRUE(camera->m_bGrabbing);
     camera->ICloseCamera();
     EXPECT_FALSE(camera->m_bOpened);

@@ -47,7 +47,10 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
         ++capture->m_frameEntries;
         return;
     }
-    LogEntry entry{type, text, QString::fromUtf8(context.file ? context.file : ""), context.line,
+    LogEntry entry{type,
+                   text,
+                   QString::fromUtf8(context.file ? context.file : ""),
+                   context.line,
                    QString::fromUtf8(context.function ? context.function : ""),
                    QString::fromUtf8(context.category ? context.category : "")};
     std::lock_guard<std::mutex> lock(capture->m_mutex);

@@ -10,12 +10,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,7 +35,6 @@ using DeleteFn = CameraDeleteFunc;
 struct Plugin {
     static const kwhost::Plugin& get();
 };
-
 
 // One entry of the Qt message log as the message handler received it.
 struct LogEntry {
@@ -120,8 +119,7 @@ tagQZ_CAMERA_CONFIG hostConfig(const QString& key, int pixelFormat);
 // A host-side camera: configuration record, callback and the plug-in's
 // object, deleted through Camera_Delete. The callback is told the object it
 // serves (attached) and when Camera_Delete returned (deleted).
-template <typename Callback>
-struct BasicHostCamera {
+template <typename Callback> struct BasicHostCamera {
     explicit BasicHostCamera(const QString& key = QString(), int pixelFormat = 1, bool withCallback = true)
         : config(hostConfig(key, pixelFormat))
     {
@@ -153,8 +151,7 @@ using HostCamera = BasicHostCamera<RecordingCallback>;
 int resetWithOneDevice();
 
 // Members of an object at the byte offsets the host reads them at.
-template <typename T>
-T memberAt(const void* object, size_t offset)
+template <typename T> T memberAt(const void* object, size_t offset)
 {
     T value;
     std::memcpy(&value, static_cast<const unsigned char*>(object) + offset, sizeof value);
@@ -166,8 +163,7 @@ T memberAt(const void* object, size_t offset)
 // unless the fixture changes it) and makes a new host camera over it, open
 // unless asked otherwise, with the call log cleared. Cases of a table call it
 // once per row.
-template <typename Base = ::testing::Test>
-class FreshCameraTest : public Base {
+template <typename Base = ::testing::Test> class FreshCameraTest : public Base {
 protected:
     void TearDown() override
     {

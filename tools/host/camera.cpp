@@ -73,7 +73,8 @@ bool chooseCameraByPart(const QStringList& keys, const QString& choice, QString*
     return false;
 }
 
-Camera::Camera(const Plugin& plugin) : m_plugin(plugin), m_config(emptyConfig()) {}
+Camera::Camera(const Plugin& plugin) : m_plugin(plugin), m_config(emptyConfig())
+{}
 
 Camera::~Camera() = default;
 

@@ -6,8 +6,7 @@
 
 namespace kwhost {
 
-FrameWriter::FrameWriter(const QString& pattern, qint64 budgetBytes, std::function<void()> onNews,
-                         WriteFunction write)
+FrameWriter::FrameWriter(const QString& pattern, qint64 budgetBytes, std::function<void()> onNews, WriteFunction write)
     : m_pattern(pattern), m_budget(budgetBytes), m_onNews(std::move(onNews)), m_write(std::move(write))
 {
     m_thread = std::thread([this]() { run(); });

@@ -57,7 +57,7 @@ SaveName parseSaveName(const QString& path)
         while (end < path.size() && path.at(end).isDigit())
             digits.append(path.at(end++));
         const bool valid = end < path.size() && path.at(end) == QLatin1Char('d') &&
-                           (digits.isEmpty() || (digits.startsWith(QLatin1Char('0')) && digits.size() <= 3));
+            (digits.isEmpty() || (digits.startsWith(QLatin1Char('0')) && digits.size() <= 3));
         if (!valid) {
             name.error = QStringLiteral("a '%' starts %d, %0Nd (N up to 2 digits) or %%");
             return name;
@@ -128,8 +128,7 @@ QString writePnm(const QString& path, const FrameImage& frame, FileType type)
     }
 
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(out) != out.size() ||
-        !file.flush())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(out) != out.size() || !file.flush())
         return file.errorString();
     return QString();
 }

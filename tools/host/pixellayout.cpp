@@ -15,9 +15,9 @@ struct LayoutRow {
     int bytesPerPixel;
     int channels;
     bool wide;
-    int offsets[3];       // byte offset of red (or grey), green, blue
-    int pluginFormat;     // the contract's code for it
-    int pluginBits;       // bits per pixel a plug-in reports for a code it does not name
+    int offsets[3];    // byte offset of red (or grey), green, blue
+    int pluginFormat;  // the contract's code for it
+    int pluginBits;    // bits per pixel a plug-in reports for a code it does not name
 };
 
 const LayoutRow kLayouts[] = {
@@ -48,14 +48,10 @@ struct DeviceTypeRow {
 };
 
 const DeviceTypeRow kDeviceTypes[] = {
-    {MVSIM_PIXEL_MONO8, "Mono8", PixelLayout::Gray8},
-    {MVSIM_PIXEL_MONO16, "Mono16", PixelLayout::Gray16},
-    {MVSIM_PIXEL_RGB8, "RGB8", PixelLayout::Rgb24},
-    {MVSIM_PIXEL_RGBA8, "RGBa8", PixelLayout::Rgba32},
-    {MVSIM_PIXEL_RGB16, "RGB16", PixelLayout::Rgb48},
-    {MVSIM_PIXEL_BAYERRG8, "BayerRG8", PixelLayout::Gray8},
-    {0x02180015u, "BGR8", PixelLayout::Bgr24},
-    {0x02200017u, "BGRa8", PixelLayout::Bgra32},
+    {MVSIM_PIXEL_MONO8, "Mono8", PixelLayout::Gray8}, {MVSIM_PIXEL_MONO16, "Mono16", PixelLayout::Gray16},
+    {MVSIM_PIXEL_RGB8, "RGB8", PixelLayout::Rgb24},   {MVSIM_PIXEL_RGBA8, "RGBa8", PixelLayout::Rgba32},
+    {MVSIM_PIXEL_RGB16, "RGB16", PixelLayout::Rgb48}, {MVSIM_PIXEL_BAYERRG8, "BayerRG8", PixelLayout::Gray8},
+    {0x02180015u, "BGR8", PixelLayout::Bgr24},        {0x02200017u, "BGRa8", PixelLayout::Bgra32},
 };
 
 const DeviceTypeRow* deviceRowOf(unsigned int pixelType)

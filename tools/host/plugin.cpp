@@ -50,7 +50,7 @@ bool preloadSdk(const QString& path, QString* error)
 bool sdkMissing(const QString& error)
 {
     return error.contains(QLatin1String(kSdkFileName)) &&
-           error.contains(QLatin1String("cannot open shared object file"));
+        error.contains(QLatin1String("cannot open shared object file"));
 }
 
 bool Plugin::load(const QString& path, QString* error)
@@ -68,9 +68,9 @@ bool Plugin::load(const QString& path, QString* error)
     // prefixes, suffixes) and reports the last: a path that names no file is
     // said as it was given.
     if (chosen.contains(QLatin1Char('/')) && !QFileInfo(chosen).isFile()) {
-        *error = QStringLiteral("cannot load the plug-in %1: %2")
-                     .arg(chosen, QFileInfo::exists(chosen) ? QStringLiteral("not a file")
-                                                            : QStringLiteral("no such file"));
+        *error =
+            QStringLiteral("cannot load the plug-in %1: %2")
+                .arg(chosen, QFileInfo::exists(chosen) ? QStringLiteral("not a file") : QStringLiteral("no such file"));
         return false;
     }
     m_library.setFileName(chosen);
@@ -101,8 +101,7 @@ void Plugin::destroy(ICameraObject* camera) const
 
 CameraObject::CameraObject(const Plugin& plugin, tagQZ_CAMERA_CONFIG* config, ICameraCallback* callback)
     : m_plugin(plugin), m_camera(plugin.create(config, callback))
-{
-}
+{}
 
 CameraObject::~CameraObject()
 {

@@ -16,8 +16,7 @@ QString fieldText(const unsigned char* field, size_t size)
     return QString::fromUtf8(text, static_cast<int>(strnlen(text, size)));
 }
 
-template <typename Function>
-Function lookUp(const char* name)
+template <typename Function> Function lookUp(const char* name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
 }
@@ -25,21 +24,17 @@ Function lookUp(const char* name)
 }  // namespace
 
 SdkControl::SdkControl()
-    : m_find(lookUp<FindDevice>("MVSIM_FindDevice")),
-      m_state(lookUp<GetDeviceState>("MVSIM_GetDeviceState")),
-      m_counters(lookUp<GetCounters>("MVSIM_GetCounters")),
-      m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0")),
-      m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices")),
-      m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates")),
+    : m_find(lookUp<FindDevice>("MVSIM_FindDevice")), m_state(lookUp<GetDeviceState>("MVSIM_GetDeviceState")),
+      m_counters(lookUp<GetCounters>("MVSIM_GetCounters")), m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0")),
+      m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices")), m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates")),
       m_timing(lookUp<GetDeviceTiming>("MVSIM_GetDeviceTiming"))
-{
-}
+{}
 
 int SdkControl::findDevice(const QString& key) const
 {
     if (m_find == nullptr)
         return -1;
-    // Split as the plug-in splits a key: the first two words.
+        // Split as the plug-in splits a key: the first two words.
 #if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
     const QStringList words = key.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 #else

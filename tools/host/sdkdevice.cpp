@@ -7,8 +7,7 @@ namespace kwhost {
 
 namespace {
 
-template <typename Function>
-Function lookUp(const char* name)
+template <typename Function> Function lookUp(const char* name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
 }
@@ -21,16 +20,15 @@ struct Functions {
     decltype(&MV_CC_DestroyHandle) destroyHandle = lookUp<decltype(&MV_CC_DestroyHandle)>("MV_CC_DestroyHandle");
     decltype(&MV_CC_GetWidth) getWidth = lookUp<decltype(&MV_CC_GetWidth)>("MV_CC_GetWidth");
     decltype(&MV_CC_GetHeight) getHeight = lookUp<decltype(&MV_CC_GetHeight)>("MV_CC_GetHeight");
-    decltype(&MV_CC_GetPixelFormat) getPixelFormat =
-        lookUp<decltype(&MV_CC_GetPixelFormat)>("MV_CC_GetPixelFormat");
+    decltype(&MV_CC_GetPixelFormat) getPixelFormat = lookUp<decltype(&MV_CC_GetPixelFormat)>("MV_CC_GetPixelFormat");
     decltype(&MV_CC_GetExposureTime) getExposureTime =
         lookUp<decltype(&MV_CC_GetExposureTime)>("MV_CC_GetExposureTime");
     decltype(&MV_CC_GetGain) getGain = lookUp<decltype(&MV_CC_GetGain)>("MV_CC_GetGain");
 
     bool complete() const
     {
-        return enumDevices && createHandle && openDevice && destroyHandle && getWidth && getHeight &&
-               getPixelFormat && getExposureTime && getGain;
+        return enumDevices && createHandle && openDevice && destroyHandle && getWidth && getHeight && getPixelFormat &&
+            getExposureTime && getGain;
     }
 };
 
@@ -43,7 +41,7 @@ QString fieldText(const unsigned char* field, size_t size)
 QString keyOf(const MV_CC_DEVICE_INFO& info)
 {
     return QStringLiteral("%1 %2").arg(fieldText(info.chModelName, sizeof info.chModelName),
-                                      fieldText(info.chSerialNumber, sizeof info.chSerialNumber));
+                                       fieldText(info.chSerialNumber, sizeof info.chSerialNumber));
 }
 
 QString code(int result)

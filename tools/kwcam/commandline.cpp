@@ -53,8 +53,8 @@ struct PropertyName {
 };
 
 const PropertyName kProperties[] = {
-    {"exposure", CameraPropertyExposureTime},     {"gain", CameraPropertyGain},
-    {"wb-red", CameraPropertyBalanceRatioRed},    {"wb-green", CameraPropertyBalanceRatioGreen},
+    {"exposure", CameraPropertyExposureTime},    {"gain", CameraPropertyGain},
+    {"wb-red", CameraPropertyBalanceRatioRed},   {"wb-green", CameraPropertyBalanceRatioGreen},
     {"wb-blue", CameraPropertyBalanceRatioBlue},
 };
 
@@ -168,8 +168,9 @@ QCommandLineOption quietOption()
 
 QCommandLineOption verboseOption()
 {
-    return QCommandLineOption(QStringLiteral("verbose"), QStringLiteral("Also show the plug-in's log entry for each "
-                                                                        "frame."));
+    return QCommandLineOption(QStringLiteral("verbose"),
+                              QStringLiteral("Also show the plug-in's log entry for each "
+                                             "frame."));
 }
 
 QCommandLineOption cameraOption()
@@ -313,8 +314,8 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {cameraOption(), frames, duration, trigger, rate, exposure, gain, wb, save, timeout}, arguments,
-                   &positional))
+    if (!parseWith(parser, {cameraOption(), frames, duration, trigger, rate, exposure, gain, wb, save, timeout},
+                   arguments, &positional))
         return usageError(parser.errorText(), usage);
     if (parser.isSet(QStringLiteral("help")))
         return help(commandHelp(parser, QStringLiteral("grab")));
@@ -332,10 +333,11 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     if (parser.isSet(frames)) {
         bool ok = false;
         options.frames = parser.value(frames).toULongLong(&ok);
-        if (!ok || parser.value(frames).startsWith(QLatin1Char('-')) || parser.value(frames).startsWith(QLatin1Char('+')))
-            return usageError(QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'")
-                                  .arg(parser.value(frames)),
-                              usage);
+        if (!ok || parser.value(frames).startsWith(QLatin1Char('-')) ||
+            parser.value(frames).startsWith(QLatin1Char('+')))
+            return usageError(
+                QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'").arg(parser.value(frames)),
+                usage);
     }
     if (parser.isSet(trigger)) {
         const QString mode = parser.value(trigger);
@@ -379,8 +381,8 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     }
     if (parser.isSet(wb)) {
         if (!parseWhiteBalance(parser.value(wb), options.whiteBalance))
-            return usageError(
-                QStringLiteral("--wb needs three whole numbers R,G,B, not '%1'").arg(parser.value(wb)), usage);
+            return usageError(QStringLiteral("--wb needs three whole numbers R,G,B, not '%1'").arg(parser.value(wb)),
+                              usage);
         options.whiteBalanceGiven = true;
     }
     if (parser.isSet(save)) {
@@ -404,9 +406,8 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     if (parser.isSet(timeout) &&
         (!parseDouble(parser.value(timeout), 0.0, kMaxTimeoutSeconds, &options.timeoutSeconds) ||
          options.timeoutSeconds <= 0.0))
-        return usageError(QStringLiteral("--timeout needs a number of seconds above 0, not '%1'")
-                              .arg(parser.value(timeout)),
-                          usage);
+        return usageError(
+            QStringLiteral("--timeout needs a number of seconds above 0, not '%1'").arg(parser.value(timeout)), usage);
     return result;
 }
 
@@ -441,8 +442,8 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     };
     // Four arguments are a key in two words, unless a property stands second:
     // then a quoted key is followed by more than one value.
-    if (!chosen && (positional.size() < 3 || positional.size() > 4 ||
-                    (positional.size() == 4 && isProperty(positional.at(1)))))
+    if (!chosen &&
+        (positional.size() < 3 || positional.size() > 4 || (positional.size() == 4 && isProperty(positional.at(1)))))
         return usageError(QStringLiteral("set takes a camera key, a property and one value"), usage);
 
     ParseResult result;
@@ -456,9 +457,9 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
             options.propertyId = property.id;
     }
     if (options.propertyId == 0)
-        return usageError(QStringLiteral("unknown property '%1' (exposure, gain, wb-red, wb-green, wb-blue)")
-                              .arg(options.property),
-                          usage);
+        return usageError(
+            QStringLiteral("unknown property '%1' (exposure, gain, wb-red, wb-green, wb-blue)").arg(options.property),
+            usage);
     bool ok = false;
     options.value = positional.at(count - 1).toInt(&ok);
     if (!ok)

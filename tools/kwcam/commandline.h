@@ -19,8 +19,8 @@ enum class TriggerChoice { Hardware, Free, Software };
 enum class Verbosity { Quiet, Normal, Verbose };
 
 struct GrabOptions {
-    QString key;  // empty: the first camera listed
-    quint64 frames = 10;  // 0: until Ctrl-C, --timeout or --duration
+    QString key;                 // empty: the first camera listed
+    quint64 frames = 10;         // 0: until Ctrl-C, --timeout or --duration
     double durationSeconds = 0;  // above 0: grab this long, whatever the frame count
     TriggerChoice trigger = TriggerChoice::Free;
     double rateHz = 10.0;  // triggered modes; 0 in hardware mode: pulses come from outside
@@ -30,7 +30,7 @@ struct GrabOptions {
     int gain = 0;
     bool whiteBalanceGiven = false;
     int whiteBalance[3] = {0, 0, 0};  // red, green, blue ratios
-    QString savePath;  // empty: no frame is saved
+    QString savePath;                 // empty: no frame is saved
     double timeoutSeconds = 10.0;
     bool timeoutGiven = false;  // a continuous grab has no time-out unless given
 };
@@ -52,7 +52,7 @@ struct InfoOptions {
 
 struct Invocation {
     Command command = Command::List;
-    QString pluginPath;  // empty: search the usual places
+    QString pluginPath;         // empty: search the usual places
     bool useSimulator = false;  // --sim: the stand-in before any other SDK
     Verbosity verbosity = Verbosity::Normal;
     QString cameraChoice;  // -c: an index or a part of a key; null when not given

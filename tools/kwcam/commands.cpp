@@ -123,8 +123,9 @@ int runGrab(const Invocation& invocation)
     if (!selectCamera(&camera, invocation, options.key))
         return kExitFailure;
     if (options.trigger == TriggerChoice::Hardware && options.rateHz > 0 && !sdk.canPulse()) {
-        printError(QStringLiteral("the loaded SDK cannot pulse line 0; with --rate 0 the tool waits for pulses "
-                                  "from outside"));
+        printError(
+            QStringLiteral("the loaded SDK cannot pulse line 0; with --rate 0 the tool waits for pulses "
+                           "from outside"));
         return kExitFailure;
     }
 
@@ -142,22 +143,21 @@ int runGrab(const Invocation& invocation)
     if (!options.savePath.isEmpty() && !destinationUsable(options.savePath, deviceLayout))
         return kExitFailure;
 
-    const FrameReceiver::SaveMode saveMode =
-        options.savePath.isEmpty()
-            ? FrameReceiver::SaveMode::None
-            : (kwhost::savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
-                                                         : FrameReceiver::SaveMode::LastFrame);
+    const FrameReceiver::SaveMode saveMode = options.savePath.isEmpty()
+        ? FrameReceiver::SaveMode::None
+        : (kwhost::savesEveryFrame(options.savePath) ? FrameReceiver::SaveMode::EveryFrame
+                                                     : FrameReceiver::SaveMode::LastFrame);
     const kwhost::SelfPipe wakeup;
     std::unique_ptr<kwhost::FrameWriter> writer;
     if (saveMode == FrameReceiver::SaveMode::EveryFrame)
-        writer.reset(new kwhost::FrameWriter(options.savePath, kwhost::kFrameWriterBudget,
-                                             [&wakeup]() { wakeup.notify(); }));
+        writer.reset(
+            new kwhost::FrameWriter(options.savePath, kwhost::kFrameWriterBudget, [&wakeup]() { wakeup.notify(); }));
     FrameReceiver receiver(options.frames, deviceLayout, saveMode, wakeup, writer.get());
     if (!openCamera(&camera, &receiver))
         return kExitFailure;
     if (!options.savePath.isEmpty() && deviceLayout == kwhost::PixelLayout::Unknown &&
-        !destinationUsable(options.savePath, kwhost::layoutOfPluginFormat(camera->m_nPixelFormat,
-                                                                          camera->m_nBitsPerPixel))) {
+        !destinationUsable(options.savePath,
+                           kwhost::layoutOfPluginFormat(camera->m_nPixelFormat, camera->m_nBitsPerPixel))) {
         camera->ICloseCamera();
         return kExitFailure;
     }
@@ -166,8 +166,8 @@ int runGrab(const Invocation& invocation)
         return kExitFailure;
     }
 
-    GrabSession session(camera.object(), &receiver, writer.get(), wakeup, sdk, device, options, plugin.fileName(), camera.key(),
-                        deviceType);
+    GrabSession session(camera.object(), &receiver, writer.get(), wakeup, sdk, device, options, plugin.fileName(),
+                        camera.key(), deviceType);
     return session.run();
 }
 

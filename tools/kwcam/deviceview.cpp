@@ -76,14 +76,15 @@ QString deviceRow(const QString& key, int keyWidth)
     if (report.widthKnown && report.heightKnown)
         geometry = QStringLiteral("%1x%2").arg(report.width.nCurValue).arg(report.height.nCurValue);
     const QString pixel = report.pixelKnown ? kwhost::deviceTypeName(report.pixel.nCurValue) : QStringLiteral("?");
-    const QString exposure = report.exposureKnown ? number(report.exposure.fCurValue) + QStringLiteral(" us")
-                                                  : QStringLiteral("?");
+    const QString exposure =
+        report.exposureKnown ? number(report.exposure.fCurValue) + QStringLiteral(" us") : QStringLiteral("?");
     const QString gain = report.gainKnown ? number(report.gain.fCurValue) + QStringLiteral(" dB") : QStringLiteral("?");
-    return start + QStringLiteral("%1  %2  %3  exposure %4  gain %5")
-                       .arg(report.transport, -4)
-                       .arg(geometry, -9)
-                       .arg(pixel, -8)
-                       .arg(exposure, gain);
+    return start +
+        QStringLiteral("%1  %2  %3  exposure %4  gain %5")
+            .arg(report.transport, -4)
+            .arg(geometry, -9)
+            .arg(pixel, -8)
+            .arg(exposure, gain);
 }
 
 }  // namespace kwcam

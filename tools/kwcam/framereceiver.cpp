@@ -9,9 +9,9 @@ namespace kwcam {
 
 FrameReceiver::FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode,
                              const kwhost::SelfPipe& wakeup, kwhost::FrameWriter* writer)
-    : m_target(target == 0 ? std::numeric_limits<quint64>::max() : target), m_deviceLayout(deviceLayout), m_saveMode(saveMode), m_wakeup(wakeup), m_writer(writer)
-{
-}
+    : m_target(target == 0 ? std::numeric_limits<quint64>::max() : target), m_deviceLayout(deviceLayout),
+      m_saveMode(saveMode), m_wakeup(wakeup), m_writer(writer)
+{}
 
 void FrameReceiver::OnImageReady(ICameraObject* pCamera)
 {
@@ -25,15 +25,13 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
     // The members describe this frame during this call only.
     const int width = pCamera->m_nWidth;
     const int height = pCamera->m_nHeight;
-    const kwhost::PixelLayout layout =
-        m_deviceLayout != kwhost::PixelLayout::Unknown
-            ? m_deviceLayout
-            : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+    const kwhost::PixelLayout layout = m_deviceLayout != kwhost::PixelLayout::Unknown
+        ? m_deviceLayout
+        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
     const unsigned char* data = pCamera->m_pImageData;
-    const quint64 frameBytes = data == nullptr || width <= 0 || height <= 0
-                                   ? 0
-                                   : static_cast<quint64>(width) * static_cast<quint64>(height) *
-                                         static_cast<quint64>(kwhost::bytesPerPixel(layout));
+    const quint64 frameBytes = data == nullptr || width <= 0 || height <= 0 ? 0
+                                                                            : static_cast<quint64>(width) *
+            static_cast<quint64>(height) * static_cast<quint64>(kwhost::bytesPerPixel(layout));
 
     if (m_stats.frames > 0 &&
         (width != m_stats.width || height != m_stats.height || pCamera->m_nPixelFormat != m_stats.pluginFormat))

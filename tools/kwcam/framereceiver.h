@@ -43,7 +43,7 @@ struct FrameStats {
     bool numbered = true;
     quint64 firstNumber = 0;
     quint64 lastNumber = 0;
-    bool inSequence = true;  // each number followed its predecessor
+    bool inSequence = true;      // each number followed its predecessor
     quint64 missingNumbers = 0;  // numbers skipped between consecutive frames
 };
 

@@ -33,15 +33,8 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
                          const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device,
                          const GrabOptions& options, const QString& plugin, const QString& key,
                          const QString& deviceType)
-    : m_camera(camera),
-      m_receiver(receiver),
-      m_writer(writer),
-      m_sdk(sdk),
-      m_device(device),
-      m_options(options),
-      m_plugin(plugin),
-      m_key(key),
-      m_deviceType(deviceType),
+    : m_camera(camera), m_receiver(receiver), m_writer(writer), m_sdk(sdk), m_device(device), m_options(options),
+      m_plugin(plugin), m_key(key), m_deviceType(deviceType),
       m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown())
 {
     // The receiver's news arrive through the wake-up, on the main thread,
@@ -73,10 +66,9 @@ int GrabSession::run()
         m_camera->ICloseCamera();
         return kExitFailure;
     }
-    const QString amount = m_options.durationSeconds > 0
-                               ? QStringLiteral("for %1 s").arg(m_options.durationSeconds)
-                               : continuous() ? QStringLiteral("continuously")
-                                              : QStringLiteral("%1 frames").arg(m_options.frames);
+    const QString amount = m_options.durationSeconds > 0 ? QStringLiteral("for %1 s").arg(m_options.durationSeconds)
+        : continuous()                                   ? QStringLiteral("continuously")
+                                                         : QStringLiteral("%1 frames").arg(m_options.frames);
     printNotice(QStringLiteral("grabbing %1 from %2, %3; Ctrl-C stops").arg(amount, m_key, triggerDescription()));
 
     const bool triggering = m_options.trigger != TriggerChoice::Free && m_options.rateHz > 0;
@@ -295,9 +287,9 @@ int GrabSession::conclude()
     switch (m_outcome) {
     case Outcome::TimedOut:
         printError(QStringLiteral("timed out after %1 s with %2 of %3 frames")
-                     .arg(m_options.timeoutSeconds)
-                     .arg(stats.frames)
-                     .arg(m_options.frames));
+                       .arg(m_options.timeoutSeconds)
+                       .arg(stats.frames)
+                       .arg(m_options.frames));
         if (!m_saveError.isEmpty())
             printError(m_saveError);
         return kExitFailure;

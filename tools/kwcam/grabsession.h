@@ -28,7 +28,8 @@ public:
     // wakeup; device is the SDK's device id when the SDK can tell it, else -1.
     // writer, when every frame is saved, notifies wakeup too.
     GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
-                const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device, const GrabOptions& options, const QString& plugin, const QString& key, const QString& deviceType);
+                const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device, const GrabOptions& options,
+                const QString& plugin, const QString& key, const QString& deviceType);
 
     // Runs to the end, prints the summary on stdout, returns the exit code.
     int run();

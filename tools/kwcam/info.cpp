@@ -139,34 +139,36 @@ int runInfo(const Invocation& invocation)
     text += line("transport", report.transport);
     text += line("geometry", geometryText(report));
     text += line("pixel type", pixelTypeText(report));
-    const kwhost::PixelLayout layout = report.pixelKnown
-                                           ? kwhost::layoutOfDeviceType(report.pixel.nCurValue)
-                                           : kwhost::layoutOfPluginFormat(pluginFormat, pluginBits);
+    const kwhost::PixelLayout layout = report.pixelKnown ? kwhost::layoutOfDeviceType(report.pixel.nCurValue)
+                                                         : kwhost::layoutOfPluginFormat(pluginFormat, pluginBits);
     if (haveFrame)
-        text += line("plug-in format", QStringLiteral("%1 at %2 bits, %3x%4; frames read as %5")
-                                           .arg(pluginFormatName(pluginFormat))
-                                           .arg(pluginBits)
-                                           .arg(pluginWidth)
-                                           .arg(pluginHeight)
-                                           .arg(kwhost::layoutName(layout)));
+        text += line("plug-in format",
+                     QStringLiteral("%1 at %2 bits, %3x%4; frames read as %5")
+                         .arg(pluginFormatName(pluginFormat))
+                         .arg(pluginBits)
+                         .arg(pluginWidth)
+                         .arg(pluginHeight)
+                         .arg(kwhost::layoutName(layout)));
     else
         text += line("plug-in format", QStringLiteral("unknown (no frame within 3 s)"));
     text += line("exposure", floatText(report.exposureKnown, report.exposure, "us"));
     text += line("gain", floatText(report.gainKnown, report.gain, "dB"));
     if (haveState) {
-        text += line("automatic", QStringLiteral("exposure %1, white balance %2")
-                                      .arg(autoMode(state.exposureAuto, false), autoMode(state.balanceWhiteAuto, true)));
-        text += line("white balance", QStringLiteral("red %1, green %2, blue %3")
-                                          .arg(state.balanceRatioRed)
-                                          .arg(state.balanceRatioGreen)
-                                          .arg(state.balanceRatioBlue));
-        text += line("trigger", QStringLiteral("mode %1, source %2")
-                                    .arg(state.triggerMode != 0 ? QStringLiteral("on") : QStringLiteral("off"))
-                                    .arg(state.triggerSource == MVSIM_TRIGGER_SOURCE_SOFTWARE
-                                             ? QStringLiteral("software")
-                                             : state.triggerSource == MVSIM_TRIGGER_SOURCE_LINE0
-                                                   ? QStringLiteral("line 0")
-                                                   : QStringLiteral("code %1").arg(state.triggerSource)));
+        text += line("automatic",
+                     QStringLiteral("exposure %1, white balance %2")
+                         .arg(autoMode(state.exposureAuto, false), autoMode(state.balanceWhiteAuto, true)));
+        text += line("white balance",
+                     QStringLiteral("red %1, green %2, blue %3")
+                         .arg(state.balanceRatioRed)
+                         .arg(state.balanceRatioGreen)
+                         .arg(state.balanceRatioBlue));
+        text += line("trigger",
+                     QStringLiteral("mode %1, source %2")
+                         .arg(state.triggerMode != 0 ? QStringLiteral("on") : QStringLiteral("off"))
+                         .arg(state.triggerSource == MVSIM_TRIGGER_SOURCE_SOFTWARE ? QStringLiteral("software")
+                                  : state.triggerSource == MVSIM_TRIGGER_SOURCE_LINE0
+                                  ? QStringLiteral("line 0")
+                                  : QStringLiteral("code %1").arg(state.triggerSource)));
     } else {
         text += line("automatic", QLatin1String(kNotReported));
         text += line("white balance", QLatin1String(kNotReported));

@@ -16,8 +16,7 @@ const double kMiB = 1024.0 * 1024.0;
 }  // namespace
 
 Progress::Progress(quint64 target, bool terminal, bool shown) : m_target(target), m_terminal(terminal), m_shown(shown)
-{
-}
+{}
 
 void Progress::report(quint64 frames, quint64 bytes, double elapsedSeconds, qint64 lost)
 {

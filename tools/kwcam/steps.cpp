@@ -9,8 +9,8 @@ bool loadPlugin(const Invocation& invocation, kwhost::Plugin* plugin)
     // An SDK chosen by the user is loaded first, so that the plug-in binds
     // to it rather than to what the system's loader would find.
     QString error;
-    const QString chosenSdk = invocation.useSimulator ? kwhost::simulatorPath()
-                                                      : QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
+    const QString chosenSdk =
+        invocation.useSimulator ? kwhost::simulatorPath() : QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
     if (!chosenSdk.isEmpty() && !kwhost::preloadSdk(chosenSdk, &error)) {
         printError(error);
         return false;

@@ -35,20 +35,23 @@ QString formatSummary(const Summary& summary)
     text += line("plug-in", summary.plugin);
     text += line("camera", summary.key);
     text += line("trigger", summary.trigger);
-    text += line("frames", summary.target == 0 ? QStringLiteral("%1 (no frame count)").arg(stats.frames)
-                                               : QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
+    text += line("frames",
+                 summary.target == 0 ? QStringLiteral("%1 (no frame count)").arg(stats.frames)
+                                     : QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
     text += line("seconds", number(summary.seconds, 3));
     // From the arrivals alone: the wait for the first frame is not part of
     // the camera's rate.
-    text += line("frame rate", stats.intervals > 0 && stats.sumIntervalMs > 0
-                                   ? number(1000.0 * static_cast<double>(stats.intervals) / stats.sumIntervalMs, 2) +
-                                         QStringLiteral(" fps")
-                                   : QStringLiteral("unknown"));
+    text += line("frame rate",
+                 stats.intervals > 0 && stats.sumIntervalMs > 0
+                     ? number(1000.0 * static_cast<double>(stats.intervals) / stats.sumIntervalMs, 2) +
+                         QStringLiteral(" fps")
+                     : QStringLiteral("unknown"));
     if (stats.intervals > 0) {
-        text += line("interval", QStringLiteral("min %1 ms, mean %2 ms, max %3 ms")
-                                     .arg(number(stats.minIntervalMs, 3),
-                                          number(stats.sumIntervalMs / static_cast<double>(stats.intervals), 3),
-                                          number(stats.maxIntervalMs, 3)));
+        text += line("interval",
+                     QStringLiteral("min %1 ms, mean %2 ms, max %3 ms")
+                         .arg(number(stats.minIntervalMs, 3),
+                              number(stats.sumIntervalMs / static_cast<double>(stats.intervals), 3),
+                              number(stats.maxIntervalMs, 3)));
     } else {
         text += line("interval", QStringLiteral("unknown (fewer than two frames)"));
     }
@@ -65,20 +68,21 @@ QString formatSummary(const Summary& summary)
         if (stats.geometryChanged)
             geometry += QStringLiteral("; changed during the grab");
         text += line("geometry", geometry);
-        text += line("data", QStringLiteral("%1 MiB, %2 MiB/s")
-                                 .arg(number(static_cast<double>(stats.bytes) / kMiB, 3))
-                                 .arg(summary.seconds > 0
-                                          ? number(static_cast<double>(stats.bytes) / kMiB / summary.seconds, 3)
-                                          : QStringLiteral("unknown")));
+        text += line("data",
+                     QStringLiteral("%1 MiB, %2 MiB/s")
+                         .arg(number(static_cast<double>(stats.bytes) / kMiB, 3))
+                         .arg(summary.seconds > 0 ? number(static_cast<double>(stats.bytes) / kMiB / summary.seconds, 3)
+                                                  : QStringLiteral("unknown")));
     } else {
         text += line("geometry", QStringLiteral("unknown (no frame)"));
     }
 
     switch (summary.lostSource) {
     case Summary::LostSource::Counters:
-        text += line("frames lost", summary.lostCauses.isEmpty()
-                                        ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
-                                        : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
+        text += line("frames lost",
+                     summary.lostCauses.isEmpty()
+                         ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
+                         : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
         break;
     case Summary::LostSource::FrameNumbers:
         text += line("frames lost", QStringLiteral("%1 (gaps in frame numbers)").arg(summary.lost));
@@ -102,19 +106,18 @@ QString formatSummary(const Summary& summary)
     if (!summary.pictures.isEmpty())
         text += line("pictures", summary.pictures);
     if (summary.everyFrame) {
-        QString saved = QStringLiteral("%1 of %2 frames as %3")
-                            .arg(summary.savedFrames)
-                            .arg(stats.frames)
-                            .arg(summary.saved);
+        QString saved =
+            QStringLiteral("%1 of %2 frames as %3").arg(summary.savedFrames).arg(stats.frames).arg(summary.saved);
         if (summary.notSaved > 0)
             saved += QStringLiteral("; %1 not saved (writer busy or failed)").arg(summary.notSaved);
         if (summary.abandoned > 0)
             saved += QStringLiteral("; %1 queued, abandoned when the grab ended").arg(summary.abandoned);
         text += line("saved", saved);
-        text += line("writing", QStringLiteral("%1 s writing files, %2 s waited after the grab%3")
-                                    .arg(number(summary.writingSeconds, 3), number(summary.writingAfterSeconds, 3),
-                                         summary.writesAbandoned ? QStringLiteral(" (queue abandoned)")
-                                                                 : QStringLiteral(" (queue finished)")));
+        text += line("writing",
+                     QStringLiteral("%1 s writing files, %2 s waited after the grab%3")
+                         .arg(number(summary.writingSeconds, 3), number(summary.writingAfterSeconds, 3),
+                              summary.writesAbandoned ? QStringLiteral(" (queue abandoned)")
+                                                      : QStringLiteral(" (queue finished)")));
     } else if (!summary.saved.isEmpty()) {
         text += line("saved", summary.saved);
     }

@@ -19,15 +19,15 @@ struct Summary {
     QString deviceType;  // the device's own pixel type name, when the SDK tells it
     enum class LostSource { Counters, FrameNumbers, Unknown } lostSource = LostSource::Unknown;
     quint64 lost = 0;
-    QString pictures;  // recorded pictures the frames showed, empty when the device shows none
+    QString pictures;    // recorded pictures the frames showed, empty when the device shows none
     QString lostCauses;  // "2 no free buffer, 1 trigger during exposure", where the SDK tells
-    QString saved;  // what was saved (the file, or the name pattern), empty for nothing
+    QString saved;       // what was saved (the file, or the name pattern), empty for nothing
     // Saving every frame: the writer's counts and times.
     bool everyFrame = false;
     quint64 savedFrames = 0;
     quint64 notSaved = 0;
     quint64 abandoned = 0;
-    bool writesAbandoned = false;  // the queue was dropped at the end
+    bool writesAbandoned = false;    // the queue was dropped at the end
     double writingSeconds = 0;       // inside the writes, on the writer's thread
     double writingAfterSeconds = 0;  // waited for the writes after the grab
 };

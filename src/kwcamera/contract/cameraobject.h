@@ -67,22 +67,14 @@ enum CameraTriggerMode {
 // per code, the later text replacing the earlier.
 // clang-format off: one entry a line, as the tables are listed.
 static const QMap<CameraType, QString> CameraTypeNames = {
-    {CameraTypeUnknown, QString("Unknown(0)")},
-    {CameraTypeVirtual, QString("Virtual Camera(100)")},
-    {CameraTypeBitFlow, QString("BitFlow(110)")},
-    {CameraTypeVirtual, QString("Virtual Camera(100)")},
-    {CameraTypeBitFlow, QString("BitFlow(110)")},
-    {CameraTypeGige, QString("Gige(120)")},
-    {CameraTypeUsb, QString("USB Camera(130)")},
-    {CameraTypeHik, QString("HIK(140)")},
-    {CameraTypeVimba, QString("Vimba(150)")},
-    {CameraTypeBaumer, QString("Baumer(160)")},
-    {CameraTypeAdLink, QString("AdLink(170)")},
-    {CameraTypeDaHua, QString("DaHua(180)")},
-    {CameraTypeBasler, QString("Basler(190)")},
-    {CameraTypePtGray, QString("PtGray(200)")},
-    {CameraTypeEuresys, QString("Euresys(220)")},
-    {CameraTypeDalsa, QString("Dalsa(230)")},
+    {CameraTypeUnknown, QString("Unknown(0)")},   {CameraTypeVirtual, QString("Virtual Camera(100)")},
+    {CameraTypeBitFlow, QString("BitFlow(110)")}, {CameraTypeVirtual, QString("Virtual Camera(100)")},
+    {CameraTypeBitFlow, QString("BitFlow(110)")}, {CameraTypeGige, QString("Gige(120)")},
+    {CameraTypeUsb, QString("USB Camera(130)")},  {CameraTypeHik, QString("HIK(140)")},
+    {CameraTypeVimba, QString("Vimba(150)")},     {CameraTypeBaumer, QString("Baumer(160)")},
+    {CameraTypeAdLink, QString("AdLink(170)")},   {CameraTypeDaHua, QString("DaHua(180)")},
+    {CameraTypeBasler, QString("Basler(190)")},   {CameraTypePtGray, QString("PtGray(200)")},
+    {CameraTypeEuresys, QString("Euresys(220)")}, {CameraTypeDalsa, QString("Dalsa(230)")},
 };
 
 static const QMap<CameraStatus, QString> CameraStatusNames = {
@@ -95,14 +87,10 @@ static const QMap<CameraStatus, QString> CameraStatusNames = {
 };
 
 static const QMap<CameraPixelFormat, QString> CameraPixelFormatNames = {
-    {CameraPixelFormatNone, QString("None")},
-    {CameraPixelFormatGray8, QString("GRAY8")},
-    {CameraPixelFormatRgb24, QString("RGB24")},
-    {CameraPixelFormatRgb32, QString("RGB32")},
-    {CameraPixelFormatGray16, QString("GRAY16")},
-    {CameraPixelFormatRgb48, QString("RGB48")},
-    {CameraPixelFormatBgr24, QString("BGR24")},
-    {CameraPixelFormatBgr32, QString("BGR32")},
+    {CameraPixelFormatNone, QString("None")},     {CameraPixelFormatGray8, QString("GRAY8")},
+    {CameraPixelFormatRgb24, QString("RGB24")},   {CameraPixelFormatRgb32, QString("RGB32")},
+    {CameraPixelFormatGray16, QString("GRAY16")}, {CameraPixelFormatRgb48, QString("RGB48")},
+    {CameraPixelFormatBgr24, QString("BGR24")},   {CameraPixelFormatBgr32, QString("BGR32")},
 };
 // clang-format on
 

@@ -127,15 +127,14 @@ void logFrameArrival(const char* file, int line, const char* function)
 #define KWCAM_QT_ENDL endl
 #endif
 #ifdef KWCAM_STREAMED_FRAME_ENTRY
-#define KWCAM_LOG_FRAME_ARRIVAL()                                                                              \
-    QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC).warning()                        \
+#define KWCAM_LOG_FRAME_ARRIVAL()                                                                                      \
+    QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC).warning()                               \
         << "Hikvision Camera image get:" << QString::number(QDateTime::currentMSecsSinceEpoch()) << KWCAM_QT_ENDL
 #else
 #define KWCAM_LOG_FRAME_ARRIVAL() logFrameArrival(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
 #endif
 
-CCameraHik::CCameraHik(tagQZ_CAMERA_CONFIG* pConfig, ICameraCallback* pCallback)
-    : ICameraObject(pConfig, pCallback)
+CCameraHik::CCameraHik(tagQZ_CAMERA_CONFIG* pConfig, ICameraCallback* pCallback) : ICameraObject(pConfig, pCallback)
 {
     m_hDevice = nullptr;
     m_pFrameCallback = pCallback;
@@ -156,9 +155,11 @@ CCameraHik::~CCameraHik()
     CCameraHik::ICloseCamera();
 }
 
-void CCameraHik::IHikExtensionA() {}
+void CCameraHik::IHikExtensionA()
+{}
 
-void CCameraHik::IHikExtensionB() {}
+void CCameraHik::IHikExtensionB()
+{}
 
 QStringList CCameraHik::IGetCameraList()
 {
@@ -188,14 +189,17 @@ int CCameraHik::IOpenCamera()
     const QString key = m_pConfig->strCameraKey;
     const QStringList pieces = splitKey(key);
     if (pieces.size() < 2) {
-        qWarning() << "Not valid camera key:" << key << " - " << "CCameraHik::IOpenCamera";
+        qWarning() << "Not valid camera key:" << key << " - "
+                   << "CCameraHik::IOpenCamera";
         return 0;
     }
 
     MV_CC_DEVICE_INFO_LIST devices;
     memset(&devices, 0, sizeof devices);
     if (MV_CC_EnumDevices(kTransportMask, &devices) != 0) {
-        qWarning() << "Failed to EnumDevices." << " - " << "CCameraHik::IOpenCamera";
+        qWarning() << "Failed to EnumDevices."
+                   << " - "
+                   << "CCameraHik::IOpenCamera";
         return 0;
     }
 
@@ -205,15 +209,20 @@ int CCameraHik::IOpenCamera()
         if (info == nullptr || pieces.at(0) != modelName(info) || pieces.at(1) != serialNumber(info))
             continue;
 
-        qDebug() << "Found camera " << key << " - " << "CCameraHik::IOpenCamera";
+        qDebug() << "Found camera " << key << " - "
+                 << "CCameraHik::IOpenCamera";
         if (MV_CC_CreateHandle(&m_hDevice, info) != 0) {
             // Whatever the SDK left here is no handle of ours.
             m_hDevice = nullptr;
-            qWarning() << "Failed to CreateHandle." << " - " << "CCameraHik::IOpenCamera";
+            qWarning() << "Failed to CreateHandle."
+                       << " - "
+                       << "CCameraHik::IOpenCamera";
             return 0;
         }
         if (MV_CC_OpenDevice(m_hDevice, MV_ACCESS_EXCLUSIVE, 0) != 0) {
-            qWarning() << "Failed to OpenDevice." << " - " << "CCameraHik::IOpenCamera";
+            qWarning() << "Failed to OpenDevice."
+                       << " - "
+                       << "CCameraHik::IOpenCamera";
 #ifdef KWCAM_FAULT_LEAK_ON_FAILED_OPEN
             m_hDevice = nullptr;
 #endif
@@ -221,7 +230,9 @@ int CCameraHik::IOpenCamera()
             return 0;
         }
         if (MV_CC_RegisterImageCallBack(m_hDevice, &CCameraHik::StaticImageCallBack, this) != 0) {
-            qWarning() << "Failed to RegisterImageCallBack." << " - " << "CCameraHik::IOpenCamera";
+            qWarning() << "Failed to RegisterImageCallBack."
+                       << " - "
+                       << "CCameraHik::IOpenCamera";
             ReleaseHandle();
             return 0;
         }
@@ -230,7 +241,9 @@ int CCameraHik::IOpenCamera()
 
     // Also the outcome when no device matched: there is no handle to read.
     if (GetCameraParameters() == 0) {
-        qWarning() << "Failed to get camera parameters." << " - " << "CCameraHik::IOpenCamera";
+        qWarning() << "Failed to get camera parameters."
+                   << " - "
+                   << "CCameraHik::IOpenCamera";
         ReleaseHandle();
         return 0;
     }
@@ -239,7 +252,8 @@ int CCameraHik::IOpenCamera()
     m_nFrameCount = 0;
     m_bOpened = true;
     m_bGrabbing = false;
-    qDebug() << "Successfully open camera: " << key << " - " << "CCameraHik::IOpenCamera";
+    qDebug() << "Successfully open camera: " << key << " - "
+             << "CCameraHik::IOpenCamera";
     return 1;
 }
 
@@ -281,8 +295,7 @@ void CCameraHik::UpdateImageSize()
     // Computed wide: 65535 x 65535 frames do not fit an int, and the member
     // then saturates instead of wrapping to a size no buffer could have.
     const qint64 size = static_cast<qint64>(m_nWidth) * m_nHeight * ((m_nBitsPerPixel + 7) / 8);
-    m_nImageSize = size > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                                          : static_cast<int>(size);
+    m_nImageSize = size > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(size);
 }
 
 void CCameraHik::ICloseCamera()
@@ -324,7 +337,8 @@ int CCameraHik::IStartCamera()
         const char* pFailure = nullptr;
         const int nRet = SendTriggerSetting(requested, &pFailure);
         if (nRet != 0) {
-            qWarning() << withCode(pFailure, nRet) << " - " << "CCameraHik::IStartCamera";
+            qWarning() << withCode(pFailure, nRet) << " - "
+                       << "CCameraHik::IStartCamera";
             return 0;
         }
         m_nCurTriggerMode = requested;
@@ -341,7 +355,8 @@ int CCameraHik::IStartCamera()
     const int nRet = MV_CC_StartGrabbing(m_hDevice);
     if (nRet != 0) {
         m_bGrabbing = false;
-        qWarning() << withCode("Error: StartGrabbing failed [%1]", nRet) << " - " << "CCameraHik::IStartCamera";
+        qWarning() << withCode("Error: StartGrabbing failed [%1]", nRet) << " - "
+                   << "CCameraHik::IStartCamera";
         return 0;
     }
     return 1;
@@ -359,7 +374,8 @@ int CCameraHik::SendTriggerSetting(int nMode, const char** ppFailure)
         unsigned int nValue;
         const char* pFailure;
     };
-    static const Step kLine0Source = {"TriggerSource", kTriggerSourceLine0, "Error: TriggerSource to line0 failed [%1]"};
+    static const Step kLine0Source = {"TriggerSource", kTriggerSourceLine0,
+                                      "Error: TriggerSource to line0 failed [%1]"};
     static const Step kSoftwareSource = {"TriggerSource", kTriggerSourceSoftware,
                                          "Error: TriggerSource to software failed [%1]"};
     static const Step kModeOn = {"TriggerMode", kTriggerModeOn, "Error: SetTriggerMode to on failed [%1]"};
@@ -411,7 +427,8 @@ void CCameraHik::IStopCamera()
 #endif
     const int nRet = MV_CC_StopGrabbing(m_hDevice);
     if (nRet != 0) {
-        qWarning() << withCode("Error: StopGrabbing failed [%1]", nRet) << " - " << "CCameraHik::IStopCamera";
+        qWarning() << withCode("Error: StopGrabbing failed [%1]", nRet) << " - "
+                   << "CCameraHik::IStopCamera";
         return;
     }
     m_bGrabbing = false;
@@ -426,14 +443,16 @@ void CCameraHik::ISnapCamera()
         const char* pFailure = nullptr;
         const int nRet = SendTriggerSetting(CameraTriggerModeSoftware, &pFailure);
         if (nRet != 0) {
-            qWarning() << withCode(pFailure, nRet) << " - " << "CCameraHik::ISnapCamera";
+            qWarning() << withCode(pFailure, nRet) << " - "
+                       << "CCameraHik::ISnapCamera";
             return;
         }
         m_nCurTriggerMode = CameraTriggerModeSoftware;
     }
 
     if (MV_CC_SetCommandValue(m_hDevice, "TriggerSoftware") != 0)
-        qWarning() << "Failed to set triggerSoftware - " << "CCameraHik::ISnapCamera";
+        qWarning() << "Failed to set triggerSoftware - "
+                   << "CCameraHik::ISnapCamera";
 }
 
 bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
@@ -448,11 +467,15 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
         // A failure to leave automatic exposure is passed over: the set below
         // still decides the outcome.
         if (MV_CC_SetExposureAutoMode(m_hDevice, 0) != 0)
-            qWarning() << "Failed to SetExposureAutoMode" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to SetExposureAutoMode"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
         MVCC_FLOATVALUE limits;
         memset(&limits, 0, sizeof limits);
         if (MV_CC_GetExposureTime(m_hDevice, &limits) != 0) {
-            qWarning() << "Failed to GetExposureTime" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to GetExposureTime"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
         const float value = static_cast<float>(nValue);
@@ -465,7 +488,9 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
             return false;
         }
         if (MV_CC_SetExposureTime(m_hDevice, value) != 0) {
-            qWarning() << "Failed to SetExposureTime" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to SetExposureTime"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
         qDebug() << QString("Set exposure time value:%1 successfully.").arg(nValue) << " - "
@@ -476,7 +501,9 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
     case CameraPropertyBalanceRatioGreen:
     case CameraPropertyBalanceRatioBlue: {
         if (MV_CC_SetBalanceWhiteAuto(m_hDevice, 0) != 0) {
-            qWarning() << "Failed to SetBalanceWhiteAuto to OFF" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to SetBalanceWhiteAuto to OFF"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
         const unsigned int ratio = static_cast<unsigned int>(nValue);
@@ -488,32 +515,42 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
         else
             nRet = MV_CC_SetBalanceRatioBlue(m_hDevice, ratio);
         if (nRet != 0) {
-            qWarning() << "Failed to SetBalanceRatio to " << ratio << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to SetBalanceRatio to " << ratio << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
-        qDebug() << "Successfully SetBalanceRatio to " << ratio << " - " << "CCameraHik::ISetProperty";
+        qDebug() << "Successfully SetBalanceRatio to " << ratio << " - "
+                 << "CCameraHik::ISetProperty";
         return true;
     }
     case CameraPropertyGain: {
         // Gain is set by hand only with automatic exposure off.
         if (MV_CC_SetExposureAutoMode(m_hDevice, 0) != 0)
-            qWarning() << "Failed to SetExposureAutoMode" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to SetExposureAutoMode"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
         MVCC_FLOATVALUE limits;
         memset(&limits, 0, sizeof limits);
         if (MV_CC_GetGain(m_hDevice, &limits) != 0) {
-            qWarning() << "Failed to GetGain" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to GetGain"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
         const float value = static_cast<float>(nValue);
         if (limits.fMin > value || value > limits.fMax) {
-            qWarning() << QString("Invalid gain value:%1.").arg(nValue) << " - " << "CCameraHik::ISetProperty";
+            qWarning() << QString("Invalid gain value:%1.").arg(nValue) << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
         if (MV_CC_SetGain(m_hDevice, value) != 0) {
-            qWarning() << "Failed to SetGain" << " - " << "CCameraHik::ISetProperty";
+            qWarning() << "Failed to SetGain"
+                       << " - "
+                       << "CCameraHik::ISetProperty";
             return false;
         }
-        qDebug() << QString("Set gain value:%1 successfully.").arg(nValue) << " - " << "CCameraHik::ISetProperty";
+        qDebug() << QString("Set gain value:%1 successfully.").arg(nValue) << " - "
+                 << "CCameraHik::ISetProperty";
         return true;
     }
     default:

@@ -27,7 +27,7 @@ extern "C" {
 typedef struct _MV_CC_DEVICE_INFO_ {
     unsigned short nMajorVer;
     unsigned short nMinorVer;
-    unsigned int nTLayerType;        // MV_GIGE_DEVICE or MV_USB_DEVICE
+    unsigned int nTLayerType;  // MV_GIGE_DEVICE or MV_USB_DEVICE
     unsigned int nReserved0[19];
     unsigned char chModelName[MV_MODEL_NAME_SIZE];        // byte 84
     unsigned char chManufacturerName[80];                 // byte 116
@@ -69,8 +69,8 @@ typedef struct _MV_FRAME_OUT_INFO_ {
     unsigned short nWidth;
     unsigned short nHeight;
     unsigned int enPixelType;
-    unsigned int nFrameNum;   // counts trigger events since the handle was created
-    unsigned int nFrameLen;   // bytes of pixel data
+    unsigned int nFrameNum;             // counts trigger events since the handle was created
+    unsigned int nFrameLen;             // bytes of pixel data
     unsigned long long nHostTimeStamp;  // steady clock, ns
     unsigned int nReserved[8];
 } _MV_FRAME_OUT_INFO_;
@@ -83,8 +83,7 @@ int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST* pstDevLi
 int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* pstDevInfo);
 int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsigned short nSwitchoverKey);
 int MV_CC_RegisterImageCallBack(void* hHandle,
-                                void (*cbOutput)(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFrameInfo,
-                                                 void* pUser),
+                                void (*cbOutput)(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFrameInfo, void* pUser),
                                 void* pUser);
 int MV_CC_DestroyHandle(void* hHandle);
 int MV_CC_GetWidth(void* hHandle, MVCC_INTVALUE* pstValue);

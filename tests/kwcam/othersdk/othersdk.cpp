@@ -43,12 +43,18 @@ EXPORT int MV_CC_CreateHandle(void** handle, const MV_CC_DEVICE_INFO*)
     return 0;
 }
 
-EXPORT int MV_CC_OpenDevice(void*, unsigned int, unsigned short) { return 0; }
+EXPORT int MV_CC_OpenDevice(void*, unsigned int, unsigned short)
+{
+    return 0;
+}
 EXPORT int MV_CC_RegisterImageCallBack(void*, void (*)(unsigned char*, _MV_FRAME_OUT_INFO_*, void*), void*)
 {
     return 0;
 }
-EXPORT int MV_CC_DestroyHandle(void*) { return 0; }
+EXPORT int MV_CC_DestroyHandle(void*)
+{
+    return 0;
+}
 
 EXPORT int MV_CC_GetWidth(void*, MVCC_INTVALUE* value)
 {
@@ -71,16 +77,55 @@ EXPORT int MV_CC_GetPixelFormat(void*, MVCC_ENUMVALUE* value)
     return 0;
 }
 
-EXPORT int MV_CC_SetExposureTime(void*, float) { return 0; }
-EXPORT int MV_CC_SetGain(void*, float) { return 0; }
-EXPORT int MV_CC_GetExposureTime(void*, MVCC_FLOATVALUE*) { return kFailure; }
-EXPORT int MV_CC_GetGain(void*, MVCC_FLOATVALUE*) { return kFailure; }
-EXPORT int MV_CC_SetExposureAutoMode(void*, unsigned int) { return 0; }
-EXPORT int MV_CC_SetBalanceWhiteAuto(void*, unsigned int) { return 0; }
-EXPORT int MV_CC_SetBalanceRatioRed(void*, unsigned int) { return 0; }
-EXPORT int MV_CC_SetBalanceRatioGreen(void*, unsigned int) { return 0; }
-EXPORT int MV_CC_SetBalanceRatioBlue(void*, unsigned int) { return 0; }
-EXPORT int MV_CC_SetEnumValue(void*, const char*, unsigned int) { return 0; }
-EXPORT int MV_CC_SetCommandValue(void*, const char*) { return 0; }
-EXPORT int MV_CC_StartGrabbing(void*) { return kFailure; }
-EXPORT int MV_CC_StopGrabbing(void*) { return 0; }
+EXPORT int MV_CC_SetExposureTime(void*, float)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetGain(void*, float)
+{
+    return 0;
+}
+EXPORT int MV_CC_GetExposureTime(void*, MVCC_FLOATVALUE*)
+{
+    return kFailure;
+}
+EXPORT int MV_CC_GetGain(void*, MVCC_FLOATVALUE*)
+{
+    return kFailure;
+}
+EXPORT int MV_CC_SetExposureAutoMode(void*, unsigned int)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetBalanceWhiteAuto(void*, unsigned int)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetBalanceRatioRed(void*, unsigned int)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetBalanceRatioGreen(void*, unsigned int)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetBalanceRatioBlue(void*, unsigned int)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetEnumValue(void*, const char*, unsigned int)
+{
+    return 0;
+}
+EXPORT int MV_CC_SetCommandValue(void*, const char*)
+{
+    return 0;
+}
+EXPORT int MV_CC_StartGrabbing(void*)
+{
+    return kFailure;
+}
+EXPORT int MV_CC_StopGrabbing(void*)
+{
+    return 0;
+}

@@ -30,11 +30,11 @@ public:
 
     struct Counts {
         quint64 saved = 0;
-        quint64 notSaved = 0;   // refused by a full queue or after a failure
-        quint64 abandoned = 0;  // queued, then dropped by abandon()
-        quint64 queued = 0;     // waiting or being written now
+        quint64 notSaved = 0;       // refused by a full queue or after a failure
+        quint64 abandoned = 0;      // queued, then dropped by abandon()
+        quint64 queued = 0;         // waiting or being written now
         double writingSeconds = 0;  // spent inside the write function
-        QString error;          // the first failed write, empty if none
+        QString error;              // the first failed write, empty if none
     };
 
     // pattern: a file name with a frame-number placeholder (see framePath).
@@ -76,7 +76,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_queue;
-    qint64 m_heldBytes = 0;  // queued and in writing
+    qint64 m_heldBytes = 0;                           // queued and in writing
     std::vector<std::vector<unsigned char>> m_spare;  // written buffers kept for reuse
     qint64 m_spareBytes = 0;
     bool m_stopping = false;

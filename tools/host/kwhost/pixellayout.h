@@ -21,7 +21,7 @@ enum class PixelLayout {
     Bgr24,
     Rgba32,  // the fourth byte is not part of the picture
     Bgra32,
-    Rgb48,   // little-endian samples
+    Rgb48,  // little-endian samples
 };
 
 int bytesPerPixel(PixelLayout layout);

@@ -55,8 +55,8 @@ typedef struct MvsimDeviceSetup {
     unsigned int pixelType;
     float exposureMin, exposureMax, exposure;  // exposure time, microseconds
     float gainMin, gainMax, gain;              // gain, dB
-    double frameRate;      // free-running frames per second; 0 = as fast as the consumer takes them
-    double linePulseRate;  // pulses per second on line 0 while grabbing (an encoder or PLC); 0 = none
+    double frameRate;                          // free-running frames per second; 0 = as fast as the consumer takes them
+    double linePulseRate;      // pulses per second on line 0 while grabbing (an encoder or PLC); 0 = none
     unsigned int bufferCount;  // frame buffers, 1..64
     double bandwidthMBps;      // transport bandwidth for the readout, MB/s; 0 = instant readout,
                                // < 0 = the transport's (115 GigE, 380 USB)
@@ -81,12 +81,12 @@ void MVSIM_DefaultSetup(MvsimDeviceSetup* setup, const char* modelName, const ch
 
 // What a device currently holds; for tests that check a setting reached it.
 typedef struct MvsimDeviceState {
-    int present;            // 0 once unplugged or removed
-    int openHandles;        // handles that hold it open (0 or 1)
+    int present;      // 0 once unplugged or removed
+    int openHandles;  // handles that hold it open (0 or 1)
     int grabbing;
-    unsigned int triggerMode;    // 0 off, 1 on
-    unsigned int triggerSource;  // 0 line 0, 7 software
-    unsigned int exposureAuto;   // 0 off; devices start with 2 (continuous)
+    unsigned int triggerMode;       // 0 off, 1 on
+    unsigned int triggerSource;     // 0 line 0, 7 software
+    unsigned int exposureAuto;      // 0 off; devices start with 2 (continuous)
     unsigned int balanceWhiteAuto;  // 0 off; devices start with 1 (continuous)
     unsigned int balanceRatioRed, balanceRatioGreen, balanceRatioBlue;
     float exposure, exposureMin, exposureMax;
@@ -110,10 +110,10 @@ typedef struct MvsimCounters {
 // The stamp the stand-in writes over the first bytes of every frame (as far
 // as the frame is large enough), after the test pattern.
 typedef struct MvsimFrameStamp {
-    unsigned int magic;        // MVSIM_STAMP_MAGIC
-    unsigned int frameNumber;  // same as _MV_FRAME_OUT_INFO_::nFrameNum
-    float exposure;            // exposure time in effect
-    float gain;                // gain in effect
+    unsigned int magic;          // MVSIM_STAMP_MAGIC
+    unsigned int frameNumber;    // same as _MV_FRAME_OUT_INFO_::nFrameNum
+    float exposure;              // exposure time in effect
+    float gain;                  // gain in effect
     unsigned int triggerSource;  // 0 line 0, 7 software, 0xFFFFFFFF free-running
 } MvsimFrameStamp;
 
@@ -141,18 +141,18 @@ unsigned int MVSIM_PatternValue(unsigned int x, unsigned int y, unsigned int fra
 // load, the first call into the stand-in loads $MVSIM_CONFIG, or the built-in
 // default of three cameras when the variable is unset or empty.
 void MVSIM_Reset(void);
-int MVSIM_LoadConfig(const char* path);  // replaces the registry; MVSIM_E_CONFIG on error
-int MVSIM_LoadDefaultConfig(void);       // replaces the registry with the built-in three cameras
+int MVSIM_LoadConfig(const char* path);              // replaces the registry; MVSIM_E_CONFIG on error
+int MVSIM_LoadDefaultConfig(void);                   // replaces the registry with the built-in three cameras
 int MVSIM_AddDevice(const MvsimDeviceSetup* setup);  // device id >= 0, or a failure code (< 0)
-int MVSIM_RemoveDevice(int deviceId);    // unlisted; its handles fail from now on
-int MVSIM_UnplugDevice(int deviceId);    // frames stop; handle calls fail with MVSIM_E_NODEVICE
+int MVSIM_RemoveDevice(int deviceId);                // unlisted; its handles fail from now on
+int MVSIM_UnplugDevice(int deviceId);                // frames stop; handle calls fail with MVSIM_E_NODEVICE
 // Plugs an unplugged device back in: listed again under the same model and
 // serial, with its configured settings, opened afresh by new handles. Handles
 // made before the unplug stay dead (every call but MV_CC_DestroyHandle gives
 // MVSIM_E_NODEVICE). MVSIM_E_CALLORDER when the device is present,
 // MVSIM_E_NODEVICE for an unknown or removed device.
 int MVSIM_ReplugDevice(int deviceId);
-int MVSIM_DeviceCount(void);             // devices currently listed
+int MVSIM_DeviceCount(void);                                            // devices currently listed
 int MVSIM_FindDevice(const char* modelName, const char* serialNumber);  // id or MVSIM_E_NODEVICE
 int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state);
 int MVSIM_GetCounters(int deviceId, MvsimCounters* counters);
@@ -237,10 +237,10 @@ typedef struct MvsimLedgerEntry {
     unsigned int pictureIndex;  // source picture of the frame, from 0 in name order; 0 for the test pattern
     long long triggerTime;      // the tick, pulse, trigger or request
     long long exposureStart;
-    long long readoutEnd;       // the frame is complete
-    long long deliveryStart;    // the callback is entered
-    long long deliveryEnd;      // the callback returned
-    int waitedForPicture;       // non-zero: the picture was not decoded in time and the sensor waited for it
+    long long readoutEnd;     // the frame is complete
+    long long deliveryStart;  // the callback is entered
+    long long deliveryEnd;    // the callback returned
+    int waitedForPicture;     // non-zero: the picture was not decoded in time and the sensor waited for it
 } MvsimLedgerEntry;
 
 // Entries held (>= 0), or MVSIM_E_NODEVICE.
