@@ -24,6 +24,21 @@ using namespace mvsim;
 
 namespace {
 
+// Fills one record of a device from read(device), under the registry's lock:
+// a null record is a parameter error, an unknown device MVSIM_E_NODEVICE.
+template <typename Record, typename Read> int readDevice(int deviceId, Record* record, Read read)
+{
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    if (!record)
+        return MVSIM_E_PARAMETER;
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    *record = read(*d);
+    return MVSIM_OK;
+}
+
 // Devices that unplugging or removing may still act on: not yet removed.
 Device* knownDevice(Registry& registry, int id)
 {
@@ -173,28 +188,12 @@ MVSIM_EXPORT int MVSIM_FindDevice(const char* modelName, const char* serialNumbe
 
 MVSIM_EXPORT int MVSIM_GetDeviceState(int deviceId, MvsimDeviceState* state)
 {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    if (!state)
-        return MVSIM_E_PARAMETER;
-    const Device* d = registry.findDevice(deviceId);
-    if (!d)
-        return MVSIM_E_NODEVICE;
-    *state = d->state();
-    return MVSIM_OK;
+    return readDevice(deviceId, state, [](const Device& d) { return d.state(); });
 }
 
 MVSIM_EXPORT int MVSIM_GetCounters(int deviceId, MvsimCounters* counters)
 {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    if (!counters)
-        return MVSIM_E_PARAMETER;
-    Device* d = registry.findDevice(deviceId);
-    if (!d)
-        return MVSIM_E_NODEVICE;
-    *counters = d->ledger().counters();
-    return MVSIM_OK;
+    return readDevice(deviceId, counters, [](Device& d) { return d.ledger().counters(); });
 }
 
 MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once)
@@ -283,34 +282,21 @@ MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t
 
 MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates)
 {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    if (!fates)
-        return MVSIM_E_PARAMETER;
-    Device* d = registry.findDevice(deviceId);
-    if (!d)
-        return MVSIM_E_NODEVICE;
-    *fates = d->ledger().fates();
-    return MVSIM_OK;
+    return readDevice(deviceId, fates, [](Device& d) { return d.ledger().fates(); });
 }
 
 MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing)
 {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    if (!timing)
-        return MVSIM_E_PARAMETER;
-    const Device* d = registry.findDevice(deviceId);
-    if (!d)
-        return MVSIM_E_NODEVICE;
-    const DeviceSetup& setup = d->setup();
-    *timing = MvsimDeviceTiming{};
-    timing->frameRate = setup.frameRate;
-    timing->linePulseRate = setup.linePulseRate;
-    timing->bandwidthMBps = setup.instant ? 0.0 : setup.bandwidth();
-    timing->bufferCount = setup.bufferCount;
-    timing->instantTiming = setup.instant ? 1 : 0;
-    return MVSIM_OK;
+    return readDevice(deviceId, timing, [](const Device& d) {
+        const DeviceSetup& setup = d.setup();
+        MvsimDeviceTiming t{};
+        t.frameRate = setup.frameRate;
+        t.linePulseRate = setup.linePulseRate;
+        t.bandwidthMBps = setup.instant ? 0.0 : setup.bandwidth();
+        t.bufferCount = setup.bufferCount;
+        t.instantTiming = setup.instant ? 1 : 0;
+        return t;
+    });
 }
 
 MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId)
