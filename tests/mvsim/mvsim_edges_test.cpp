@@ -24,27 +24,6 @@ protected:
     }
 };
 
-// One event between threads; waiting fails after the deadline.
-class Gate {
-public:
-    void open()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    bool wait()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, deadline, [&] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-};
-
 // A free-running device takes no trigger from either source, whatever the
 // trigger source says; none of them makes a frame or uses a frame number.
 TEST_F(EdgeTest, AFreeRunningDeviceRefusesTriggers)
@@ -96,7 +75,7 @@ TEST_F(EdgeTest, AFrameWaitingBehindADeliveredOneIsDroppedAtStop)
     ASSERT_EQ(MV_CC_SetEnumValue(h, "TriggerMode", 1), MVSIM_OK);
     ASSERT_EQ(MV_CC_SetEnumValue(h, "TriggerSource", MVSIM_TRIGGER_SOURCE_SOFTWARE), MVSIM_OK);
     Recorder recorder;
-    Gate entered, release;
+    Latch entered, release;
     recorder.hook = [&](const Frame& frame) {
         if (frame.number == 1) {
             entered.open();

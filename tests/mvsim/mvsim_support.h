@@ -182,6 +182,27 @@ inline int registerRecorder(void* handle, Recorder& recorder)
 using kwtest::callLog;
 using kwtest::callLogEntry;
 
+// Signals one event between threads; waiting fails after the deadline.
+class Latch {
+public:
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, deadline, [&] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+};
+
 }  // namespace mvsimtest
 
 #endif  // MVSIM_SUPPORT_H
