@@ -98,8 +98,16 @@ PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& 
     if (cursor_ == count() && setup_.loop)
         cursor_ = 0;
     evictLocked();
+    // The loader is woken only when the window now has a picture for it to
+    // decode: with every picture cached it has none, and waking it for each
+    // frame would cost a thread switch a frame on the sensor's cores. The
+    // loader checks for work under the lock before it waits, so a wake-up
+    // left out here is never one it needed.
+    std::size_t missing = 0;
+    const bool work = wantedLocked(&missing);
     lock.unlock();
-    wanted_.notify_all();
+    if (work)
+        wanted_.notify_all();
     return next;
 }
 
