@@ -18,8 +18,13 @@ struct ViewerRun {
 
 ViewerRun runViewer(const QStringList& arguments)
 {
+    // The built-in cameras are held exclusively across processes while one
+    // has them open: each run keeps its locks in a directory of its own, so
+    // that the suite's other processes neither block it nor are blocked.
+    QTemporaryDir runtime;
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MVSIM_RUNTIME_DIR"), runtime.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.remove(QStringLiteral("MVSIM_CONFIG"));
     environment.insert(QStringLiteral("KWCAM_PLUGIN"), QStringLiteral(KWCAM_PLUGIN_PATH));
