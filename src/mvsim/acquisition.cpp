@@ -252,14 +252,18 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
     exposingUntil_ = exposureEnd;
     readoutFreeAt_ = readoutEnd;
     entry.exposureStart = entry.triggerTime;
+    const bool done = readoutEnd <= at;
+    // Complete as it starts: its readout ended with its trigger, which the
+    // entry has from the start (no second visit to the ledger for it).
+    if (done)
+        entry.readoutEnd = entry.triggerTime;
     unsigned number = 0;
     const Ledger::Id id = ledger_->open(entry, &number);
     std::size_t slot = noSlot;
-    if (readoutEnd <= at) {
-        // Complete as it starts: it has a buffer now or never, and whoever
-        // triggered it finds it counted as lost on return.
+    if (done) {
+        // It has a buffer now or never, and whoever triggered it finds it
+        // counted as lost on return.
         if (freeSlots_.empty()) {
-            ledger_->stamp(id, 0, entry.triggerTime, 0, 0);
             ledger_->settle(id, MVSIM_FATE_NO_BUFFER);
             return Trigger::Started;
         }
@@ -297,7 +301,8 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
                                                     frame.picture, frame.settings, &ready.info);
     // The ledger has the simulated completion, the end of the readout; the
     // frame record the moment the frame was in its buffer.
-    ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
+    if (frame.slot == noSlot)
+        ledger_->stamp(frame.id, 0, toNs(frame.readoutEnd), 0, 0);
     if (filled.waited)
         ledger_->markPictureWait(frame.id);
     lock.lock();
@@ -374,8 +379,14 @@ void Acquisition::runDelivery()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     deliveryThread_ = std::this_thread::get_id();
+    // When the last callback returned, until the loop has looked once for
+    // what to do next: an unpaced frame made at once starts then, which
+    // spares a clock read per frame.
+    Clock::time_point freedAt{};
     while (true) {
         while (!stop_ && !stopping_.load(std::memory_order_relaxed) && ready_.empty()) {
+            const Clock::time_point freed = freedAt;
+            freedAt = Clock::time_point{};
             Clock::duration period{};
             unsigned cause = 0;
             const bool scheduled = periodLocked(&period, &cause);
@@ -383,7 +394,7 @@ void Acquisition::runDelivery()
                 // Unpaced: the next frame as soon as a buffer is free (and,
                 // replaying once, while there is a picture left).
                 if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
-                    startFrameLocked(cause, Clock::now());
+                    startFrameLocked(cause, freed != Clock::time_point{} ? freed : Clock::now());
                     completeFrontLocked(lock);
                     continue;
                 }
@@ -429,11 +440,11 @@ void Acquisition::runDelivery()
         } else if (gate_->enter(&stopping_)) {
             const long long start = nowNs();
             callback_(buffers_[frame.slot].get(), &info, user_);
-            const long long end = nowNs();
+            const Clock::time_point end = Clock::now();
             gate_->leave();
-            ledger_->stamp(frame.id, 0, 0, start, end);
-            ledger_->settle(frame.id, MVSIM_FATE_DELIVERED);
+            ledger_->settleDelivered(frame.id, start, toNs(end));
             delivered = true;
+            freedAt = end;
         }
         lock.lock();
         if (!delivered)

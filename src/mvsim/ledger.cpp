@@ -55,7 +55,23 @@ void Ledger::stamp(Id id, long long exposureStart, long long readoutEnd, long lo
 void Ledger::settle(Id id, unsigned fate)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    settleLocked(findLocked(id), fate);
+}
+
+void Ledger::settleDelivered(Id id, long long deliveryStart, long long deliveryEnd)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
     MvsimLedgerEntry* e = findLocked(id);
+    if (e) {
+        e->deliveryStart = deliveryStart;
+        e->deliveryEnd = deliveryEnd;
+    }
+    settleLocked(e, MVSIM_FATE_DELIVERED);
+}
+
+// `e` is null for an event that fell out of the ring: it is still counted.
+void Ledger::settleLocked(MvsimLedgerEntry* e, unsigned fate)
+{
     if (e) {
         if (e->fate != MVSIM_FATE_PENDING)
             return;

@@ -34,6 +34,8 @@ public:
     void stamp(Id id, long long exposureStart, long long readoutEnd, long long deliveryStart, long long deliveryEnd);
     // Gives a pending event its fate and counts it. Settling twice is ignored.
     void settle(Id id, unsigned fate);
+    // A frame handed to the callback: its delivery times and its fate in one go.
+    void settleDelivered(Id id, long long deliveryStart, long long deliveryEnd);
     // The frame's picture was not decoded in time: the sensor waited for it.
     void markPictureWait(Id id);
     // Frame numbers restart from 1 (a handle opened the device).
@@ -51,6 +53,7 @@ public:
 
 private:
     MvsimLedgerEntry* findLocked(Id id);
+    void settleLocked(MvsimLedgerEntry* e, unsigned fate);
 
     std::mutex mutex_;
     const std::size_t capacity_;
