@@ -39,6 +39,18 @@ template <typename Record, typename Read> int readDevice(int deviceId, Record* r
     return MVSIM_OK;
 }
 
+// What fn(device) answers, under the registry's lock; MVSIM_E_NODEVICE for
+// an unknown device.
+template <typename Fn> int onDevice(int deviceId, Fn fn)
+{
+    Registry& registry = Registry::instance();
+    auto lock = registry.lock();
+    Device* d = registry.findDevice(deviceId);
+    if (!d)
+        return MVSIM_E_NODEVICE;
+    return fn(*d);
+}
+
 // Devices that unplugging or removing may still act on: not yet removed.
 Device* knownDevice(Registry& registry, int id)
 {
@@ -253,12 +265,8 @@ MVSIM_EXPORT int MVSIM_RewindPictures(int deviceId)
 
 MVSIM_EXPORT int MVSIM_PictureCount(int deviceId)
 {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    Device* d = registry.findDevice(deviceId);
-    if (!d)
-        return MVSIM_E_NODEVICE;
-    return static_cast<int>(std::min<std::size_t>(d->replay().files.size(), INT_MAX));
+    return onDevice(
+        deviceId, [](Device& d) { return static_cast<int>(std::min<std::size_t>(d.replay().files.size(), INT_MAX)); });
 }
 
 MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t cap)
@@ -301,12 +309,7 @@ MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing)
 
 MVSIM_EXPORT int MVSIM_LedgerSize(int deviceId)
 {
-    Registry& registry = Registry::instance();
-    auto lock = registry.lock();
-    Device* d = registry.findDevice(deviceId);
-    if (!d)
-        return MVSIM_E_NODEVICE;
-    return static_cast<int>(d->ledger().size());
+    return onDevice(deviceId, [](Device& d) { return static_cast<int>(d.ledger().size()); });
 }
 
 MVSIM_EXPORT int MVSIM_LedgerEntry(int deviceId, int i, MvsimLedgerEntry* entry)

@@ -28,16 +28,7 @@ protected:
 // trigger source says; none of them makes a frame or uses a frame number.
 TEST_F(EdgeTest, AFreeRunningDeviceRefusesTriggers)
 {
-    const struct {
-        const char* what;
-        unsigned source;
-        std::function<int(void*, int)> trigger;
-    } cases[] = {
-        {"line 0", MVSIM_TRIGGER_SOURCE_LINE0, [](void*, int id) { return MVSIM_PulseLine0(id); }},
-        {"software", MVSIM_TRIGGER_SOURCE_SOFTWARE,
-         [](void* h, int) { return MV_CC_SetCommandValue(h, "TriggerSoftware"); }},
-    };
-    for (const auto& c : cases) {
+    for (const TriggerWay& c : triggerWays()) {
         SCOPED_TRACE(c.what);
         MVSIM_Reset();
         // One tick a minute: no free-running frame comes during the test.

@@ -195,16 +195,7 @@ TEST_F(EngineTest, StopOrDestroyFromInsideTheCallbackReturns)
 
 TEST_F(EngineTest, EachTriggerGivesOneFrame)
 {
-    const struct {
-        const char* what;
-        unsigned source;
-        std::function<int(void*, int)> trigger;
-    } cases[] = {
-        {"line 0", MVSIM_TRIGGER_SOURCE_LINE0, [](void*, int id) { return MVSIM_PulseLine0(id); }},
-        {"software", MVSIM_TRIGGER_SOURCE_SOFTWARE,
-         [](void* h, int) { return MV_CC_SetCommandValue(h, "TriggerSoftware"); }},
-    };
-    for (const auto& c : cases) {
+    for (const TriggerWay& c : triggerWays()) {
         SCOPED_TRACE(c.what);
         MVSIM_Reset();
         const int id = addDevice("Engine", serial);

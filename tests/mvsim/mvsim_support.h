@@ -203,6 +203,23 @@ private:
     bool open_ = false;
 };
 
+// The two ways a host triggers a device: a pulse on line 0 and a software
+// trigger, each as the trigger source it needs and a call on (handle, id).
+struct TriggerWay {
+    const char* what;
+    unsigned source;
+    std::function<int(void*, int)> trigger;
+};
+inline const std::vector<TriggerWay>& triggerWays()
+{
+    static const std::vector<TriggerWay> ways = {
+        {"line 0", MVSIM_TRIGGER_SOURCE_LINE0, [](void*, int id) { return MVSIM_PulseLine0(id); }},
+        {"software", MVSIM_TRIGGER_SOURCE_SOFTWARE,
+         [](void* h, int) { return MV_CC_SetCommandValue(h, "TriggerSoftware"); }},
+    };
+    return ways;
+}
+
 }  // namespace mvsimtest
 
 #endif  // MVSIM_SUPPORT_H
