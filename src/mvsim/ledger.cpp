@@ -1,5 +1,6 @@
 #include "ledger.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace mvsim {
@@ -21,19 +22,25 @@ Ledger::Id Ledger::open(MvsimLedgerEntry entry, unsigned* number)
     entry.fate = MVSIM_FATE_PENDING;
     if (number)
         *number = entry.frameNumber;
-    if (ring_.size() == capacity_) {
-        ring_.pop_front();
-        ++first_;
+    if (ring_.size() < capacity_) {
+        // A ring of the default size at the first event, so that it does
+        // not move its entries at every doubling (a larger one grows on).
+        if (ring_.empty())
+            ring_.reserve(std::min<std::size_t>(capacity_, 65536));
+        ring_.push_back(entry);
+        return first_ + ring_.size() - 1;
     }
-    ring_.push_back(entry);
-    return first_ + ring_.size() - 1;
+    ring_[oldest_] = entry;
+    if (++oldest_ == ring_.size())
+        oldest_ = 0;
+    return first_++ + ring_.size();
 }
 
 MvsimLedgerEntry* Ledger::findLocked(Id id)
 {
     if (id < first_ || id - first_ >= ring_.size())
         return nullptr;  // fell out of the ring
-    return &ring_[static_cast<std::size_t>(id - first_)];
+    return &atLocked(static_cast<std::size_t>(id - first_));
 }
 
 void Ledger::stamp(Id id, long long exposureStart, long long readoutEnd, long long deliveryStart, long long deliveryEnd)
@@ -134,7 +141,7 @@ bool Ledger::entry(std::size_t i, MvsimLedgerEntry* out)
     std::lock_guard<std::mutex> lock(mutex_);
     if (i >= ring_.size())
         return false;
-    *out = ring_[i];
+    *out = atLocked(i);
     return true;
 }
 
@@ -200,7 +207,7 @@ bool Ledger::writeCsv(const std::string& path, Id first, const std::string& mode
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (Id id = std::max(first, first_); id < first_ + ring_.size(); ++id)
-            rows.push_back(ring_[static_cast<std::size_t>(id - first_)]);
+            rows.push_back(atLocked(static_cast<std::size_t>(id - first_)));
     }
     std::FILE* file = std::fopen(path.c_str(), "a");
     if (!file)

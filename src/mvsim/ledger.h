@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,12 +52,21 @@ public:
 
 private:
     MvsimLedgerEntry* findLocked(Id id);
+    // The i-th oldest entry held (i < ring_.size()).
+    MvsimLedgerEntry& atLocked(std::size_t i)
+    {
+        const std::size_t j = oldest_ + i;
+        return ring_[j < ring_.size() ? j : j - ring_.size()];
+    }
     void settleLocked(MvsimLedgerEntry* e, unsigned fate);
 
     std::mutex mutex_;
     const std::size_t capacity_;
-    std::deque<MvsimLedgerEntry> ring_;
-    Id first_ = 0;  // id of ring_.front()
+    // A ring that grows to its capacity and then writes over its oldest
+    // entry: once grown, a frame event costs no allocation.
+    std::vector<MvsimLedgerEntry> ring_;
+    std::size_t oldest_ = 0;  // index of the oldest entry in ring_
+    Id first_ = 0;            // id of the oldest entry
     unsigned lastNumber_ = 0;
     MvsimFrameFates fates_{};
 };

@@ -126,8 +126,11 @@ TEST_F(DeviceTest, LedgerRingAndItsCsvFile)
     // 7 events: 1 delivered, 2 and 3 without a buffer, 4..6 delivered, 7 on request.
     ASSERT_EQ(MVSIM_LedgerSize(id), 5);
     MvsimLedgerEntry e{};
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(MVSIM_LedgerEntry(id, i, &e), MVSIM_OK);
+        EXPECT_EQ(e.frameNumber, 3u + i) << "entry " << i << " of a ring that wrapped";
+    }
     ASSERT_EQ(MVSIM_LedgerEntry(id, 0, &e), MVSIM_OK);
-    EXPECT_EQ(e.frameNumber, 3u);
     EXPECT_EQ(e.fate, MVSIM_FATE_NO_BUFFER);
     ASSERT_EQ(MVSIM_LedgerEntry(id, 4, &e), MVSIM_OK);
     EXPECT_EQ(e.frameNumber, 7u);

@@ -436,6 +436,8 @@ TEST_F(EngineTest, FramesCarryThePatternAndStampForEveryPixelType)
         unsigned pixelType, width, height, frameLen;
     } cases[] = {
         {"Mono8 wider than the pattern period", MVSIM_PIXEL_MONO8, 300, 3, 900},
+        {"Mono8 rows of one 32-byte move", MVSIM_PIXEL_MONO8, 32, 3, 96},
+        {"Mono8 rows of 256 bytes, the longest short rows", MVSIM_PIXEL_MONO8, 256, 3, 768},
         {"RGB8", MVSIM_PIXEL_RGB8, 37, 5, 555},
         {"RGBa8", MVSIM_PIXEL_RGBA8, 17, 2, 136},
         {"RGB16", MVSIM_PIXEL_RGB16, 9, 3, 162},
