@@ -116,10 +116,11 @@ void BM_ReplayStreaming(benchmark::State& state)
 // Frames per second through the plug-in to a host, instant timing, as fast
 // as the host takes them: the pattern device (replay 0) and a device
 // replaying the folder from its cache (replay 1), warmed up first so that
-// every picture is decoded.
+// every picture is decoded. Replay 3 and 4 are 1 and 2 with shared frames.
 void BM_CachedReplay(benchmark::State& state)
 {
     const bool replay = state.range(0) != 0;
+    const bool shared = state.range(0) >= 3;
     const ReplayFolder& folder = replayFolder();
     DiscardingLog discard;
     MVSIM_Reset();
@@ -128,10 +129,10 @@ void BM_CachedReplay(benchmark::State& state)
     setup.width = ReplayFolder::width;
     setup.height = ReplayFolder::height;
     setup.frameRate = 0;
-    // replay 2: the first four pictures only, a folder small enough to
+    // replay 2 and 4: the first four pictures only, a folder small enough to
     // stay in the processor's caches.
     std::string images = folder.dir->path().toStdString();
-    if (state.range(0) == 2) {
+    if (state.range(0) == 2 || state.range(0) == 4) {
         images = folder.dir->filePath(QStringLiteral("four")).toStdString();
         if (QDir(folder.dir->path()).mkpath(QStringLiteral("four")))
             for (int i = 0; i < 4; ++i)
@@ -140,6 +141,7 @@ void BM_CachedReplay(benchmark::State& state)
     }
     if (replay)
         setup.images = images.c_str();
+    setup.sharePictures = shared ? 1 : 0;
     if (MVSIM_AddDevice(&setup) < 0) {
         state.SkipWithError("the stand-in refused the device");
         return;
@@ -172,7 +174,7 @@ void BM_CachedReplay(benchmark::State& state)
 
 BENCHMARK(kwbench::BM_CachedReplay)
     ->ArgName("replay")
-    ->DenseRange(0, 2)
+    ->DenseRange(0, 4)
     ->Iterations(5)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

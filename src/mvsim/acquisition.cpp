@@ -42,7 +42,7 @@ FrameSource::Filled composeFrame(FrameSource& source, unsigned char* frame, unsi
     filled.picture = picture;
     if (frame)
         filled = source.fill(frame, number, picture);
-    if (frame && source.stamped()) {
+    if (frame && !filled.shared && source.stamped()) {
         MvsimFrameStamp stamp{};
         stamp.magic = MVSIM_STAMP_MAGIC;
         stamp.frameNumber = number;
@@ -227,8 +227,10 @@ void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::
 
 // A frame event at `at`: an exposure starts unless one is under way (a
 // trigger then is missed, as with trigger overlap off); the readout follows
-// the exposure once the previous readout is done.
-Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_point at)
+// the exposure once the previous readout is done. A frame that is complete
+// as it starts and has a buffer goes to `made`, when given, instead of the
+// frames under way (`made->slot` stays noSlot otherwise).
+Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_point at, InFlight* made)
 {
     MvsimLedgerEntry entry{};
     entry.cause = cause;
@@ -269,6 +271,17 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
         }
         slot = freeSlots_.back();
         freeSlots_.pop_back();
+        if (made) {
+            // Field by field: a whole-record copy through a temporary costs
+            // more here than the rest of the frame's bookkeeping.
+            made->id = id;
+            made->number = number;
+            made->readoutEnd = readoutEnd;
+            made->settings = settings_;
+            made->slot = slot;
+            made->picture = picture;
+            return Trigger::Started;
+        }
     }
     inFlight_.push_back({id, number, readoutEnd, settings_, slot, picture});
     return Trigger::Started;
@@ -294,11 +307,13 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
     }
     composing_ = true;
     lock.unlock();
-    Ready ready{frame.id, slot, {}};
+    Ready ready{frame.id, slot, {}, nullptr, nullptr};
     // With no callback the frame goes through a buffer all the same, but
     // nobody looks at its pixels.
-    const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number,
-                                                    frame.picture, frame.settings, &ready.info);
+    FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number,
+                                              frame.picture, frame.settings, &ready.info);
+    ready.shared = filled.shared;
+    ready.hold = std::move(filled.hold);
     // The ledger has the simulated completion, the end of the readout; the
     // frame record the moment the frame was in its buffer.
     if (frame.slot == noSlot)
@@ -320,7 +335,7 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
         ledger_->settle(frame.id, stopFate_);
         return;
     }
-    ready_.push_back(ready);
+    ready_.push_back(std::move(ready));
     if (deliveryWaiting_)
         deliveryWake_.notify_one();
 }
@@ -394,8 +409,13 @@ void Acquisition::runDelivery()
                 // Unpaced: the next frame as soon as a buffer is free (and,
                 // replaying once, while there is a picture left).
                 if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
-                    startFrameLocked(cause, freed != Clock::time_point{} ? freed : Clock::now());
-                    completeFrontLocked(lock);
+                    InFlight made{};
+                    made.slot = noSlot;
+                    startFrameLocked(cause, freed != Clock::time_point{} ? freed : Clock::now(), &made);
+                    if (made.slot != noSlot)
+                        freedAt = deliverMadeLocked(lock, made);
+                    else if (!inFlight_.empty())
+                        completeFrontLocked(lock);
                     continue;
                 }
             } else if (scheduled && deliveryTicksLocked(period)) {
@@ -428,7 +448,7 @@ void Acquisition::runDelivery()
         }
         if (stop_ || stopping_.load(std::memory_order_relaxed))
             break;
-        const Ready frame = ready_.front();
+        Ready frame = std::move(ready_.front());
         ready_.pop_front();
         inCallback_ = true;
         lock.unlock();
@@ -439,7 +459,8 @@ void Acquisition::runDelivery()
             delivered = true;
         } else if (gate_->enter(&stopping_)) {
             const long long start = nowNs();
-            callback_(buffers_[frame.slot].get(), &info, user_);
+            callback_(frame.shared ? const_cast<unsigned char*>(frame.shared) : buffers_[frame.slot].get(), &info,
+                      user_);
             const Clock::time_point end = Clock::now();
             gate_->leave();
             ledger_->settleDelivered(frame.id, start, toNs(end));
@@ -460,6 +481,7 @@ void Acquisition::runDelivery()
         // The sensor never waits for a buffer: a frame that completes with
         // none free is lost at once.
         freeSlots_.push_back(frame.slot);
+        frame.hold.reset();
         if (idleLocked())
             idle_.notify_all();
     }
@@ -468,12 +490,63 @@ void Acquisition::runDelivery()
     lock.lock();
     settleLeftoversLocked();
     lock.unlock();
+    source_->grabEnded();
     if (!identity_.ledgerCsv.empty())
         ledger_->writeCsv(identity_.ledgerCsv, firstId_, identity_.model, identity_.serial);
     lock.lock();
     finished_ = true;
     lock.unlock();
     --acquisitionsRunning;
+}
+
+// A frame the delivery thread made itself with nothing before it (the
+// unpaced device's frame, complete as it starts): composed and handed to the
+// callback in one stretch without the lock, passing through no queue. The
+// source and the callback are this thread's until it ends. Returns when the
+// callback returned (the epoch when it did not run).
+Acquisition::Clock::time_point Acquisition::deliverMadeLocked(std::unique_lock<std::mutex>& lock, const InFlight& frame)
+{
+    composing_ = true;
+    inCallback_ = true;
+    lock.unlock();
+    _MV_FRAME_OUT_INFO_ info;
+    const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[frame.slot].get() : nullptr,
+                                                    frame.number, frame.picture, frame.settings, &info);
+    unsigned char* const buffer =
+        filled.shared ? const_cast<unsigned char*>(filled.shared) : buffers_[frame.slot].get();
+    if (filled.waited)
+        ledger_->markPictureWait(frame.id);
+    Clock::time_point end{};
+    bool settled = false;
+    if (!stopping_.load(std::memory_order_relaxed)) {
+        bool waited = false;
+        if (!callback_) {
+            ledger_->settle(frame.id, MVSIM_FATE_NO_CALLBACK);
+            settled = true;
+        } else if (gate_->enter(&stopping_, &waited)) {
+            // The frame was in its buffer a moment ago; its delivery started
+            // then unless it had to wait for its turn.
+            const long long start = waited ? nowNs() : static_cast<long long>(info.nHostTimeStamp);
+            callback_(buffer, &info, user_);
+            end = Clock::now();
+            gate_->leave();
+            ledger_->settleDelivered(frame.id, start, toNs(end));
+            settled = true;
+        }
+    }
+    lock.lock();
+    composing_ = false;
+    inCallback_ = false;
+    if (!settled)
+        ledger_->settle(frame.id, stopFate_);
+    if (filled.waited)
+        rescheduled_ = true;
+    if (sensorWaiting_ && !inFlight_.empty())
+        sensorWake_.notify_all();
+    freeSlots_.push_back(frame.slot);
+    if (idleLocked())
+        idle_.notify_all();
+    return end;
 }
 
 // Frames still in exposure, readout or buffers when the acquisition stops.

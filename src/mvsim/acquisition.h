@@ -81,6 +81,8 @@ private:
         Ledger::Id id;
         std::size_t slot;
         _MV_FRAME_OUT_INFO_ info;
+        const unsigned char* shared;  // the source's own pixels instead of the buffer's
+        std::shared_ptr<const void> hold;
     };
 
     void runSensor();
@@ -88,8 +90,9 @@ private:
     bool periodLocked(Clock::duration* period, unsigned* cause) const;
     bool deliveryTicksLocked(Clock::duration period) const;
     void takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause);
-    Trigger startFrameLocked(unsigned cause, Clock::time_point at);
+    Trigger startFrameLocked(unsigned cause, Clock::time_point at, InFlight* made = nullptr);
     void completeFrontLocked(std::unique_lock<std::mutex>& lock);
+    Clock::time_point deliverMadeLocked(std::unique_lock<std::mutex>& lock, const InFlight& frame);
     void settleLeftoversLocked();
     bool idleLocked() const;
 

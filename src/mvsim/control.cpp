@@ -224,6 +224,7 @@ MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once)
         geometry.height = d->setup().height;
         geometry.pixelType = d->setup().pixelType;
         replay.stamp = d->replay().stamp;
+        replay.shared = d->replay().shared;
     }
     geometry.widthGiven = geometry.heightGiven = geometry.pixelTypeGiven = true;
     replay.once = once != 0;

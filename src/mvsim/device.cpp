@@ -55,6 +55,7 @@ DeviceSetup DeviceSetup::from(const MvsimDeviceSetup& s)
         setup.replay.images = s.images;
     setup.replay.once = s.replayOnce != 0;
     setup.replay.stamp = s.stampPictures != 0;
+    setup.replay.shared = s.sharePictures != 0;
     return setup;
 }
 
@@ -82,6 +83,7 @@ void DeviceSetup::to(MvsimDeviceSetup* s) const
     s->images = replay.images.empty() ? nullptr : replay.images.c_str();
     s->replayOnce = replay.once ? 1 : 0;
     s->stampPictures = replay.stamp ? 1 : 0;
+    s->sharePictures = replay.shared ? 1 : 0;
 }
 
 Device::Device(int id, const DeviceSetup& setup)
@@ -108,6 +110,7 @@ std::shared_ptr<PictureFeed> Device::pictureFeed()
         setup.height = live_.height;
         setup.pixelType = live_.pixelType;
         setup.loop = !replay_.once;
+        setup.shared = replay_.shared;
         setup.cacheBytes = replayCacheBytes();
         pictures_ = std::make_shared<PictureFeed>(std::move(setup));
     }

@@ -20,11 +20,19 @@ FrameSource::Filled PictureSource::fill(unsigned char* frame, unsigned /*number*
     filled.picture = picture;
     const PictureFeed::Next next = feed_->take(picture, interrupted_);
     filled.waited = next.waited;
-    if (next.frame)
+    if (next.frame && shared_) {
+        filled.shared = next.frame->data();
+        filled.hold = next.frame;
+    } else if (next.frame)
         std::memcpy(frame, next.frame->data(), std::min(next.frame->size(), feed_->frameBytes()));
     else
         std::memset(frame, 0, feed_->frameBytes());  // stopping: the frame is dropped anyway
     return filled;
+}
+
+void PictureSource::grabEnded()
+{
+    feed_->checkShared();
 }
 
 void PictureSource::interrupt()

@@ -13,7 +13,10 @@ namespace mvsim {
 
 class PictureSource : public FrameSource {
 public:
-    PictureSource(std::shared_ptr<PictureFeed> feed, bool stamp) : feed_(std::move(feed)), stamp_(stamp) {}
+    // `shared`: frames are the feed's cached pictures, not copies of them.
+    PictureSource(std::shared_ptr<PictureFeed> feed, bool stamp, bool shared)
+        : feed_(std::move(feed)), stamp_(stamp), shared_(shared)
+    {}
 
     std::size_t frameBytes() const override { return feed_->frameBytes(); }
     bool nextPicture(unsigned* index) override;
@@ -21,10 +24,12 @@ public:
     Filled fill(unsigned char* frame, unsigned number, unsigned picture) override;
     bool stamped() const override { return stamp_; }
     void interrupt() override;
+    void grabEnded() override;
 
 private:
     const std::shared_ptr<PictureFeed> feed_;
     const bool stamp_;
+    const bool shared_;
     std::atomic<bool> interrupted_{false};
 };
 

@@ -190,7 +190,7 @@ int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& jo
         std::unique_ptr<FrameSource> source;
         if (std::shared_ptr<PictureFeed> feed = device.pictureFeed()) {
             feed->setActive(true);
-            source = std::make_unique<PictureSource>(std::move(feed), device.replay().stamp);
+            source = std::make_unique<PictureSource>(std::move(feed), device.replay().stamp, device.replay().shared);
         } else {
             source = std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType);
         }

@@ -375,6 +375,10 @@ TEST_F(ReplaySetupTest, RefusalsNameTheFileAtFault)
         {R"({"images": "sizes", "replay": "twice"})", {"replay: must be \"loop\" or \"once\""}},
         {R"({"images": "sizes", "stamp": 1})", {"stamp: must be true or false"}},
         {R"({"replay": "once"})", {"replay: needs images"}},
+        {R"({"images": "sizes", "sharedFrames": "yes"})", {"sharedFrames: must be true or false"}},
+        {R"({"sharedFrames": false})", {"sharedFrames: needs images"}},
+        {R"({"images": "sizes", "sharedFrames": true, "stamp": true})",
+         {"sharedFrames: cannot go with stamp, which writes into every frame"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);

@@ -293,6 +293,62 @@ TEST_F(ReplayTest, StampOnlyWhenAsked)
     }
 }
 
+// Shared frames are the cached pictures themselves: a picture comes back at
+// the same address each round. A host that writes into one changes it for
+// later rounds; the stop reports the picture, and the next grab shows it as
+// decoded again.
+TEST_F(ReplayTest, SharedFramesAreThePicturesAndAWriteIntoOneIsReported)
+{
+    writePictures("shared", Kind::Grey8, 2, "png");
+    ASSERT_EQ(load(folderKey("shared") + R"(, "sharedFrames": true)"), MVSIM_OK);
+    struct Seen {
+        const unsigned char* address;
+        unsigned char first;
+    };
+    std::mutex mutex;
+    std::vector<Seen> seen;
+    bool write = true;
+    HostCamera camera(key(), 1);
+    camera.callback.onFrame = [&](ICameraObject* object) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back({object->m_pImageData, object->m_pImageData[0]});
+        if (write && seen.size() == 1)
+            object->m_pImageData[0] ^= 0xFF;
+    };
+    camera->m_nTriggerMode = kFreeRunning;
+    ASSERT_EQ(camera->IOpenCamera(), 1);
+    const unsigned char picture0 = static_cast<unsigned char>(replaytest::sampleOf(Kind::Grey8, 0, 0, 0, 0));
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(camera->IStartCamera(), 1);
+    ASSERT_TRUE(camera.callback.waitForFrames(6));
+    camera->IStopCamera();
+    const std::string err = testing::internal::GetCapturedStderr();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_GE(seen.size(), 6u);
+        for (std::size_t k = 0; k + 2 < 6; ++k)
+            EXPECT_EQ(seen[k].address, seen[k + 2].address) << "frame " << k << ": the same picture, not a copy";
+        EXPECT_NE(seen[0].address, seen[1].address);
+        EXPECT_EQ(seen[0].first, picture0);
+        EXPECT_EQ(seen[2].first, picture0 ^ 0xFF) << "the host's write shows in the next round";
+        seen.clear();
+        write = false;
+    }
+    EXPECT_NE(err.find("shared/shot-0.png: the host wrote into a shared frame of this picture"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("shot-1.png"), std::string::npos) << err;
+
+    ASSERT_EQ(camera->IStartCamera(), 1);
+    ASSERT_TRUE(camera.callback.waitForFrames(8));
+    camera->IStopCamera();
+    std::lock_guard<std::mutex> lock(mutex);
+    const unsigned char picture1 = static_cast<unsigned char>(replaytest::sampleOf(Kind::Grey8, 1, 0, 0, 0));
+    ASSERT_NE(picture1, picture0 ^ 0xFF);
+    ASSERT_GE(seen.size(), 2u);
+    for (const Seen& s : seen)
+        EXPECT_TRUE(s.first == picture0 || s.first == picture1) << "decoded again after the write: " << int(s.first);
+}
+
 TEST_F(ReplayTest, RefusedConfigurationsNameTheFile)
 {
     writePictures("sizes", Kind::Grey8, 1, "png", 4, 3);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace mvsim {
@@ -15,6 +16,30 @@ namespace mvsim {
 namespace {
 
 constexpr std::size_t defaultCacheMb = 1024;
+
+// A sum of a picture's bytes that changes with any of them (four
+// independent lanes of multiply-and-rotate, so that it runs near the speed
+// of reading the picture).
+std::uint64_t pictureSum(const std::vector<unsigned char>& bytes)
+{
+    std::uint64_t lane[4] = {1, 2, 3, 4};
+    const std::size_t words = bytes.size() / 8;
+    std::size_t i = 0;
+    auto mix = [](std::uint64_t h, std::uint64_t w) {
+        h ^= w * 0x9E3779B97F4A7C15ull;
+        return (h << 31 | h >> 33) * 0xBF58476D1CE4E5B9ull;
+    };
+    for (; i + 4 <= words; i += 4)
+        for (int k = 0; k < 4; ++k) {
+            std::uint64_t w;
+            std::memcpy(&w, bytes.data() + (i + k) * 8, 8);
+            lane[k] = mix(lane[k], w);
+        }
+    std::uint64_t h = mix(mix(lane[0], lane[1]), mix(lane[2], lane[3]));
+    for (std::size_t b = i * 8; b < bytes.size(); ++b)
+        h = mix(h, bytes[b]);
+    return mix(h, bytes.size());
+}
 
 }  // namespace
 
@@ -93,7 +118,7 @@ PictureFeed::Next PictureFeed::take(std::size_t index, const std::atomic<bool>& 
         if (found == cache_.end())
             return next;  // cancelled: no frame
     }
-    next.frame = found->second;
+    next.frame = found->second.frame;
     cursor_ = index + 1;
     if (cursor_ == count() && setup_.loop)
         cursor_ = 0;
@@ -191,8 +216,39 @@ bool PictureFeed::wantedLocked(std::size_t* index) const
 
 void PictureFeed::evictLocked()
 {
-    for (auto it = cache_.begin(); it != cache_.end();)
-        it = inWindowLocked(it->first) ? std::next(it) : cache_.erase(it);
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (inWindowLocked(it->first)) {
+            ++it;
+            continue;
+        }
+        if (setup_.shared)
+            intactLocked(it->first);  // reported; it goes anyway
+        it = cache_.erase(it);
+    }
+}
+
+bool PictureFeed::intactLocked(std::size_t index) const
+{
+    const Cached& cached = cache_.at(index);
+    if (pictureSum(*cached.frame) == cached.sum)
+        return true;
+    std::fprintf(stderr,
+                 "mvsim: %s: the host wrote into a shared frame of this picture; later frames showed the change "
+                 "(with sharedFrames, frames are for reading only)\n",
+                 setup_.files[index].c_str());
+    return false;
+}
+
+void PictureFeed::checkShared()
+{
+    if (!setup_.shared)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = cache_.begin(); it != cache_.end();)
+            it = intactLocked(it->first) ? std::next(it) : cache_.erase(it);
+    }
+    wanted_.notify_all();
 }
 
 PictureFeed::Frame PictureFeed::decode(std::size_t index) const
@@ -231,10 +287,13 @@ void PictureFeed::run()
         }
         lock.unlock();
         Frame frame = decode(index);
+        const std::uint64_t sum = setup_.shared ? pictureSum(*frame) : 0;
         lock.lock();
         ++stats_.decoded;
         if (inWindowLocked(index)) {
-            cache_[index] = std::move(frame);
+            Cached& cached = cache_[index];
+            cached.frame = std::move(frame);
+            cached.sum = sum;
             stats_.cachedMost = std::max(stats_.cachedMost, cache_.size());
             loaded_.notify_all();
         }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,6 +37,9 @@ public:
         unsigned height = 0;
         unsigned pixelType = 0;
         bool loop = true;
+        // Frames are the cached pictures themselves: each picture's sum is
+        // kept, so that checkShared() can tell when a host wrote into one.
+        bool shared = false;
         std::size_t cacheBytes = 0;
         bool active = true;  // see setActive()
     };
@@ -80,6 +84,10 @@ public:
     // stopped keeps its cache and leaves the loader waiting, but for a
     // picture a take() waits for.
     void setActive(bool active);
+    // Sharing frames: every cached picture that no longer matches its sum
+    // (a host wrote into its frame) is reported on stderr in one line and
+    // dropped from the cache, to be decoded again. Reads every cached picture.
+    void checkShared();
 
     std::size_t count() const { return setup_.files.size(); }
     bool streams() const { return window_ < setup_.files.size(); }
@@ -93,7 +101,14 @@ private:
     bool wantedLocked(std::size_t* index) const;
     bool inWindowLocked(std::size_t index) const;
     void evictLocked();
+    // False, with the line on stderr, when the picture changed.
+    bool intactLocked(std::size_t index) const;
     Frame decode(std::size_t index) const;
+
+    struct Cached {
+        Frame frame;
+        std::uint64_t sum = 0;  // sharing frames: the picture's sum as decoded
+    };
 
     const Setup setup_;
     const std::size_t frameBytes_;
@@ -102,7 +117,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable loaded_;  // a picture entered the cache; or wake()
     std::condition_variable wanted_;  // the loader has work; or stop
-    std::map<std::size_t, Frame> cache_;
+    std::map<std::size_t, Cached> cache_;
     std::size_t cursor_ = 0;   // the picture take() wants next; count() when a once feed is through
     std::size_t claimed_ = 0;  // the next claim; count() when a once feed is through
     bool stop_ = false;

@@ -76,14 +76,26 @@ std::string readReplayKeys(const QJsonObject& entry, ReplaySetup* replay)
             return "stamp: must be true or false";
         replay->stamp = stamp.toBool();
     }
-    if (replay->images.empty() && (!mode.isUndefined() || !stamp.isUndefined()))
-        return std::string(mode.isUndefined() ? "stamp" : "replay") + ": needs images";
+    const QJsonValue shared = entry.value(QLatin1String("sharedFrames"));
+    if (!shared.isUndefined()) {
+        if (!shared.isBool())
+            return "sharedFrames: must be true or false";
+        replay->shared = shared.toBool();
+    }
+    if (replay->images.empty()) {
+        for (const char* key : {"replay", "stamp", "sharedFrames"})
+            if (entry.contains(QLatin1String(key)))
+                return std::string(key) + ": needs images";
+    }
     return {};
 }
 
 std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const std::string& baseDir)
 {
     replay->files.clear();
+    // The stamp would be written into the cached picture itself.
+    if (replay->shared && replay->stamp)
+        return "sharedFrames: cannot go with stamp, which writes into every frame";
     if (geometry->pixelTypeGiven && !convertsTo(geometry->pixelType))
         return "pixelFormat: pictures convert to Mono8, Mono16, RGB8, RGBa8, RGB16 or BayerRG8 only";
     const std::string listed = listPictures(replay->images, baseDir, &replay->files);

@@ -1,5 +1,6 @@
-// A device's pictures as its setup names them: the "images", "replay" and
-// "stamp" keys, the listing of a folder and the checks of every picture.
+// A device's pictures as its setup names them: the "images", "replay",
+// "stamp" and "sharedFrames" keys, the listing of a folder and the checks of
+// every picture.
 #ifndef MVSIM_REPLAY_REPLAYSETUP_H
 #define MVSIM_REPLAY_REPLAYSETUP_H
 
@@ -16,11 +17,12 @@ struct ReplaySetup {
     std::string images;              // a picture file or a folder of them; empty: the test pattern
     bool once = false;               // deliver each picture once, then no more frames (until a rewind)
     bool stamp = false;              // write the frame stamp over the first bytes of each picture
+    bool shared = false;             // frames are the cached pictures themselves, not copies of them
     std::vector<std::string> files;  // filled by prepareReplay: the pictures, in natural name order
 };
 
-// Reads "images", "replay" ("loop" or "once") and "stamp" (a boolean) of one
-// device entry. Returns "" or "<key>: <reason>".
+// Reads "images", "replay" ("loop" or "once"), "stamp" and "sharedFrames"
+// (booleans) of one device entry. Returns "" or "<key>: <reason>".
 std::string readReplayKeys(const QJsonObject& entry, ReplaySetup* replay);
 
 // The device geometry a replay fills in and checks.

@@ -70,6 +70,12 @@ typedef struct MvsimDeviceSetup {
     const char* images;
     int replayOnce;     // non-zero: each picture once, then no more frames until MVSIM_RewindPictures
     int stampPictures;  // non-zero: the frame stamp goes over the first bytes of each picture
+    // Non-zero: each frame is the cached picture itself, not a copy of it in
+    // a frame buffer, so that replay runs at the rate of the test pattern or
+    // faster. The host must not write into such a frame: a write would
+    // change the picture for later frames (reported on stderr when the grab
+    // stops). Not with stampPictures.
+    int sharePictures;
 } MvsimDeviceSetup;
 
 // Fills a setup with the stand-in's defaults (640 x 480 Mono8 GigE, exposure
