@@ -341,13 +341,7 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
     }
     if (parser.isSet(trigger)) {
         const QString mode = parser.value(trigger);
-        if (mode == QLatin1String("hardware"))
-            options.trigger = TriggerChoice::Hardware;
-        else if (mode == QLatin1String("free"))
-            options.trigger = TriggerChoice::Free;
-        else if (mode == QLatin1String("software"))
-            options.trigger = TriggerChoice::Software;
-        else
+        if (!kwhost::triggerFromWord(mode, &options.trigger))
             return usageError(QStringLiteral("--trigger is hardware, free or software, not '%1'").arg(mode), usage);
     }
     if (parser.isSet(rate)) {
@@ -526,19 +520,6 @@ ParseResult parseCommandLine(const QStringList& arguments)
             result.invocation.cameraChoice = parser.value(QStringLiteral("camera"));
     }
     return result;
-}
-
-QString triggerName(TriggerChoice trigger)
-{
-    switch (trigger) {
-    case TriggerChoice::Hardware:
-        return QStringLiteral("hardware");
-    case TriggerChoice::Software:
-        return QStringLiteral("software");
-    case TriggerChoice::Free:
-        break;
-    }
-    return QStringLiteral("free");
 }
 
 }  // namespace kwcam

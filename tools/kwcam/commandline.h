@@ -7,11 +7,13 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include "kwhost/trigger.h"
+
 namespace kwcam {
 
 enum class Command { List, Grab, Set, Info };
 
-enum class TriggerChoice { Hardware, Free, Software };
+using kwhost::TriggerChoice;
 
 // What reaches stderr besides the tool's errors: Quiet shows nothing else,
 // Normal the plug-in's log entries (but its entry per frame) and the
@@ -69,8 +71,6 @@ struct ParseResult {
 };
 
 ParseResult parseCommandLine(const QStringList& arguments);
-
-QString triggerName(TriggerChoice trigger);
 
 }  // namespace kwcam
 

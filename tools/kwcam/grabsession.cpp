@@ -12,23 +12,6 @@
 
 namespace kwcam {
 
-namespace {
-
-int contractTriggerMode(TriggerChoice trigger)
-{
-    switch (trigger) {
-    case TriggerChoice::Hardware:
-        return CameraTriggerModeHardware;
-    case TriggerChoice::Software:
-        return CameraTriggerModeSoftware;
-    case TriggerChoice::Free:
-        break;
-    }
-    return CameraTriggerModeFreeRun;
-}
-
-}  // namespace
-
 GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
                          const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device,
                          const GrabOptions& options, const QString& plugin, const QString& key,
@@ -58,7 +41,7 @@ int GrabSession::run()
     m_haveLostBefore = readLostCounter(&m_lostBefore);
     m_haveFates = m_sdk.frameFates(m_device, &m_fatesBefore);
 
-    m_camera->m_nTriggerMode = contractTriggerMode(m_options.trigger);
+    m_camera->m_nTriggerMode = kwhost::contractTriggerMode(m_options.trigger);
     m_clock.start();
     m_startNs = steadyNowNs();
     if (!m_camera->IStartCamera()) {

@@ -7,19 +7,6 @@ namespace kwview {
 
 namespace {
 
-int contractTriggerMode(TriggerChoice trigger)
-{
-    switch (trigger) {
-    case TriggerChoice::Hardware:
-        return CameraTriggerModeHardware;
-    case TriggerChoice::Software:
-        return CameraTriggerModeSoftware;
-    case TriggerChoice::Free:
-        break;
-    }
-    return CameraTriggerModeFreeRun;
-}
-
 Bounds boundsOf(bool known, const MVCC_FLOATVALUE& record)
 {
     Bounds bounds;
@@ -137,7 +124,7 @@ bool CameraSession::start(QString* error)
     }
     if (isGrabbing())
         return true;
-    m_camera->object()->m_nTriggerMode = contractTriggerMode(m_trigger);
+    m_camera->object()->m_nTriggerMode = kwhost::contractTriggerMode(m_trigger);
     if (!m_camera->object()->IStartCamera()) {
         *error = QStringLiteral("cannot start acquisition on %1").arg(m_camera->key());
         return false;

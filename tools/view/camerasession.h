@@ -19,12 +19,13 @@
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/sdkdevice.h"
+#include "kwhost/trigger.h"
 #include "lostframes.h"
 #include "viewreceiver.h"
 
 namespace kwview {
 
-enum class TriggerChoice { Free, Hardware, Software };
+using kwhost::TriggerChoice;
 
 // A setting's value and limits as the device reports them.
 struct Bounds {

@@ -76,13 +76,7 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
 
     if (parser.isSet(trigger)) {
         const QString mode = parser.value(trigger);
-        if (mode == QLatin1String("free"))
-            options->trigger = TriggerChoice::Free;
-        else if (mode == QLatin1String("hardware"))
-            options->trigger = TriggerChoice::Hardware;
-        else if (mode == QLatin1String("software"))
-            options->trigger = TriggerChoice::Software;
-        else {
+        if (!kwhost::triggerFromWord(mode, &options->trigger)) {
             *text = usageError(QStringLiteral("--trigger takes free, hardware or software, not '%1'").arg(mode));
             return ParseOutcome::Error;
         }
