@@ -97,31 +97,6 @@ Outcome softwareTriggers(Context& context, int n)
     return verdict.outcome();
 }
 
-Outcome softwareTriggers1(Context& c)
-{
-    return softwareTriggers(c, 1);
-}
-Outcome softwareTriggers2(Context& c)
-{
-    return softwareTriggers(c, 2);
-}
-Outcome softwareTriggers3(Context& c)
-{
-    return softwareTriggers(c, 3);
-}
-Outcome softwareTriggers5(Context& c)
-{
-    return softwareTriggers(c, 5);
-}
-Outcome softwareTriggers8(Context& c)
-{
-    return softwareTriggers(c, 8);
-}
-Outcome softwareTriggers89(Context& c)
-{
-    return softwareTriggers(c, 89);
-}
-
 Outcome linePulses(Context& context)
 {
     const int n = 13;
@@ -206,31 +181,6 @@ Outcome membersOfType(Context& context, size_t index)
     frames.resize(std::min<size_t>(frames.size(), 20));
     expectMembers(frames, static_cast<int>(state.width), static_cast<int>(state.height), format, bits, &verdict);
     return verdict.outcome();
-}
-
-Outcome membersMono8(Context& c)
-{
-    return membersOfType(c, 0);
-}
-Outcome membersRgb8(Context& c)
-{
-    return membersOfType(c, 1);
-}
-Outcome membersRgba8(Context& c)
-{
-    return membersOfType(c, 2);
-}
-Outcome membersRgb16(Context& c)
-{
-    return membersOfType(c, 3);
-}
-Outcome membersMono16(Context& c)
-{
-    return membersOfType(c, 4);
-}
-Outcome membersBayer8(Context& c)
-{
-    return membersOfType(c, 5);
 }
 
 Outcome frameCount(Context& context)
@@ -388,21 +338,21 @@ void addFrameChecks(std::vector<CheckInfo>* checks)
     const char* counters = "the simulator's frame counters";
     const char* cameras = "the simulator's cameras of each pixel type";
     const char* stamps = "the simulator's frame stamps";
-    checks->push_back({QStringLiteral("frames.software-1"), group, nullptr, softwareTriggers1});
-    checks->push_back({QStringLiteral("frames.software-2"), group, nullptr, softwareTriggers2});
-    checks->push_back({QStringLiteral("frames.software-3"), group, nullptr, softwareTriggers3});
-    checks->push_back({QStringLiteral("frames.software-5"), group, nullptr, softwareTriggers5});
-    checks->push_back({QStringLiteral("frames.software-8"), group, nullptr, softwareTriggers8});
-    checks->push_back({QStringLiteral("frames.software-89"), group, nullptr, softwareTriggers89});
+    checks->push_back({QStringLiteral("frames.software-1"), group, nullptr, withValues<softwareTriggers, 1>});
+    checks->push_back({QStringLiteral("frames.software-2"), group, nullptr, withValues<softwareTriggers, 2>});
+    checks->push_back({QStringLiteral("frames.software-3"), group, nullptr, withValues<softwareTriggers, 3>});
+    checks->push_back({QStringLiteral("frames.software-5"), group, nullptr, withValues<softwareTriggers, 5>});
+    checks->push_back({QStringLiteral("frames.software-8"), group, nullptr, withValues<softwareTriggers, 8>});
+    checks->push_back({QStringLiteral("frames.software-89"), group, nullptr, withValues<softwareTriggers, 89>});
     checks->push_back({QStringLiteral("frames.line0-pulses"), group, pulses, linePulses});
     checks->push_back({QStringLiteral("frames.free-running-counters"), group, counters, freeRunningCounters});
     checks->push_back({QStringLiteral("frames.members"), group, nullptr, membersOfKey});
-    checks->push_back({QStringLiteral("frames.members-mono8"), group, cameras, membersMono8});
-    checks->push_back({QStringLiteral("frames.members-rgb8"), group, cameras, membersRgb8});
-    checks->push_back({QStringLiteral("frames.members-rgba8"), group, cameras, membersRgba8});
-    checks->push_back({QStringLiteral("frames.members-rgb16"), group, cameras, membersRgb16});
-    checks->push_back({QStringLiteral("frames.members-mono16"), group, cameras, membersMono16});
-    checks->push_back({QStringLiteral("frames.members-bayer8"), group, cameras, membersBayer8});
+    checks->push_back({QStringLiteral("frames.members-mono8"), group, cameras, withValues<membersOfType, 0>});
+    checks->push_back({QStringLiteral("frames.members-rgb8"), group, cameras, withValues<membersOfType, 1>});
+    checks->push_back({QStringLiteral("frames.members-rgba8"), group, cameras, withValues<membersOfType, 2>});
+    checks->push_back({QStringLiteral("frames.members-rgb16"), group, cameras, withValues<membersOfType, 3>});
+    checks->push_back({QStringLiteral("frames.members-mono16"), group, cameras, withValues<membersOfType, 4>});
+    checks->push_back({QStringLiteral("frames.members-bayer8"), group, cameras, withValues<membersOfType, 5>});
     checks->push_back({QStringLiteral("frames.frame-count"), group, nullptr, frameCount});
     checks->push_back({QStringLiteral("frames.stamp-sequence"), group, stamps, stampSequence});
     checks->push_back({QStringLiteral("frames.pixels-kept"), group, nullptr, pixelsKept});

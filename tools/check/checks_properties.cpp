@@ -24,68 +24,47 @@ bool setProperty(ICameraObject* camera, int property, int value)
     return camera->ISetProperty(&record);
 }
 
-Outcome insideLimits(Context& context, const Limited& limited)
-{
-    Verdict verdict;
-    Session session(context, context.key);
-    const int device = context.sim->device(context.key);
-    if (!session.open(&verdict))
-        return verdict.outcome();
-    const int min = static_cast<int>(limited.min);
-    const int max = static_cast<int>(limited.max);
-    for (int value : {min, max, (min + max) / 2, min + 1, max - 1}) {
-        const bool accepted = setProperty(session.camera(), limited.property, value);
-        const float reached = context.sim->state(device).*limited.value;
-        verdict.expect(accepted && reached == static_cast<float>(value),
-                       QStringLiteral("%1 %2 (limits %3..%4): result %5, the device has %6")
-                           .arg(limited.name)
-                           .arg(value)
-                           .arg(min)
-                           .arg(max)
-                           .arg(accepted)
-                           .arg(reached));
-    }
-    return verdict.outcome();
-}
+enum class Side { Inside, Outside };
 
-Outcome outsideLimits(Context& context, const Limited& limited)
+// Values inside the limits must reach the device. Values outside must be
+// refused and leave the device at the value inside that was set before them.
+Outcome limits(Context& context, const Limited* limited, Side side)
 {
     Verdict verdict;
     Session session(context, context.key);
     const int device = context.sim->device(context.key);
     if (!session.open(&verdict))
         return verdict.outcome();
-    const int min = static_cast<int>(limited.min);
-    const int max = static_cast<int>(limited.max);
+    const int min = static_cast<int>(limited->min);
+    const int max = static_cast<int>(limited->max);
+    const auto set = [&](int value) { return setProperty(session.camera(), limited->property, value); };
+    const auto held = [&]() { return context.sim->state(device).*limited->value; };
+    if (side == Side::Inside) {
+        for (int value : {min, max, (min + max) / 2, min + 1, max - 1}) {
+            const bool accepted = set(value);
+            const float reached = held();
+            verdict.expect(accepted && reached == static_cast<float>(value),
+                           QStringLiteral("%1 %2 (limits %3..%4): result %5, the device has %6")
+                               .arg(limited->name)
+                               .arg(value)
+                               .arg(min)
+                               .arg(max)
+                               .arg(accepted)
+                               .arg(reached));
+        }
+        return verdict.outcome();
+    }
     const int inside = (min + max) / 2;
-    verdict.expect(setProperty(session.camera(), limited.property, inside),
-                   QStringLiteral("%1 %2 inside the limits refused").arg(limited.name).arg(inside));
+    verdict.expect(set(inside), QStringLiteral("%1 %2 inside the limits refused").arg(limited->name).arg(inside));
     for (int value : {min - 1, max + 1, min - 1000, max + 1000}) {
-        const bool accepted = setProperty(session.camera(), limited.property, value);
-        const float held = context.sim->state(device).*limited.value;
+        const bool accepted = set(value);
+        const float now = held();
         verdict.expect(!accepted,
-                       QStringLiteral("%1 %2 outside %3..%4 accepted").arg(limited.name).arg(value).arg(min).arg(max));
-        verdict.expect(held == static_cast<float>(inside),
-                       QStringLiteral("refused %1 %2 changed the device to %3").arg(limited.name).arg(value).arg(held));
+                       QStringLiteral("%1 %2 outside %3..%4 accepted").arg(limited->name).arg(value).arg(min).arg(max));
+        verdict.expect(now == static_cast<float>(inside),
+                       QStringLiteral("refused %1 %2 changed the device to %3").arg(limited->name).arg(value).arg(now));
     }
     return verdict.outcome();
-}
-
-Outcome exposureInside(Context& c)
-{
-    return insideLimits(c, kExposure);
-}
-Outcome exposureOutside(Context& c)
-{
-    return outsideLimits(c, kExposure);
-}
-Outcome gainInside(Context& c)
-{
-    return insideLimits(c, kGain);
-}
-Outcome gainOutside(Context& c)
-{
-    return outsideLimits(c, kGain);
 }
 
 Outcome whiteBalance(Context& context)
@@ -157,10 +136,14 @@ void addPropertyChecks(std::vector<CheckInfo>* checks)
 {
     const QString group = QStringLiteral("properties");
     const char* state = "the simulator's device state";
-    checks->push_back({QStringLiteral("properties.exposure-inside-limits"), group, state, exposureInside});
-    checks->push_back({QStringLiteral("properties.exposure-outside-limits"), group, state, exposureOutside});
-    checks->push_back({QStringLiteral("properties.gain-inside-limits"), group, state, gainInside});
-    checks->push_back({QStringLiteral("properties.gain-outside-limits"), group, state, gainOutside});
+    checks->push_back({QStringLiteral("properties.exposure-inside-limits"), group, state,
+                       withValues<limits, &kExposure, Side::Inside>});
+    checks->push_back({QStringLiteral("properties.exposure-outside-limits"), group, state,
+                       withValues<limits, &kExposure, Side::Outside>});
+    checks->push_back(
+        {QStringLiteral("properties.gain-inside-limits"), group, state, withValues<limits, &kGain, Side::Inside>});
+    checks->push_back(
+        {QStringLiteral("properties.gain-outside-limits"), group, state, withValues<limits, &kGain, Side::Outside>});
     checks->push_back({QStringLiteral("properties.white-balance"), group, state, whiteBalance});
     checks->push_back({QStringLiteral("properties.unknown-codes"), group, nullptr, unknownCodes});
     checks->push_back({QStringLiteral("properties.apply-parameters"), group, state, applyParameters});

@@ -72,19 +72,6 @@ Outcome noCallbackAfter(Context& context, Teardown op)
     return verdict.outcome();
 }
 
-Outcome noCallbackAfterStop(Context& c)
-{
-    return noCallbackAfter(c, Teardown::Stop);
-}
-Outcome noCallbackAfterClose(Context& c)
-{
-    return noCallbackAfter(c, Teardown::Close);
-}
-Outcome noCallbackAfterDelete(Context& c)
-{
-    return noCallbackAfter(c, Teardown::Delete);
-}
-
 // The teardown from inside OnImageReady on frame atFrame, on the SDK's thread.
 Outcome fromCallback(Context& context, Teardown op, int atFrame)
 {
@@ -138,31 +125,6 @@ Outcome fromCallback(Context& context, Teardown op, int atFrame)
     if (context.sim != nullptr)
         verdict.expect(liveHandles(context) == handles, QStringLiteral("SDK handles left behind"));
     return verdict.outcome();
-}
-
-Outcome stopInFirst(Context& c)
-{
-    return fromCallback(c, Teardown::Stop, 1);
-}
-Outcome stopInCallback(Context& c)
-{
-    return fromCallback(c, Teardown::Stop, 3);
-}
-Outcome closeInFirst(Context& c)
-{
-    return fromCallback(c, Teardown::Close, 1);
-}
-Outcome closeInCallback(Context& c)
-{
-    return fromCallback(c, Teardown::Close, 3);
-}
-Outcome deleteInFirst(Context& c)
-{
-    return fromCallback(c, Teardown::Delete, 1);
-}
-Outcome deleteInCallback(Context& c)
-{
-    return fromCallback(c, Teardown::Delete, 3);
 }
 
 Outcome stopWithTriggersPending(Context& context)
@@ -262,37 +224,36 @@ Outcome cycles(Context& context, Cycle kind)
     return verdict.outcome();
 }
 
-Outcome startStopCycles(Context& c)
-{
-    return cycles(c, Cycle::StartStop);
-}
-Outcome openCloseCycles(Context& c)
-{
-    return cycles(c, Cycle::OpenClose);
-}
-Outcome createDeleteCycles(Context& c)
-{
-    return cycles(c, Cycle::CreateDelete);
-}
-
 }  // namespace
 
 void addTeardownChecks(std::vector<CheckInfo>* checks)
 {
     const QString group = QStringLiteral("teardown");
-    checks->push_back({QStringLiteral("teardown.no-callback-after-stop"), group, nullptr, noCallbackAfterStop});
-    checks->push_back({QStringLiteral("teardown.no-callback-after-close"), group, nullptr, noCallbackAfterClose});
-    checks->push_back({QStringLiteral("teardown.no-callback-after-delete"), group, nullptr, noCallbackAfterDelete});
-    checks->push_back({QStringLiteral("teardown.stop-in-first-callback"), group, nullptr, stopInFirst});
-    checks->push_back({QStringLiteral("teardown.stop-in-callback"), group, nullptr, stopInCallback});
-    checks->push_back({QStringLiteral("teardown.close-in-first-callback"), group, nullptr, closeInFirst});
-    checks->push_back({QStringLiteral("teardown.close-in-callback"), group, nullptr, closeInCallback});
-    checks->push_back({QStringLiteral("teardown.delete-in-first-callback"), group, nullptr, deleteInFirst});
-    checks->push_back({QStringLiteral("teardown.delete-in-callback"), group, nullptr, deleteInCallback});
+    checks->push_back({QStringLiteral("teardown.no-callback-after-stop"), group, nullptr,
+                       withValues<noCallbackAfter, Teardown::Stop>});
+    checks->push_back({QStringLiteral("teardown.no-callback-after-close"), group, nullptr,
+                       withValues<noCallbackAfter, Teardown::Close>});
+    checks->push_back({QStringLiteral("teardown.no-callback-after-delete"), group, nullptr,
+                       withValues<noCallbackAfter, Teardown::Delete>});
+    checks->push_back({QStringLiteral("teardown.stop-in-first-callback"), group, nullptr,
+                       withValues<fromCallback, Teardown::Stop, 1>});
+    checks->push_back(
+        {QStringLiteral("teardown.stop-in-callback"), group, nullptr, withValues<fromCallback, Teardown::Stop, 3>});
+    checks->push_back({QStringLiteral("teardown.close-in-first-callback"), group, nullptr,
+                       withValues<fromCallback, Teardown::Close, 1>});
+    checks->push_back(
+        {QStringLiteral("teardown.close-in-callback"), group, nullptr, withValues<fromCallback, Teardown::Close, 3>});
+    checks->push_back({QStringLiteral("teardown.delete-in-first-callback"), group, nullptr,
+                       withValues<fromCallback, Teardown::Delete, 1>});
+    checks->push_back(
+        {QStringLiteral("teardown.delete-in-callback"), group, nullptr, withValues<fromCallback, Teardown::Delete, 3>});
     checks->push_back({QStringLiteral("teardown.stop-with-triggers-pending"), group, nullptr, stopWithTriggersPending});
-    checks->push_back({QStringLiteral("teardown.start-stop-cycles"), group, nullptr, startStopCycles});
-    checks->push_back({QStringLiteral("teardown.open-close-cycles"), group, nullptr, openCloseCycles});
-    checks->push_back({QStringLiteral("teardown.create-delete-cycles"), group, nullptr, createDeleteCycles});
+    checks->push_back(
+        {QStringLiteral("teardown.start-stop-cycles"), group, nullptr, withValues<cycles, Cycle::StartStop>});
+    checks->push_back(
+        {QStringLiteral("teardown.open-close-cycles"), group, nullptr, withValues<cycles, Cycle::OpenClose>});
+    checks->push_back(
+        {QStringLiteral("teardown.create-delete-cycles"), group, nullptr, withValues<cycles, Cycle::CreateDelete>});
 }
 
 }  // namespace kwcheck

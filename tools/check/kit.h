@@ -43,6 +43,14 @@ struct Context {
 
 using CheckFunction = Outcome (*)(Context& context);
 
+// One case of a check routine that takes more than the context, as a plain
+// CheckFunction: withValues<softwareTriggers, 5> runs
+// softwareTriggers(context, 5).
+template <auto check, auto... values> Outcome withValues(Context& context)
+{
+    return check(context, values...);
+}
+
 struct CheckInfo {
     QString id;  // "group.name"
     QString group;
