@@ -411,11 +411,14 @@ void Acquisition::runDelivery()
                 if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
                     InFlight made{};
                     made.slot = noSlot;
+                    // It starts when the last callback returned (or now). It
+                    // takes no time, and every frame started before it has
+                    // been read out (none is under way or waiting), so it is
+                    // complete as it starts and comes back in `made` (unless
+                    // no picture is left).
                     startFrameLocked(cause, freed != Clock::time_point{} ? freed : Clock::now(), &made);
                     if (made.slot != noSlot)
                         freedAt = deliverMadeLocked(lock, made);
-                    else if (!inFlight_.empty())
-                        completeFrontLocked(lock);
                     continue;
                 }
             } else if (scheduled && deliveryTicksLocked(period)) {

@@ -38,6 +38,16 @@ protected:
         return id;
     }
 
+    // Registers the recorder, grabs until `frames` frames arrived, and stops.
+    bool grab(Recorder& recorder, unsigned frames)
+    {
+        EXPECT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
+        EXPECT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
+        const bool arrived = recorder.waitForFrames(frames);
+        EXPECT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
+        return arrived;
+    }
+
     void* handle = nullptr;
 };
 
@@ -108,10 +118,7 @@ TEST_F(TimingTest, ASlowCallbackDelaysFramesWhileBuffersLast)
             if (frame.number == 2)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the host's work
         };
-        ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
-        ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
-        ASSERT_TRUE(recorder.waitForFrames(6));
-        ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
+        ASSERT_TRUE(grab(recorder, 6));
 
         const std::vector<MvsimLedgerEntry> ledger = ledgerOf(id);
         ASSERT_GE(ledger.size(), 6u);
@@ -165,10 +172,7 @@ TEST_F(TimingTest, FreeRunningPeriodFollowsExposureAndReadout)
             s.bufferCount = 64;  // a host that falls behind on a loaded machine loses nothing
         });
         Recorder recorder;
-        ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
-        ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
-        ASSERT_TRUE(recorder.waitForFrames(5));
-        ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
+        ASSERT_TRUE(grab(recorder, 5));
         const std::vector<MvsimLedgerEntry> ledger = ledgerOf(id);
         ASSERT_GE(ledger.size(), 5u);
         const long long readoutNs =
@@ -210,10 +214,7 @@ TEST_F(TimingTest, PulsesDuringAnExposureAreMissed)
         ASSERT_EQ(MV_CC_SetEnumValue(handle, "TriggerMode", 1), MVSIM_OK);
         ASSERT_EQ(MV_CC_SetEnumValue(handle, "TriggerSource", MVSIM_TRIGGER_SOURCE_LINE0), MVSIM_OK);
         Recorder recorder;
-        ASSERT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
-        ASSERT_EQ(MV_CC_StartGrabbing(handle), MVSIM_OK);
-        ASSERT_TRUE(recorder.waitForFrames(4));
-        ASSERT_EQ(MV_CC_StopGrabbing(handle), MVSIM_OK);
+        ASSERT_TRUE(grab(recorder, 4));
         const std::vector<MvsimLedgerEntry> ledger = ledgerOf(id);
         ASSERT_GE(ledger.size(), 4u * c.every);
         unsigned long long missed = 0;
