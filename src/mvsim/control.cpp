@@ -294,6 +294,32 @@ MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates)
     return readDevice(deviceId, fates, [](Device& d) { return d.ledger().fates(); });
 }
 
+MVSIM_EXPORT int MVSIM_FateCount(void)
+{
+    return static_cast<int>(kFateCount);
+}
+
+MVSIM_EXPORT int MVSIM_FateInfo(unsigned int fate, const char** name, int* countsAsLost)
+{
+    if (fate >= kFateCount)
+        return MVSIM_E_PARAMETER;
+    if (name)
+        *name = kFates[fate].name;
+    if (countsAsLost)
+        *countsAsLost = kFates[fate].countsAsLost ? 1 : 0;
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_GetFateCounts(int deviceId, unsigned long long* counts, unsigned int capacity)
+{
+    if (!counts)
+        return MVSIM_E_PARAMETER;
+    return onDevice(deviceId, [&](Device& d) {
+        d.ledger().fateCounts(counts, capacity);
+        return static_cast<int>(capacity < kFateCount ? capacity : kFateCount);
+    });
+}
+
 MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing)
 {
     return readDevice(deviceId, timing, [](const Device& d) {

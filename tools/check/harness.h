@@ -26,39 +26,26 @@ const int kFrameWaitMs = 3000;
 // How long a check watches for frames that must not come.
 const int kQuietMs = 100;
 
-// The stand-in's control functions, looked up in the process once the
-// plug-in has pulled its SDK in. find() gives null over any other SDK.
-class Sim {
+// The stand-in's control functions (kwhost::SdkControl, looked up once the
+// plug-in has pulled its SDK in) with the shorthands of the checks. find()
+// gives null over any other SDK.
+class Sim : public kwhost::SdkControl {
 public:
     static const Sim* find();
 
-    int device(const QString& key) const { return m_control.findDevice(key); }
-    bool state(int device, MvsimDeviceState* state) const { return m_control.deviceState(device, state); }
+    int device(const QString& key) const { return findDevice(key); }
+    using SdkControl::deviceState;
+    bool state(int device, MvsimDeviceState* state) const { return deviceState(device, state); }
     MvsimDeviceState state(int device) const;
     MvsimCounters counters(int device) const;
-    bool pulse(int device) const { return m_control.pulseLine0(device); }
+    using SdkControl::counters;
+    bool pulse(int device) const { return pulseLine0(device); }
     // Until the device takes the next trigger without losing it; true when
     // it is idle (also false when it does not grab).
-    bool waitIdle(int device) const;
-    void failCall(const char* function, unsigned int nth, int code) const { m_failCall(function, nth, code); }
-    void clearFaults() const { m_clearFaults(); }
-    QStringList callLog() const;
-    void clearCallLog() const { m_clearCallLog(); }
-    int liveHandles() const { return m_liveHandles(); }
-    bool unplug(int device) const { return m_unplug(device) == MVSIM_OK; }
+    bool waitIdle(int device) const { return SdkControl::waitIdle(device, kFrameWaitMs); }
 
 private:
     Sim() = default;
-
-    kwhost::SdkControl m_control;
-    void (*m_failCall)(const char*, unsigned int, int) = nullptr;
-    void (*m_clearFaults)() = nullptr;
-    int (*m_callLogSize)() = nullptr;
-    int (*m_callLogEntry)(int, char*, size_t) = nullptr;
-    void (*m_clearCallLog)() = nullptr;
-    int (*m_liveHandles)() = nullptr;
-    int (*m_unplug)(int) = nullptr;
-    int (*m_waitIdle)(int, unsigned int) = nullptr;
 };
 
 // The function names of a call log, in order ("MV_CC_OpenDevice", ...).

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <limits>
 
-#include "mvsim/control.h"
-
 namespace kwcam {
 
 FrameReceiver::FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode,
@@ -42,9 +40,11 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
     m_stats.pluginBitsPerPixel = pCamera->m_nBitsPerPixel;
     m_stats.layout = layout;
 
-    bool stamped = false;
     quint32 stampNumber = 0;
-    readFrameNumber(data, frameBytes, &stamped, &stampNumber);
+    const bool stamped = kwhost::readFrameStamp(data, frameBytes, &stampNumber);
+    m_stats.numbers.add(stamped, stampNumber);
+    m_missing.store(m_stats.numbers.missing(), std::memory_order_relaxed);
+    m_numbered.store(m_stats.numbers.numbered(), std::memory_order_relaxed);
     const quint64 number = stamped ? stampNumber : count + 1;
 
     if (m_saveMode == SaveMode::LastFrame && frameBytes > 0) {
@@ -87,42 +87,6 @@ void FrameReceiver::measureInterval()
     }
     m_havePrevious = true;
     m_previousArrival = now;
-}
-
-void FrameReceiver::readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number)
-{
-    // The stand-in writes its stamp over the first bytes of every frame; a
-    // frame from any other SDK has no magic there, or only by chance, and
-    // then the numbers will not run in sequence either.
-    MvsimFrameStamp stamp;
-    const quint64 needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
-    if (data != nullptr && frameBytes >= needed) {
-        memcpy(&stamp, data, static_cast<size_t>(needed));
-        if (stamp.magic == MVSIM_STAMP_MAGIC) {
-            *stamped = true;
-            *number = stamp.frameNumber;
-        }
-    }
-
-    if (!*stamped) {
-        m_stats.numbered = false;
-        return;
-    }
-    if (m_stats.frames == 0 || !m_stats.numbered) {
-        if (m_stats.frames == 0)
-            m_stats.firstNumber = *number;
-        m_stats.lastNumber = *number;
-        return;
-    }
-    const quint32 previous = static_cast<quint32>(m_stats.lastNumber);
-    if (*number != static_cast<quint32>(previous + 1u)) {
-        m_stats.inSequence = false;
-        if (*number > previous) {
-            m_stats.missingNumbers += *number - previous - 1u;
-            m_missing.store(m_stats.missingNumbers, std::memory_order_relaxed);
-        }
-    }
-    m_stats.lastNumber = *number;
 }
 
 }  // namespace kwcam

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cameraobject.h"
+#include "kwhost/framestamp.h"
 #include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
 #include "kwhost/pixellayout.h"
@@ -39,12 +40,8 @@ struct FrameStats {
     int pluginBitsPerPixel = 0;
     kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
     bool geometryChanged = false;
-    // Frame numbers from the stand-in's stamp. numbered: every frame had one.
-    bool numbered = true;
-    quint64 firstNumber = 0;
-    quint64 lastNumber = 0;
-    bool inSequence = true;      // each number followed its predecessor
-    quint64 missingNumbers = 0;  // numbers skipped between consecutive frames
+    // Frame numbers from the stand-in's stamp.
+    kwhost::FrameNumbers numbers;
 };
 
 class FrameReceiver : public ICameraCallback {
@@ -66,6 +63,8 @@ public:
     quint64 bytesSoFar() const { return m_bytes.load(std::memory_order_relaxed); }
     // Frame numbers skipped so far (stamped frames only).
     quint64 missingSoFar() const { return m_missing.load(std::memory_order_relaxed); }
+    // Every frame so far carried a stamp.
+    bool numberedSoFar() const { return m_numbered.load(std::memory_order_relaxed); }
     bool targetReached() const { return m_frames.load(std::memory_order_acquire) >= m_target; }
 
     // Only once the SDK has stopped calling OnImageReady.
@@ -76,7 +75,6 @@ public:
 
 private:
     void measureInterval();
-    void readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number);
 
     const quint64 m_target;
     const kwhost::PixelLayout m_deviceLayout;
@@ -87,6 +85,7 @@ private:
     std::atomic<quint64> m_frames{0};
     std::atomic<quint64> m_bytes{0};
     std::atomic<quint64> m_missing{0};
+    std::atomic<bool> m_numbered{true};
 
     // Owned by the SDK thread while frames arrive.
     FrameStats m_stats;

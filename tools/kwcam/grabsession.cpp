@@ -18,7 +18,7 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
                          const QString& deviceType)
     : m_camera(camera), m_receiver(receiver), m_writer(writer), m_sdk(sdk), m_device(device), m_options(options),
       m_plugin(plugin), m_key(key), m_deviceType(deviceType),
-      m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown())
+      m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown()), m_lossWatch(sdk, device)
 {
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
@@ -38,8 +38,7 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
 
 int GrabSession::run()
 {
-    m_haveLostBefore = readLostCounter(&m_lostBefore);
-    m_haveFates = m_sdk.frameFates(m_device, &m_fatesBefore);
+    m_lossWatch.begin();
 
     m_camera->m_nTriggerMode = kwhost::contractTriggerMode(m_options.trigger);
     m_clock.start();
@@ -79,8 +78,7 @@ void GrabSession::finish(Outcome outcome)
     m_seconds = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
     // Before the stop: frames the SDK loses while the grab winds down were
     // never wanted.
-    m_haveLostAfter = m_haveLostBefore && readLostCounter(&m_lostAfter);
-    m_haveFates = m_haveFates && m_sdk.frameFates(m_device, &m_fatesAfter);
+    m_losses = currentLosses();
     m_loop.quit();
 }
 
@@ -94,12 +92,8 @@ void GrabSession::fireTrigger()
 
 void GrabSession::reportProgress()
 {
-    qint64 lost = -1;
-    quint64 counted = 0;
-    if (m_haveLostBefore && readLostCounter(&counted))
-        lost = static_cast<qint64>(counted - m_lostBefore);
-    else if (m_receiver->framesSoFar() > 0)
-        lost = static_cast<qint64>(m_receiver->missingSoFar());
+    const kwhost::Losses losses = currentLosses();
+    const qint64 lost = losses.source == kwhost::Losses::Source::Unknown ? -1 : static_cast<qint64>(losses.lost);
     m_progress.report(m_receiver->framesSoFar(), m_receiver->bytesSoFar(),
                       static_cast<double>(m_clock.nsecsElapsed()) / 1e9, lost);
 }
@@ -154,13 +148,12 @@ void GrabSession::endWrites()
     m_writingAfterSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
-bool GrabSession::readLostCounter(quint64* lost) const
+kwhost::Losses GrabSession::currentLosses() const
 {
-    MvsimCounters counters;
-    if (!m_sdk.counters(m_device, &counters))
-        return false;
-    *lost = counters.lost;
-    return true;
+    // Frame numbers are the fallback once a frame came: every frame so far
+    // must have been stamped (the receiver counts the stamped frames' gaps).
+    return m_lossWatch.sinceBegin(m_receiver->framesSoFar() > 0 && m_receiver->numberedSoFar(),
+                                  m_receiver->missingSoFar());
 }
 
 QString GrabSession::triggerDescription() const
@@ -191,6 +184,8 @@ int GrabSession::conclude()
     m_camera->ICloseCamera();
     m_progress.finish();
     endWrites();
+    // What the stop cut off is told beside the losses, not among them.
+    m_losses = m_losses.withEndingFrom(currentLosses());
 
     const FrameStats& stats = m_receiver->stats();
     Summary summary;
@@ -202,31 +197,7 @@ int GrabSession::conclude()
     summary.seconds = m_seconds;
     summary.deviceType = m_deviceType;
     summary.pictures = picturesReceived(m_device, m_startNs);
-    if (m_haveLostAfter) {
-        summary.lostSource = Summary::LostSource::Counters;
-        summary.lost = m_lostAfter - m_lostBefore;
-        if (m_haveFates) {
-            // The fates the stand-in's ledger has settled up to the end of the grab.
-            const struct {
-                const char* name;
-                unsigned long long before, after;
-            } fates[] = {
-                {"no free buffer", m_fatesBefore.noBuffer, m_fatesAfter.noBuffer},
-                {"trigger during exposure", m_fatesBefore.missed, m_fatesAfter.missed},
-                {"dropped at stop", m_fatesBefore.dropped, m_fatesAfter.dropped},
-                {"unplugged", m_fatesBefore.unplugged, m_fatesAfter.unplugged},
-            };
-            QStringList parts;
-            for (const auto& fate : fates) {
-                if (fate.after > fate.before)
-                    parts << QStringLiteral("%1 %2").arg(fate.after - fate.before).arg(QLatin1String(fate.name));
-            }
-            summary.lostCauses = parts.join(QStringLiteral(", "));
-        }
-    } else if (stats.frames > 0 && stats.numbered) {
-        summary.lostSource = Summary::LostSource::FrameNumbers;
-        summary.lost = stats.missingNumbers;
-    }
+    summary.losses = m_losses;
 
     if (!m_options.savePath.isEmpty()) {
         if (m_writer != nullptr) {

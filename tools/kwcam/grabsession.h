@@ -14,6 +14,7 @@
 #include "cameraobject.h"
 #include "commandline.h"
 #include "framereceiver.h"
+#include "kwhost/losses.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/selfpipe.h"
 #include "progress.h"
@@ -44,7 +45,7 @@ private:
     void takeNews();
     void onSignal();
     void endWrites();
-    bool readLostCounter(quint64* lost) const;
+    kwhost::Losses currentLosses() const;
     QString triggerDescription() const;
     bool continuous() const { return m_options.frames == 0; }
     int conclude();
@@ -75,13 +76,8 @@ private:
     double m_seconds = 0;
 
     Outcome m_outcome = Outcome::Running;
-    bool m_haveLostBefore = false;
-    quint64 m_lostBefore = 0;
-    bool m_haveLostAfter = false;
-    quint64 m_lostAfter = 0;
-    bool m_haveFates = false;
-    kwhost::FrameFates m_fatesBefore = {};
-    kwhost::FrameFates m_fatesAfter = {};
+    kwhost::LossWatch m_lossWatch;
+    kwhost::Losses m_losses;  // read as the grab ends, before the stop
     QString m_saveError;
     bool m_draining = false;
     bool m_writesAbandoned = false;

@@ -77,31 +77,19 @@ QString formatSummary(const Summary& summary)
         text += line("geometry", QStringLiteral("unknown (no frame)"));
     }
 
-    switch (summary.lostSource) {
-    case Summary::LostSource::Counters:
-        text += line("frames lost",
-                     summary.lostCauses.isEmpty()
-                         ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
-                         : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
-        break;
-    case Summary::LostSource::FrameNumbers:
-        text += line("frames lost", QStringLiteral("%1 (gaps in frame numbers)").arg(summary.lost));
-        break;
-    case Summary::LostSource::Unknown:
-        text += line("frames lost", QStringLiteral("unknown"));
-        break;
-    }
+    text += line("frames lost", summary.losses.text());
 
+    const kwhost::FrameNumbers& numbers = stats.numbers;
     if (stats.frames == 0)
         text += line("in sequence", QStringLiteral("unknown (no frame)"));
-    else if (!stats.numbered)
+    else if (!numbers.numbered())
         text += line("in sequence", QStringLiteral("unknown (frames carry no frame number)"));
-    else if (stats.inSequence)
+    else if (numbers.inSequence())
         text += line("in sequence",
-                     QStringLiteral("yes (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
+                     QStringLiteral("yes (frame numbers %1 to %2)").arg(numbers.first()).arg(numbers.last()));
     else
-        text += line("in sequence",
-                     QStringLiteral("no (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
+        text +=
+            line("in sequence", QStringLiteral("no (frame numbers %1 to %2)").arg(numbers.first()).arg(numbers.last()));
 
     if (!summary.pictures.isEmpty())
         text += line("pictures", summary.pictures);

@@ -80,8 +80,7 @@ bool CameraSession::open(const QString& key, QString* error)
             kwhost::layoutName(kwhost::layoutOfPluginFormat(object->m_nPixelFormat, object->m_nBitsPerPixel)) +
             QStringLiteral(" (as the plug-in reports it)");
     }
-    m_lostAtOpen = LostFrames();
-    m_lostAtOpen = lostFrames();
+    m_lostAtOpen = kwhost::sdkLosses(m_sdk, m_device);
     return true;
 }
 
@@ -212,22 +211,15 @@ int CameraSession::whiteBalance(int channel) const
     return channel >= 0 && channel < 3 ? m_whiteBalance[channel] : 0;
 }
 
-LostFrames CameraSession::lostFrames() const
+kwhost::Losses CameraSession::lostFrames() const
 {
-    LostFrames lost;
-    MvsimCounters counters;
-    kwhost::FrameFates fates;
-    if (m_camera && m_sdk.frameFates(m_device, &fates))
-        return lostFramesOf(fates).since(m_lostAtOpen);
-    if (m_camera && m_sdk.counters(m_device, &counters)) {
-        lost.source = LostFrames::Source::Counters;
-        lost.total = counters.lost;
-    } else if (m_receiver.stamped()) {
-        lost.source = LostFrames::Source::FrameNumbers;
-        lost.total = m_receiver.stampGaps();
-        return lost;  // counted from open on already
-    }
-    return lost.since(m_lostAtOpen);
+    if (!m_camera)
+        return kwhost::Losses();
+    const kwhost::Losses sdk = kwhost::sdkLosses(m_sdk, m_device);
+    if (sdk.source != kwhost::Losses::Source::Unknown)
+        return sdk.since(m_lostAtOpen);
+    // Counted from open on already.
+    return m_receiver.stamped() ? kwhost::lossesFromFrameNumbers(m_receiver.stampGaps()) : kwhost::Losses();
 }
 
 }  // namespace kwview

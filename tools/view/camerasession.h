@@ -16,11 +16,11 @@
 #include <memory>
 
 #include "kwhost/camera.h"
+#include "kwhost/losses.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/sdkdevice.h"
 #include "kwhost/trigger.h"
-#include "lostframes.h"
 #include "viewreceiver.h"
 
 namespace kwview {
@@ -85,7 +85,7 @@ public:
     ViewReceiver& receiver() { return m_receiver; }
     // Frames the camera lost since open, with their fates where the SDK
     // keeps them.
-    LostFrames lostFrames() const;
+    kwhost::Losses lostFrames() const;
 
 private:
     const kwhost::Plugin& m_plugin;
@@ -98,7 +98,7 @@ private:
     Bounds m_gain;
     int m_whiteBalance[3] = {1024, 1024, 1024};
     QString m_pixelTypeName;
-    LostFrames m_lostAtOpen;
+    kwhost::Losses m_lostAtOpen;
 };
 
 }  // namespace kwview

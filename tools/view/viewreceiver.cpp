@@ -1,5 +1,7 @@
 #include "viewreceiver.h"
 
+#include "kwhost/framestamp.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -58,20 +60,14 @@ void ViewReceiver::OnImageReady(ICameraObject* pCamera)
 
 void ViewReceiver::readStamp(const unsigned char* data, qsizetype bytes)
 {
-    // The stand-in writes its stamp over a frame's first bytes; frames of
-    // another SDK have no magic there.
-    MvsimFrameStamp stamp;
-    const size_t needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
-    if (data == nullptr || bytes < static_cast<qsizetype>(needed))
-        return;
-    memcpy(&stamp, data, needed);
-    if (stamp.magic != MVSIM_STAMP_MAGIC)
+    quint32 number = 0;
+    if (bytes <= 0 || !kwhost::readFrameStamp(data, static_cast<quint64>(bytes), &number))
         return;
     m_stamped.store(true, std::memory_order_relaxed);
-    if (m_haveNumber && stamp.frameNumber > m_lastNumber + 1u)
-        m_stampGaps.fetch_add(stamp.frameNumber - m_lastNumber - 1u, std::memory_order_relaxed);
+    if (m_haveNumber)
+        m_stampGaps.fetch_add(kwhost::framesMissingBetween(m_lastNumber, number), std::memory_order_relaxed);
     m_haveNumber = true;
-    m_lastNumber = stamp.frameNumber;
+    m_lastNumber = number;
 }
 
 }  // namespace kwview
