@@ -16,15 +16,16 @@
 
 #include "cameraobject.h"
 #include "kit.h"
+#include "kwhost/framerecorder.h"
 #include "kwhost/sdkcontrol.h"
 #include "mvsim/control.h"
 
 namespace kwcheck {
 
 // Generous limits: a frame that takes longer than this has not come.
-const int kFrameWaitMs = 3000;
+const int kFrameWaitMs = kwhost::kRecorderWaitMs;
 // How long a check watches for frames that must not come.
-const int kQuietMs = 100;
+const int kQuietMs = kwhost::kRecorderQuietMs;
 
 // The stand-in's control functions (kwhost::SdkControl, looked up once the
 // plug-in has pulled its SDK in) with the shorthands of the checks. find()
@@ -51,59 +52,8 @@ private:
 // The function names of a call log, in order ("MV_CC_OpenDevice", ...).
 QStringList callNames(const QStringList& log);
 
-// What the host saw of one frame, read at the entry of OnImageReady.
-struct Frame {
-    ICameraObject* camera = nullptr;
-    int frameCount = 0;
-    int width = 0;
-    int height = 0;
-    int imageSize = 0;
-    int bitsPerPixel = 0;
-    int pixelFormat = 0;
-    const unsigned char* data = nullptr;
-    bool stamped = false;  // the stand-in's stamp was found in the pixels
-    unsigned int stampNumber = 0;
-    bool pixelsKept = true;  // the pixels were the same at the return
-    std::chrono::steady_clock::time_point at;
-};
-
-// The host's callback for the checks: records every frame, wakes waiters,
-// and can run a hook inside the call (to stop, close or delete from there).
-class Recorder : public ICameraCallback {
-public:
-    void OnImageReady(ICameraObject* camera) override;
-
-    // Runs inside OnImageReady after the frame is recorded, with the frame's
-    // index from 1. Set before frames can come.
-    std::function<void(ICameraObject*, int index)> hook;
-    // Bytes compared at the entry and the return of each call (0: none) and
-    // how long to keep the frame before returning.
-    int keepBytes = 0;
-    std::chrono::microseconds keepFor{0};
-    // Read the stand-in's stamp from the pixels.
-    bool readStamps = false;
-
-    size_t count() const;
-    std::vector<Frame> frames() const;
-    // Until at least n frames came; false after timeoutMs.
-    bool waitFor(size_t n, int timeoutMs = kFrameWaitMs) const;
-    // Watches for quietMs: true when no frame came meanwhile.
-    bool staysQuiet(int quietMs = kQuietMs) const;
-    // From now on every call counts as late: the host was promised none.
-    // Until every frame recorded so far has returned from OnImageReady.
-    bool waitReturned(int timeoutMs = kFrameWaitMs) const;
-    void markClosed() { m_closed.store(true); }
-    void reopen() { m_closed.store(false); }
-    int late() const { return m_late.load(); }
-
-private:
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_arrived;
-    std::vector<Frame> m_frames;
-    size_t m_returned = 0;
-    std::atomic<bool> m_closed{false};
-    std::atomic<int> m_late{0};
-};
+using Frame = kwhost::RecordedFrame;
+using Recorder = kwhost::FrameRecorder;
 
 // A camera object for one key with a recorder as its callback, deleted at
 // the end of the scope unless something deleted it before.

@@ -10,6 +10,7 @@
 #include "cameraobject.h"
 
 #include "kwhost/imagewriter.h"
+#include "kwhost/property.h"
 
 namespace kwcam {
 
@@ -49,17 +50,6 @@ const char kGeneralUsage[] =
     "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
     "  -v, --version  Show the version.\n";
-
-struct PropertyName {
-    const char* name;
-    int id;
-};
-
-const PropertyName kProperties[] = {
-    {"exposure", CameraPropertyExposureTime},    {"gain", CameraPropertyGain},
-    {"wb-red", CameraPropertyBalanceRatioRed},   {"wb-green", CameraPropertyBalanceRatioGreen},
-    {"wb-blue", CameraPropertyBalanceRatioBlue},
-};
 
 QCommandLineOption helpOption()
 {
@@ -430,11 +420,8 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments, c
         positional.prepend(QString());
 
     const auto isProperty = [](const QString& name) {
-        for (const PropertyName& property : kProperties) {
-            if (name == QLatin1String(property.name))
-                return true;
-        }
-        return false;
+        int id = 0;
+        return kwhost::propertyFromName(name, &id);
     };
     // Four arguments are a key in two words, unless a property stands second:
     // then a quoted key is followed by more than one value.
@@ -447,14 +434,9 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments, c
     const int count = positional.size();
     options.key = joinKey(positional.mid(0, count - 2));
     options.property = positional.at(count - 2);
-    for (const PropertyName& property : kProperties) {
-        if (options.property == QLatin1String(property.name))
-            options.propertyId = property.id;
-    }
-    if (options.propertyId == 0)
-        return usageError(
-            QStringLiteral("unknown property '%1' (exposure, gain, wb-red, wb-green, wb-blue)").arg(options.property),
-            usage);
+    if (!kwhost::propertyFromName(options.property, &options.propertyId))
+        return usageError(QStringLiteral("unknown property '%1' (%2)").arg(options.property, kwhost::propertyNames()),
+                          usage);
     bool ok = false;
     options.value = positional.at(count - 1).toInt(&ok);
     if (!ok)

@@ -13,6 +13,7 @@
 #include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
 #include "kwhost/plugin.h"
+#include "kwhost/property.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/selfpipe.h"
 #include "messagelog.h"
@@ -34,10 +35,7 @@ bool destinationUsable(const QString& path, kwhost::PixelLayout layout)
 
 bool setProperty(ICameraObject* camera, const char* name, int id, int value)
 {
-    tagQZ_CAMERA_PROPERTY property;
-    property.nPropertyId = id;
-    property.nValue = value;
-    if (camera->ISetProperty(&property))
+    if (kwhost::setProperty(camera, id, value))
         return true;
     printError(QStringLiteral("%1 = %2: failed").arg(QLatin1String(name)).arg(value));
     return false;
@@ -181,10 +179,7 @@ int runSet(const Invocation& invocation)
     kwhost::Camera camera(plugin);
     if (!selectCamera(&camera, invocation, options.key) || !openCamera(&camera, nullptr))
         return kExitFailure;
-    tagQZ_CAMERA_PROPERTY property;
-    property.nPropertyId = options.propertyId;
-    property.nValue = options.value;
-    const bool ok = camera->ISetProperty(&property);
+    const bool ok = kwhost::setProperty(camera.object(), options.propertyId, options.value);
     camera->ICloseCamera();
     const QString result = QStringLiteral("%1 = %2: %3").arg(options.property).arg(options.value);
     if (!ok) {

@@ -5,29 +5,6 @@
 
 namespace kwview {
 
-namespace {
-
-Bounds boundsOf(bool known, const MVCC_FLOATVALUE& record)
-{
-    Bounds bounds;
-    bounds.known = known;
-    bounds.value = record.fCurValue;
-    bounds.min = record.fMin;
-    bounds.max = record.fMax;
-    return bounds;
-}
-
-// A whole value within the limits, both rounded inwards; as it is when
-// they are not known.
-int bounded(int value, const Bounds& bounds)
-{
-    const int lowest = static_cast<int>(std::ceil(bounds.min));
-    const int highest = static_cast<int>(std::floor(bounds.max));
-    return !bounds.known || highest < lowest ? value : std::min(std::max(value, lowest), highest);
-}
-
-}  // namespace
-
 CameraSession::CameraSession(const kwhost::Plugin& plugin) : m_plugin(plugin)
 {}
 
@@ -52,8 +29,8 @@ bool CameraSession::open(const QString& key, QString* error)
     kwhost::DeviceReport report;
     QString reportError;
     const bool reported = kwhost::readDevice(camera->key(), &report, &reportError);
-    m_exposure = boundsOf(reported && report.exposureKnown, report.exposure);
-    m_gain = boundsOf(reported && report.gainKnown, report.gain);
+    m_exposure = kwhost::limitsOf(reported && report.exposureKnown, report.exposure);
+    m_gain = kwhost::limitsOf(reported && report.gainKnown, report.gain);
 
     m_device = m_sdk.findDevice(camera->key());
     MvsimDeviceState state;
@@ -155,17 +132,15 @@ bool CameraSession::pulseLine0()
 
 namespace {
 
-bool sendProperty(kwhost::Camera* camera, int id, int value, const char* what, QString* error)
+bool sendProperty(kwhost::Camera* camera, int id, int value, const Bounds& bounds, const char* what, int* applied,
+                  QString* error)
 {
     if (camera == nullptr) {
         *error = QStringLiteral("no camera is open");
         return false;
     }
-    tagQZ_CAMERA_PROPERTY property;
-    property.nPropertyId = id;
-    property.nValue = value;
-    if (!camera->object()->ISetProperty(&property)) {
-        *error = QStringLiteral("the camera refused %1 %2").arg(QLatin1String(what)).arg(value);
+    if (!kwhost::setBounded(camera->object(), id, value, bounds, applied)) {
+        *error = QStringLiteral("the camera refused %1 %2").arg(QLatin1String(what)).arg(*applied);
         return false;
     }
     return true;
@@ -175,8 +150,8 @@ bool sendProperty(kwhost::Camera* camera, int id, int value, const char* what, Q
 
 bool CameraSession::setExposure(int microseconds, QString* error)
 {
-    const int value = bounded(microseconds, m_exposure);
-    if (!sendProperty(m_camera.get(), CameraPropertyExposureTime, value, "exposure", error))
+    int value = 0;
+    if (!sendProperty(m_camera.get(), CameraPropertyExposureTime, microseconds, m_exposure, "exposure", &value, error))
         return false;
     m_exposure.value = static_cast<float>(value);
     return true;
@@ -184,8 +159,8 @@ bool CameraSession::setExposure(int microseconds, QString* error)
 
 bool CameraSession::setGain(int decibels, QString* error)
 {
-    const int value = bounded(decibels, m_gain);
-    if (!sendProperty(m_camera.get(), CameraPropertyGain, value, "gain", error))
+    int value = 0;
+    if (!sendProperty(m_camera.get(), CameraPropertyGain, decibels, m_gain, "gain", &value, error))
         return false;
     m_gain.value = static_cast<float>(value);
     return true;
@@ -199,8 +174,11 @@ bool CameraSession::setWhiteBalance(int channel, int ratio, QString* error)
         *error = QStringLiteral("no white-balance channel %1").arg(channel);
         return false;
     }
-    const int value = std::min(std::max(ratio, 0), maxWhiteBalance());
-    if (!sendProperty(m_camera.get(), ids[channel], value, "white-balance ratio", error))
+    Bounds ratios;
+    ratios.known = true;
+    ratios.max = static_cast<float>(kwhost::kMaxWhiteBalance);
+    int value = 0;
+    if (!sendProperty(m_camera.get(), ids[channel], ratio, ratios, "white-balance ratio", &value, error))
         return false;
     m_whiteBalance[channel] = value;
     return true;

@@ -18,6 +18,7 @@
 #include "kwhost/camera.h"
 #include "kwhost/losses.h"
 #include "kwhost/plugin.h"
+#include "kwhost/property.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/sdkdevice.h"
 #include "kwhost/trigger.h"
@@ -28,12 +29,7 @@ namespace kwview {
 using kwhost::TriggerChoice;
 
 // A setting's value and limits as the device reports them.
-struct Bounds {
-    bool known = false;
-    float value = 0;
-    float min = 0;
-    float max = 0;
-};
+using Bounds = kwhost::Limits;
 
 class CameraSession {
 public:
@@ -76,7 +72,7 @@ public:
     const Bounds& gain() const { return m_gain; }
     // The last ratios set, or the device's when the stand-in tells them.
     int whiteBalance(int channel) const;
-    static int maxWhiteBalance() { return 16383; }
+    static int maxWhiteBalance() { return kwhost::kMaxWhiteBalance; }
 
     // How frames are read: "Mono8", "BayerRG8", ... when the SDK tells the
     // device's type, else the plug-in's report.
