@@ -92,18 +92,18 @@ Losses lossesFromFrameNumbers(quint64 missing)
     return losses;
 }
 
-LossWatch::LossWatch(const SdkControl& sdk, int device) : m_sdk(sdk), m_device(device)
+LossWatch::LossWatch(const SdkControl& sdk, int device) : m_sdk(&sdk), m_device(device)
 {}
 
 void LossWatch::begin()
 {
-    m_atBegin = sdkLosses(m_sdk, m_device);
+    m_atBegin = sdkLosses(*m_sdk, m_device);
 }
 
 Losses LossWatch::sinceBegin(bool numbered, quint64 missing) const
 {
     if (m_atBegin.source != Losses::Source::Unknown) {
-        const Losses now = sdkLosses(m_sdk, m_device);
+        const Losses now = sdkLosses(*m_sdk, m_device);
         if (now.source == m_atBegin.source)
             return now.since(m_atBegin);
     }

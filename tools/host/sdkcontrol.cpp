@@ -37,7 +37,11 @@ SdkControl::SdkControl()
       m_clearCallLog(lookUp<decltype(m_clearCallLog)>("MVSIM_ClearCallLog")),
       m_liveHandles(lookUp<decltype(m_liveHandles)>("MVSIM_LiveHandles")),
       m_unplug(lookUp<decltype(m_unplug)>("MVSIM_UnplugDevice")),
-      m_waitIdle(lookUp<decltype(m_waitIdle)>("MVSIM_WaitIdle"))
+      m_waitIdle(lookUp<decltype(m_waitIdle)>("MVSIM_WaitIdle")),
+      m_ledgerSize(lookUp<decltype(m_ledgerSize)>("MVSIM_LedgerSize")),
+      m_ledgerEntry(lookUp<decltype(m_ledgerEntry)>("MVSIM_LedgerEntry")),
+      m_pictureCount(lookUp<decltype(m_pictureCount)>("MVSIM_PictureCount")),
+      m_pictureName(lookUp<decltype(m_pictureName)>("MVSIM_PictureName"))
 {}
 
 int SdkControl::findDevice(const QString& key) const
@@ -152,6 +156,33 @@ bool SdkControl::fateCounts(int device, QVector<quint64>* counts) const
     for (int i = 0; i < written; ++i)
         counts->append(raw[static_cast<size_t>(i)]);
     return true;
+}
+
+QVector<MvsimLedgerEntry> SdkControl::ledger(int device) const
+{
+    QVector<MvsimLedgerEntry> entries;
+    if (m_ledgerSize == nullptr || m_ledgerEntry == nullptr || device < 0)
+        return entries;
+    const int size = m_ledgerSize(device);
+    for (int i = 0; i < size; ++i) {
+        MvsimLedgerEntry entry{};
+        if (m_ledgerEntry(device, i, &entry) == MVSIM_OK)
+            entries.append(entry);
+    }
+    return entries;
+}
+
+QStringList SdkControl::pictureNames(int device) const
+{
+    QStringList names;
+    if (m_pictureCount == nullptr || m_pictureName == nullptr || device < 0)
+        return names;
+    const int count = m_pictureCount(device);
+    for (int i = 0; i < count; ++i) {
+        char buffer[4096];
+        names << (m_pictureName(device, i, buffer, sizeof buffer) >= 0 ? QString::fromUtf8(buffer) : QString());
+    }
+    return names;
 }
 
 void SdkControl::failCall(const char* function, unsigned int nth, int code) const

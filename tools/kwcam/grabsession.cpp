@@ -196,7 +196,7 @@ int GrabSession::conclude()
     summary.stats = stats;
     summary.seconds = m_seconds;
     summary.deviceType = m_deviceType;
-    summary.pictures = picturesReceived(m_device, m_startNs);
+    summary.pictures = picturesReceived(m_sdk, m_device, m_startNs);
     summary.losses = m_losses;
 
     if (!m_options.savePath.isEmpty()) {

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "kwhost/camera.h"
+#include "kwhost/camerasession.h"
 #include "kwhost/losses.h"
 #include "kwhost/plugin.h"
 #include "kwhost/property.h"
@@ -46,7 +47,7 @@ public:
     // Stops acquisition and closes the camera; also while the camera waits
     // for a trigger that never comes.
     void close();
-    bool isOpen() const { return m_camera != nullptr; }
+    bool isOpen() const;
     bool isGrabbing() const;
     QString key() const;
 
@@ -68,8 +69,8 @@ public:
 
     // Exposure time (µs) and gain (dB) with their limits, read as kwcam info
     // reads them: through the SDK, before the plug-in opens the camera.
-    const Bounds& exposure() const { return m_exposure; }
-    const Bounds& gain() const { return m_gain; }
+    const Bounds& exposure() const { return m_host.exposure(); }
+    const Bounds& gain() const { return m_host.gain(); }
     // The last ratios set, or the device's when the stand-in tells them.
     int whiteBalance(int channel) const;
     static int maxWhiteBalance() { return kwhost::kMaxWhiteBalance; }
@@ -85,13 +86,9 @@ public:
 
 private:
     const kwhost::Plugin& m_plugin;
-    kwhost::SdkControl m_sdk;
-    ViewReceiver m_receiver;
-    std::unique_ptr<kwhost::Camera> m_camera;
-    int m_device = -1;
+    ViewReceiver m_receiver;  // outlives the camera of m_host
+    kwhost::CameraSession m_host;
     TriggerChoice m_trigger = TriggerChoice::Free;
-    Bounds m_exposure;
-    Bounds m_gain;
     int m_whiteBalance[3] = {1024, 1024, 1024};
     QString m_pixelTypeName;
     kwhost::Losses m_lostAtOpen;

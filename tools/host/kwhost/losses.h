@@ -59,8 +59,8 @@ public:
     Losses sinceBegin(bool numbered, quint64 missing) const;
 
 private:
-    const SdkControl& m_sdk;
-    const int m_device;
+    const SdkControl* m_sdk;
+    int m_device;
     Losses m_atBegin;
 };
 

@@ -52,6 +52,11 @@ public:
     bool fateInfo(unsigned int fate, QString* name, bool* countsAsLost) const;
     bool fateCounts(int device, QVector<quint64>* counts) const;
 
+    // The device's ledger, oldest entry first (see MVSIM_LedgerEntry), and
+    // the recorded pictures it replays; empty over other SDKs.
+    QVector<MvsimLedgerEntry> ledger(int device) const;
+    QStringList pictureNames(int device) const;
+
     // For hosts that test plug-ins (the kit): the stand-in's faults, call
     // log, handles and devices. Over other SDKs they do nothing and answer
     // false, empty or -1.
@@ -97,6 +102,10 @@ private:
     int (*m_liveHandles)() = nullptr;
     int (*m_unplug)(int) = nullptr;
     int (*m_waitIdle)(int, unsigned int) = nullptr;
+    int (*m_ledgerSize)(int) = nullptr;
+    int (*m_ledgerEntry)(int, int, MvsimLedgerEntry*) = nullptr;
+    int (*m_pictureCount)(int) = nullptr;
+    int (*m_pictureName)(int, int, char*, size_t) = nullptr;
 };
 
 }  // namespace kwhost
