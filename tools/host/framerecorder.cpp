@@ -3,7 +3,7 @@
 #include <cstring>
 #include <thread>
 
-#include "kwhost/framestamp.h"
+#include "kwhost/frame.h"
 
 namespace kwhost {
 
@@ -18,15 +18,18 @@ void FrameRecorder::OnImageReady(ICameraObject* camera)
     frame.at = std::chrono::steady_clock::now();
     frame.camera = camera;
     frame.thread = std::this_thread::get_id();
-    frame.frameCount = camera->m_nFrameCount;
-    frame.width = camera->m_nWidth;
-    frame.height = camera->m_nHeight;
-    frame.imageSize = camera->m_nImageSize;
-    frame.bitsPerPixel = camera->m_nBitsPerPixel;
-    frame.pixelFormat = camera->m_nPixelFormat;
-    frame.data = camera->m_pImageData;
-    if (readStamps && frame.imageSize > 0)
-        frame.stamped = kwhost::readFrameStamp(frame.data, static_cast<quint64>(frame.imageSize), &frame.stampNumber);
+    const HostFrame seen = readFrame(camera, PixelLayout::Unknown);
+    frame.frameCount = seen.frameCount;
+    frame.width = seen.width;
+    frame.height = seen.height;
+    frame.imageSize = seen.imageSize;
+    frame.bitsPerPixel = seen.pluginBitsPerPixel;
+    frame.pixelFormat = seen.pluginFormat;
+    frame.data = seen.data;
+    if (readStamps) {
+        frame.stamped = seen.stamped;
+        frame.stampNumber = seen.number;
+    }
     if (keepBytes > 0 && frame.data != nullptr && frame.imageSize > 0) {
         const size_t bytes = static_cast<size_t>(qMin(keepBytes, frame.imageSize));
         std::vector<unsigned char> entry(frame.data, frame.data + bytes);

@@ -162,21 +162,33 @@ QList<QCommandLineOption> commonOptions()
 }
 
 // Adds the shared options of groups (beyond the common ones) and the
-// command's own, parses, and reads the shared ones into host over what the
-// options before the command gave. positional gets the arguments that are
-// no options, negative numbers among them.
-bool parseWith(QCommandLineParser& parser, unsigned groups, const QList<QCommandLineOption>& own,
-               const QStringList& arguments, QStringList* positional, kwhost::HostOptions* host, QString* error)
+// command's own, parses, and reads the shared ones over what the options
+// before the command (global) gave. positional gets the arguments that are
+// no options, negative numbers among them. False when result is made
+// already: a usage error, or the command's help.
+bool parseWith(QCommandLineParser& parser, const QString& command, unsigned groups,
+               const QList<QCommandLineOption>& own, const QStringList& arguments, const kwhost::HostOptions& global,
+               QStringList* positional, ParseResult* result)
 {
     const QList<QCommandLineOption> shared = kwhost::hostOptions(groups & ~kwhost::kLoadOptions);
     parser.addOptions(commonOptions() + shared + own);
     const NegativeNumbers negatives(arguments, valueOptionsOf(own + shared + commonOptions()));
+    result->invocation.host = global;
+    QString error;
     if (!parser.parse(negatives.arguments())) {
-        *error = parser.errorText();
+        *result = usageError(parser.errorText(), commandHint(command));
+        return false;
+    }
+    if (!kwhost::readHostOptions(parser, groups | kwhost::kLoadOptions, &result->invocation.host, &error)) {
+        *result = usageError(error, commandHint(command));
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        *result = help(commandHelp(parser, command));
         return false;
     }
     *positional = negatives.restore(parser.positionalArguments());
-    return kwhost::readHostOptions(parser, groups | kwhost::kLoadOptions, host, error);
+    return true;
 }
 
 QString joinKey(const QStringList& words)
@@ -208,12 +220,8 @@ ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments, 
                                                        "exposure and gain (opens each camera)."));
     QStringList positional;
     ParseResult result;
-    result.invocation.host = global;
-    QString error;
-    if (!parseWith(parser, 0, {longFormat}, arguments, &positional, &result.invocation.host, &error))
-        return usageError(error, usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("list")));
+    if (!parseWith(parser, QStringLiteral("list"), 0, {longFormat}, arguments, global, &positional, &result))
+        return result;
     if (!positional.isEmpty())
         return usageError(QStringLiteral("list takes no arguments"), usage);
     result.invocation.command = Command::List;
@@ -230,12 +238,8 @@ ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments, 
                                  QStringLiteral("[KEY]"));
     QStringList positional;
     ParseResult result;
-    result.invocation.host = global;
-    QString error;
-    if (!parseWith(parser, kwhost::kCameraOption, {}, arguments, &positional, &result.invocation.host, &error))
-        return usageError(error, usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("info")));
+    if (!parseWith(parser, QStringLiteral("info"), kwhost::kCameraOption, {}, arguments, global, &positional, &result))
+        return result;
     if (positional.size() > 2)
         return usageError(QStringLiteral("info takes one camera key"), usage);
     if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
@@ -369,13 +373,10 @@ ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments, 
         own << option.option;
     QStringList positional;
     ParseResult result;
-    result.invocation.host = global;
+    if (!parseWith(parser, QStringLiteral("grab"), kwhost::kCameraOption | kwhost::kTriggerOption, own, arguments,
+                   global, &positional, &result))
+        return result;
     QString error;
-    if (!parseWith(parser, kwhost::kCameraOption | kwhost::kTriggerOption, own, arguments, &positional,
-                   &result.invocation.host, &error))
-        return usageError(error, usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("grab")));
 
     result.invocation.command = Command::Grab;
     GrabOptions& options = result.invocation.grab;
@@ -406,12 +407,8 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments, c
                                  QStringLiteral("VALUE"));
     QStringList positional;
     ParseResult result;
-    result.invocation.host = global;
-    QString error;
-    if (!parseWith(parser, kwhost::kCameraOption, {}, arguments, &positional, &result.invocation.host, &error))
-        return usageError(error, usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("set")));
+    if (!parseWith(parser, QStringLiteral("set"), kwhost::kCameraOption, {}, arguments, global, &positional, &result))
+        return result;
     // With -c the key is left out.
     const bool chosen = parser.isSet(QStringLiteral("camera"));
     if (chosen && positional.size() != 2)

@@ -20,28 +20,21 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
 
     measureInterval();
 
-    // The members describe this frame during this call only.
-    const int width = pCamera->m_nWidth;
-    const int height = pCamera->m_nHeight;
-    const kwhost::PixelLayout layout = m_deviceLayout != kwhost::PixelLayout::Unknown
-        ? m_deviceLayout
-        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
-    const unsigned char* data = pCamera->m_pImageData;
-    const quint64 frameBytes = data == nullptr || width <= 0 || height <= 0 ? 0
-                                                                            : static_cast<quint64>(width) *
-            static_cast<quint64>(height) * static_cast<quint64>(kwhost::bytesPerPixel(layout));
+    const kwhost::HostFrame frame = kwhost::readFrame(pCamera, m_deviceLayout);
+    const int width = frame.width;
+    const int height = frame.height;
+    const kwhost::PixelLayout layout = frame.layout;
+    const unsigned char* data = frame.data;
+    const quint64 frameBytes = frame.bytes;
 
-    if (m_stats.frames > 0 &&
-        (width != m_stats.width || height != m_stats.height || pCamera->m_nPixelFormat != m_stats.pluginFormat))
+    kwhost::HostFrame& last = m_stats.last;
+    if (m_stats.frames > 0 && (width != last.width || height != last.height || frame.pluginFormat != last.pluginFormat))
         m_stats.geometryChanged = true;
-    m_stats.width = width;
-    m_stats.height = height;
-    m_stats.pluginFormat = pCamera->m_nPixelFormat;
-    m_stats.pluginBitsPerPixel = pCamera->m_nBitsPerPixel;
-    m_stats.layout = layout;
+    last = frame;
+    last.data = nullptr;  // gone once the call returns
 
-    quint32 stampNumber = 0;
-    const bool stamped = kwhost::readFrameStamp(data, frameBytes, &stampNumber);
+    const bool stamped = frame.stamped;
+    const quint32 stampNumber = frame.number;
     m_stats.numbers.add(stamped, stampNumber);
     m_missing.store(m_stats.numbers.missing(), std::memory_order_relaxed);
     m_numbered.store(m_stats.numbers.numbered(), std::memory_order_relaxed);

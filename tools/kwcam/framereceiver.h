@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cameraobject.h"
+#include "kwhost/frame.h"
 #include "kwhost/framestamp.h"
 #include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
@@ -32,13 +33,9 @@ struct FrameStats {
     double minIntervalMs = 0;
     double maxIntervalMs = 0;
     double sumIntervalMs = 0;
-    // The last frame's geometry as the plug-in announced it, and the layout
-    // the tool read it with.
-    int width = 0;
-    int height = 0;
-    int pluginFormat = 0;
-    int pluginBitsPerPixel = 0;
-    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
+    // The last frame's members as the plug-in announced them, and the layout
+    // the tool read it with (no pixels).
+    kwhost::HostFrame last;
     bool geometryChanged = false;
     // Frame numbers from the stand-in's stamp.
     kwhost::FrameNumbers numbers;

@@ -58,11 +58,11 @@ QString formatSummary(const Summary& summary)
 
     if (stats.frames > 0) {
         QString geometry = QStringLiteral("%1x%2, plug-in format %3 at %4 bits, read as %5")
-                               .arg(stats.width)
-                               .arg(stats.height)
-                               .arg(pluginFormatName(stats.pluginFormat))
-                               .arg(stats.pluginBitsPerPixel)
-                               .arg(kwhost::layoutName(stats.layout));
+                               .arg(stats.last.width)
+                               .arg(stats.last.height)
+                               .arg(pluginFormatName(stats.last.pluginFormat))
+                               .arg(stats.last.pluginBitsPerPixel)
+                               .arg(kwhost::layoutName(stats.last.layout));
         if (!summary.deviceType.isEmpty())
             geometry += QStringLiteral(" (device pixel type %1)").arg(summary.deviceType);
         if (stats.geometryChanged)

@@ -1,5 +1,6 @@
 #include "viewreceiver.h"
 
+#include "kwhost/frame.h"
 #include "kwhost/framestamp.h"
 
 #include <cstddef>
@@ -29,17 +30,16 @@ void ViewReceiver::OnImageReady(ICameraObject* pCamera)
 {
     if (pCamera == nullptr)
         return;
-    // The members describe this frame during this call only.
+    const kwhost::HostFrame seen = kwhost::readFrame(pCamera, m_deviceLayout);
     FrameView frame;
-    frame.data = pCamera->m_pImageData;
-    frame.width = pCamera->m_nWidth;
-    frame.height = pCamera->m_nHeight;
-    frame.layout = m_deviceLayout != kwhost::PixelLayout::Unknown
-        ? m_deviceLayout
-        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+    frame.data = seen.data;
+    frame.width = seen.width;
+    frame.height = seen.height;
+    frame.layout = seen.layout;
     frame.bayer = m_deviceLayout == kwhost::PixelLayout::Gray8 ? m_bayer : BayerPattern::None;
     const qsizetype size = frame.byteCount();
-    readStamp(frame.data, size);
+    if (seen.stamped)
+        countStamp(seen.number);
 
     const quint64 sequence = m_frames.load(std::memory_order_relaxed) + 1;
     if (size > 0 && (m_copyEveryFrame || !m_latest.pending())) {
@@ -58,11 +58,8 @@ void ViewReceiver::OnImageReady(ICameraObject* pCamera)
     m_frames.store(sequence, std::memory_order_relaxed);
 }
 
-void ViewReceiver::readStamp(const unsigned char* data, qsizetype bytes)
+void ViewReceiver::countStamp(quint32 number)
 {
-    quint32 number = 0;
-    if (bytes <= 0 || !kwhost::readFrameStamp(data, static_cast<quint64>(bytes), &number))
-        return;
     m_stamped.store(true, std::memory_order_relaxed);
     if (m_haveNumber)
         m_stampGaps.fetch_add(kwhost::framesMissingBetween(m_lastNumber, number), std::memory_order_relaxed);
