@@ -133,7 +133,18 @@ std::string readName(const QJsonObject& o, const char* key, const std::string& w
         throw ConfigError{where + "." + key, "must not be empty"};
     if (name.find_first_of(" \t\r\n") != std::string::npos)
         throw ConfigError{where + "." + key, "must not contain white space"};
+    // A device record's text ends at its first NUL: what follows would never
+    // reach a host, and two names differing there would list alike.
+    if (name.find('\0') != std::string::npos)
+        throw ConfigError{where + "." + key, "must not contain a NUL character"};
     return name;
+}
+
+// The camera key a host sees for a device: its names as the device record
+// holds them, cut to their fields.
+std::string listedKey(const DeviceSetup& setup)
+{
+    return setup.modelName.substr(0, MV_MODEL_NAME_SIZE) + " " + setup.serialNumber.substr(0, MV_SERIAL_NUMBER_SIZE);
 }
 
 unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigned fallback)
@@ -310,11 +321,19 @@ ConfigResult loadConfigFile(const std::string& path)
             result.devices.push_back(
                 readDevice(list.at(i), where, QFileInfo(QString::fromStdString(path)).absolutePath().toStdString()));
             // One key, one device: the second could never be opened by it.
+            // Keys are compared as hosts see them, cut to the record's fields.
             const DeviceSetup& added = result.devices.back();
-            for (std::size_t j = 0; j + 1 < result.devices.size(); ++j)
-                if (result.devices[j].modelName == added.modelName &&
-                    result.devices[j].serialNumber == added.serialNumber)
+            for (std::size_t j = 0; j + 1 < result.devices.size(); ++j) {
+                const DeviceSetup& earlier = result.devices[j];
+                if (earlier.modelName == added.modelName && earlier.serialNumber == added.serialNumber)
                     throw ConfigError{where, "same model and serial as devices[" + std::to_string(j) + "]"};
+                if (listedKey(earlier) == listedKey(added))
+                    throw ConfigError{where,
+                                      "lists as the same camera key as devices[" + std::to_string(j) + "], \"" +
+                                          listedKey(added) + "\" (a model name is cut to " +
+                                          std::to_string(MV_MODEL_NAME_SIZE) + " bytes, a serial number to " +
+                                          std::to_string(MV_SERIAL_NUMBER_SIZE) + ")"};
+            }
         }
     } catch (const ConfigError& e) {
         result.devices.clear();

@@ -66,6 +66,16 @@ TEST_F(DeviceTest, ConfigurationRefusesBadKeysAndNamesInOneLine)
          "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\"}, {\"model\": \"N\", \"serial\": \"S\"}, "
          "{\"model\": \"M\", \"serial\": \"S\"}]}",
          "devices[2]: same model and serial as devices[0]"},
+        {"same_key_once_cut",
+         "{\"devices\": [{\"model\": \"" + std::string(40, 'M') + "\", \"serial\": \"S\"}, {\"model\": \"" +
+             std::string(40, 'M') + "X\", \"serial\": \"S\"}]}",
+         "devices[1]: lists as the same camera key as devices[0]"},
+        {"same_serial_once_cut",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"SERIAL-0123456789-A\"}, "
+         "{\"model\": \"M\", \"serial\": \"SERIAL-0123456789-B\"}]}",
+         "devices[1]: lists as the same camera key as devices[0], \"M SERIAL-012345678\""},
+        {"model_nul", "{\"devices\": [{\"model\": \"M\\u0000A\", \"serial\": \"S\"}]}",
+         "devices[0].model: must not contain a NUL character"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
