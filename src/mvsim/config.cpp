@@ -2,7 +2,6 @@
 
 #include "pattern.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,7 +9,13 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace mvsim {
 
@@ -289,17 +294,60 @@ std::string checkSetup(const DeviceSetup& setup)
     return {};
 }
 
+namespace {
+
+// The file's bytes, or false with the reason. Only a regular file is read,
+// and at most maxConfigBytes of it: a pipe would block the listing, and
+// /dev/zero would never end. Opened without blocking, then checked, so that
+// a pipe put in the file's place is not waited on either.
+bool readConfigBytes(const std::string& path, QByteArray* bytes, std::string* reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = std::string("cannot read: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        *reason = std::string("cannot read: ") + std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        *reason = "cannot read: not a regular file";
+    else if (info.st_size > static_cast<off_t>(maxConfigBytes))
+        *reason = "larger than " + std::to_string(maxConfigBytes >> 20) + " MiB, the most a configuration may be";
+    if (reason->empty()) {
+        // Read to the end, but never past the limit, should the file grow.
+        bytes->resize(static_cast<int>(maxConfigBytes));
+        std::size_t got = 0;
+        while (got < maxConfigBytes) {
+            const ssize_t n = ::read(fd, bytes->data() + got, maxConfigBytes - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                *reason = std::string("cannot read: ") + std::strerror(errno);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes->resize(static_cast<int>(got));
+    }
+    ::close(fd);
+    return reason->empty();
+}
+
+}  // namespace
+
 ConfigResult loadConfigFile(const std::string& path)
 {
     ConfigResult result;
     const std::string prefix = path + ": ";
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = prefix + "cannot read: " + file.errorString().toStdString();
+    QByteArray bytes;
+    std::string reason;
+    if (!readConfigBytes(path, &bytes, &reason)) {
+        result.error = prefix + reason;
         return result;
     }
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         result.error = prefix + "bad JSON at offset " + std::to_string(parseError.offset) + ": " +
             parseError.errorString().toStdString();

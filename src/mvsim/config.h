@@ -5,6 +5,7 @@
 
 #include "device.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ struct ConfigResult {
     std::vector<DeviceSetup> devices;
     std::string error;  // "<path>: <where>: <reason>" when not ok
 };
+
+// A configuration file is read only when it is a regular file of at most
+// this size.
+constexpr std::size_t maxConfigBytes = 16u << 20;
 
 ConfigResult loadConfigFile(const std::string& path);
 std::vector<DeviceSetup> defaultDevices();

@@ -1,6 +1,9 @@
 // Configuration files: a valid one, malformed ones, the built-in default.
 #include "mvsim_support.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 using namespace mvsimtest;
@@ -130,15 +133,36 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault)
     }
 }
 
+// What is no configuration file is refused at once: a pipe is not waited
+// on, a device that never ends is not read, nor a file beyond the limit.
 TEST_F(ConfigTest, UnreadableFileIsReported)
 {
-    const std::string path = testing::TempDir() + "mvsim_no_such_file.json";
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(MVSIM_LoadConfig(path.c_str()), MVSIM_E_CONFIG);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("mvsim: " + path + ": cannot read"), std::string::npos) << err;
-    MV_CC_DEVICE_INFO_LIST list;
-    EXPECT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE, &list), MVSIM_E_CONFIG);
+    const std::string fifo = testing::TempDir() + "mvsim_config_fifo.json";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = writeFile("config_large", "{");
+    ASSERT_EQ(::truncate(large.c_str(), (16 << 20) + 1), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {testing::TempDir() + "mvsim_no_such_file.json", "cannot read: No such file or directory"},
+        {testing::TempDir(), "cannot read: not a regular file"},
+        {fifo, "cannot read: not a regular file"},
+        {"/dev/zero", "cannot read: not a regular file"},
+        {large, "larger than 16 MiB, the most a configuration may be"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(MVSIM_LoadConfig(c.path.c_str()), MVSIM_E_CONFIG);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, "mvsim: " + c.path + ": " + c.reason + "\n");
+        MV_CC_DEVICE_INFO_LIST list;
+        EXPECT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE, &list), MVSIM_E_CONFIG);
+    }
+    ::unlink(fifo.c_str());
+    ::unlink(large.c_str());
     EXPECT_EQ(MVSIM_LoadConfig(nullptr), MVSIM_E_PARAMETER);
 }
 
