@@ -6,6 +6,7 @@
 #include "device.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ConfigResult {
     std::vector<DeviceSetup> devices;
     std::string error;  // "<path>: <where>: <reason>" when not ok
 };
+
+// The memory a device's frame buffers may take together.
+constexpr std::uint64_t maxBufferBytes = std::uint64_t(4096) << 20;
 
 // A configuration file is read only when it is a regular file of at most
 // this size.
