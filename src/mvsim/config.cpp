@@ -191,7 +191,7 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const 
         throw ConfigError{where, "must be an object, not " + describeType(entry)};
     const QJsonObject o = entry.toObject();
     DeviceSetup setup;
-    setup.shared = true;
+    setup.exclusive = true;
     setup.modelName = readName(o, "model", where);
     setup.serialNumber = readName(o, "serial", where);
     const std::string transport = readText(o, "transport", where, false, "gige");
@@ -245,7 +245,7 @@ DeviceSetup camera(const char* model, const char* serial, unsigned transport, un
     setup.gainMax = 20.0f;
     setup.gain = 0.0f;
     setup.frameRate = 30.0;
-    setup.shared = true;
+    setup.exclusive = true;
     return setup;
 }
 
