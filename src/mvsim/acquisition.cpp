@@ -336,13 +336,16 @@ void Acquisition::runDelivery()
     Clock::time_point freedAt{};
     Ready queued{};
     InFlight made{};
+    Ready composed{};  // a made frame once composed; kept across frames, as its record is written whole
     while (true) {
         const Next next = awaitFrameLocked(lock, freedAt, &queued, &made);
         if (next == Next::Stop)
             break;
         if (next == Next::Made) {
-            Ready ready{made.id, made.slot, {}, nullptr, nullptr};
-            freedAt = deliverLocked(lock, ready, &made);
+            composed.id = made.id;
+            composed.slot = made.slot;
+            composed.zeroCopy = nullptr;
+            freedAt = deliverLocked(lock, composed, &made);
         } else {
             freedAt = deliverLocked(lock, queued, nullptr);
         }
