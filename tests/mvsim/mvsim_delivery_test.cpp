@@ -26,41 +26,13 @@ protected:
     // its frames going to `recorder`.
     int open(Recorder& recorder, const std::function<void(MvsimDeviceSetup&)>& change)
     {
-        MvsimDeviceSetup setup;
-        MVSIM_DefaultSetup(&setup, "Delivery", serial);
-        setup.width = 64;
-        setup.height = 8;
-        change(setup);
-        const int id = MVSIM_AddDevice(&setup);
-        EXPECT_GE(id, 0);
-        handle = openHandle(serial);
-        EXPECT_NE(handle, nullptr);
+        const int id = addOpenDevice("Delivery", serial, change, &handle);
         EXPECT_EQ(registerRecorder(handle, recorder), MVSIM_OK);
         return id;
     }
 
     void* handle = nullptr;
 };
-
-std::vector<MvsimLedgerEntry> ledgerOf(int id)
-{
-    std::vector<MvsimLedgerEntry> entries;
-    const int n = MVSIM_LedgerSize(id);
-    for (int i = 0; i < n; ++i) {
-        MvsimLedgerEntry e{};
-        EXPECT_EQ(MVSIM_LedgerEntry(id, i, &e), MVSIM_OK);
-        entries.push_back(e);
-    }
-    return entries;
-}
-
-std::vector<unsigned> numbersOf(const std::vector<Frame>& frames)
-{
-    std::vector<unsigned> numbers;
-    for (const Frame& f : frames)
-        numbers.push_back(f.number);
-    return numbers;
-}
 
 // Frames that take time (an exposure, a readout) complete into the last
 // free buffer: with one buffer and a host that keeps up, and with two while
