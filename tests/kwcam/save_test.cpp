@@ -5,7 +5,12 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "mvsim/control.h"
 #include "pictures.h"
@@ -165,6 +170,83 @@ TEST(KwcamSave, DoublePercentIsAPercentSignInTheName)
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name), c.files) << c.pattern;
         for (const QString& file : c.files)
             QFile::remove(dir.filePath(file));
+    }
+}
+
+// Anything but a regular file is refused before the camera opens: a FIFO
+// without a reader would block the open for ever (a hang shows as an
+// unfinished run), a device or a folder is no place for a picture.
+TEST(KwcamSave, DestinationThatIsNoRegularFileIsRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.pgm"))).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.png")));
+    const struct {
+        QString path;
+        const char* reason;
+    } cases[] = {
+        {dir.filePath(QStringLiteral("fifo.pgm")), "is a FIFO, not a regular file"},
+        {dir.filePath(QStringLiteral("folder.png")), "is a folder, not a regular file"},
+        {QStringLiteral("/dev/null.pgm/x.pgm"), "does not exist"},
+    };
+    for (const auto& c : cases) {
+        const ToolResult result = runTool({"grab", "KW-MONO8 S0001", "-n", "1", "--save", c.path});
+        ASSERT_TRUE(result.finished) << c.path.toStdString();
+        const std::string what = (c.path + "\n" + result.out + result.err).toStdString();
+        EXPECT_EQ(result.exitCode, 1) << what;
+        EXPECT_TRUE(result.err.contains(QLatin1String(c.reason))) << what;
+        EXPECT_FALSE(result.err.contains(QLatin1String("IOpenCamera"))) << what;
+        EXPECT_EQ(result.err.count(QLatin1Char('\n')), 2) << what;  // the SDK line and the error
+    }
+}
+
+// A full file system, made for the test where the user may mount one: the
+// write that does not fit is named with the reason, no cut file stays, the
+// grab fails.
+TEST(KwcamSave, FullDiskSaysSoAndLeavesNoCutFile)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray mountPoint = QFile::encodeName(dir.path());
+    if (mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    const qint64 fileSize = QByteArray("P5\n64 48\n255\n").size() + kWidth * kHeight;
+    for (const char* pattern : {"f%03d.pgm", "last.pgm"}) {
+        // The last frame finds the disk already full.
+        for (const QString& file : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.filePath(file));
+        if (QLatin1String(pattern) == QLatin1String("last.pgm")) {
+            QFile filler(dir.filePath(QStringLiteral("filler")));
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            filler.write(QByteArray(16 * 1024 - 1000, 'x'));
+            filler.close();
+        }
+        const ToolResult result =
+            runTool({"grab", "KW-MONO8 S0001", "-n", "30", "--save", dir.filePath(QLatin1String(pattern))});
+        ASSERT_TRUE(result.finished);
+        const std::string what = (result.out + result.err).toStdString();
+        EXPECT_EQ(result.exitCode, 1) << what;
+        EXPECT_TRUE(result.err.contains(QLatin1String(": no space left on the device"))) << what;
+        for (const QFileInfo& file : QDir(dir.path()).entryInfoList({QStringLiteral("*.pgm")}, QDir::Files))
+            EXPECT_EQ(file.size(), fileSize) << file.fileName().toStdString() << "\n" << what;
+    }
+    umount(mountPoint.constData());
+}
+
+TEST(KwcamOutput, FullStandardOutputFails)
+{
+    for (const QStringList& arguments : {QStringList{"list"}, QStringList{"--help"}}) {
+        QProcess process;
+        process.setProcessEnvironment(toolEnvironment());
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(KWCAM_TOOL_PATH), arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains(QLatin1String("kwcam: cannot write to the standard output"))) << err.toStdString();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "kwhost/imagewriter.h"
 
+#include <QtCore/QBuffer>
 #include <QtCore/QByteArray>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
@@ -7,7 +8,11 @@
 #include <QtGui/QImage>
 #include <QtGui/QImageWriter>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kwhost {
 
@@ -74,6 +79,61 @@ SaveName parseSaveName(const QString& path)
     return name;
 }
 
+QString kindOfFile(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("not a regular file");
+}
+
+// Writes bytes to path as a whole file. The open never blocks (a FIFO with
+// no reader would hold the thread beyond any signal), and anything but a
+// regular file is refused before a byte is written. A failed write removes
+// what it left, so that no cut picture stays behind.
+QString writeWholeFile(const QString& path, const char* data, qint64 size)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        return describeErrno(errno);
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return describeErrno(error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("it is %1, not a regular file").arg(kindOfFile(info.st_mode));
+    }
+    int error = 0;
+    if (ftruncate(fd, 0) != 0)
+        error = errno;
+    for (qint64 done = 0; error == 0 && done < size;) {
+        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(qMin<qint64>(size - done, 1 << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += n;
+    }
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    if (error != 0) {
+        ::unlink(name.constData());
+        return describeErrno(error);
+    }
+    return QString();
+}
+
 // Sample c of pixel (x, y), 0..255 or, for 16-bit samples, 0..65535.
 quint16 sampleAt(const FrameImage& frame, int x, int y, int c)
 {
@@ -104,6 +164,8 @@ QString writePnm(const QString& path, const FrameImage& frame, FileType type)
         return problem;
 
     const bool wide = hasWideSamples(frame.layout);
+    // The plain layouts are already the file's samples: copied row-free.
+    const bool asIs = frame.layout == PixelLayout::Gray8 || frame.layout == PixelLayout::Rgb24;
     QByteArray out = QStringLiteral("P%1\n%2 %3\n%4\n")
                          .arg(type == FileType::Pgm ? 5 : 6)
                          .arg(frame.width)
@@ -113,7 +175,14 @@ QString writePnm(const QString& path, const FrameImage& frame, FileType type)
     const qint64 header = out.size();
     out.resize(static_cast<int>(header + static_cast<qint64>(frame.width) * frame.height * channels * (wide ? 2 : 1)));
     unsigned char* at = reinterpret_cast<unsigned char*>(out.data()) + header;
-    for (int y = 0; y < frame.height; ++y) {
+    if (asIs)
+        memcpy(at, frame.data, static_cast<size_t>(out.size() - header));
+    else if (frame.layout == PixelLayout::Gray16) {
+        const qint64 samples = static_cast<qint64>(frame.width) * frame.height;
+        for (qint64 i = 0; i < samples; ++i)
+            qToBigEndian<quint16>(qFromLittleEndian<quint16>(frame.data + 2 * i), at + 2 * i);
+    }
+    for (int y = 0; !asIs && frame.layout != PixelLayout::Gray16 && y < frame.height; ++y) {
         for (int x = 0; x < frame.width; ++x) {
             for (int c = 0; c < channels; ++c) {
                 const quint16 sample = sampleAt(frame, x, y, c);
@@ -127,10 +196,7 @@ QString writePnm(const QString& path, const FrameImage& frame, FileType type)
         }
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(out) != out.size() || !file.flush())
-        return file.errorString();
-    return QString();
+    return writeWholeFile(path, out.constData(), out.size());
 }
 
 QImage toImage(const FrameImage& frame)
@@ -203,15 +269,24 @@ QImage toImage(const FrameImage& frame)
     return QImage();
 }
 
-QString writePng(const QString& path, const FrameImage& frame)
+QString writePng(const QString& path, const FrameImage& frame, int level)
 {
     const QImage image = toImage(frame);
     if (image.isNull())
         return QStringLiteral("cannot make a %1x%2 picture").arg(frame.width).arg(frame.height);
-    QImageWriter writer(path, "png");
+    // Encoded in memory, so that the file is written as every format's is.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    // Qt's PNG writer takes the zlib level as a quality: 100 is level 0,
+    // 0 is level 9.
+    if (level >= 0)
+        writer.setQuality(100 - (qMin(level, 9) * 91 + 8) / 9);
     if (!writer.write(image))
         return writer.errorString();
-    return QString();
+    buffer.close();
+    return writeWholeFile(path, bytes.constData(), bytes.size());
 }
 
 }  // namespace
@@ -234,6 +309,12 @@ QString checkDestination(const QString& path, PixelLayout layout)
         return QStringLiteral("the folder %1 does not exist").arg(folder.filePath());
     if (!folder.isWritable())
         return QStringLiteral("the folder %1 is not writable").arg(folder.filePath());
+    // Only a file of its own: opening a FIFO or a device would block or
+    // write where no picture belongs.
+    struct stat info;
+    if (!savesEveryFrame(path) && ::stat(QFile::encodeName(file.filePath()).constData(), &info) == 0 &&
+        !S_ISREG(info.st_mode))
+        return QStringLiteral("%1 is %2, not a regular file").arg(file.filePath(), kindOfFile(info.st_mode));
     return formatProblem(fileTypeOf(file.fileName()), layout);
 }
 
@@ -250,7 +331,36 @@ QString framePath(const QString& path, quint64 frameNumber)
     return name.prefix + QStringLiteral("%1").arg(frameNumber, name.width, 10, QLatin1Char('0')) + name.suffix;
 }
 
-QString writeImage(const QString& path, const FrameImage& frame)
+QString describeErrno(int error)
+{
+    switch (error) {
+    case ENOSPC:
+        return QStringLiteral("no space left on the device");
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EFBIG:
+        return QStringLiteral("the file would be larger than allowed");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permission denied");
+    case ENOENT:
+        return QStringLiteral("no such file or folder");
+    case EROFS:
+        return QStringLiteral("the file system is read-only");
+    case EISDIR:
+        return QStringLiteral("it is a folder");
+    case ENXIO:
+        return QStringLiteral("it is a FIFO with no reader or a device that is not there");
+    default:
+        break;
+    }
+    QString text = QString::fromLocal8Bit(strerror(error));
+    if (!text.isEmpty())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
+QString writeImage(const QString& path, const FrameImage& frame, int pngLevel)
 {
     if (frame.data == nullptr || frame.width <= 0 || frame.height <= 0)
         return QStringLiteral("no frame to save");
@@ -258,7 +368,7 @@ QString writeImage(const QString& path, const FrameImage& frame)
         return QStringLiteral("the frame's pixel layout is unknown");
     switch (fileTypeOf(path)) {
     case FileType::Png:
-        return writePng(path, frame);
+        return writePng(path, frame, pngLevel);
     case FileType::Pgm:
     case FileType::Ppm:
         return writePnm(path, frame, fileTypeOf(path));

@@ -346,6 +346,31 @@ const QList<GrabOption>& grabOptions()
                  *error = QStringLiteral("--save: %1").arg(problem);
              return problem.isEmpty();
          }},
+        {QCommandLineOption(QStringLiteral("png-level"),
+                            QStringLiteral("Compression of saved PNG files, 0 (fastest, largest) to 9 (slowest, "
+                                           "smallest); default 1."),
+                            QStringLiteral("LEVEL")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             bool ok = false;
+             options->pngLevel = value.toInt(&ok);
+             if (ok && options->pngLevel >= 0 && options->pngLevel <= 9 && !value.startsWith(QLatin1Char('+')))
+                 return true;
+             *error = QStringLiteral("--png-level needs a whole number from 0 to 9, not '%1'").arg(value);
+             return false;
+         }},
+        {QCommandLineOption(QStringLiteral("queue"),
+                            QStringLiteral("MiB of frames waiting to be written when every frame is saved "
+                                           "(default 64, at most 16384); one frame always fits."),
+                            QStringLiteral("MIB")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             double mib = 0;
+             if (kwhost::parseNumber(value, 1.0, 16384.0, &mib)) {
+                 options->queueBytes = static_cast<qint64>(mib * 1024.0 * 1024.0);
+                 return true;
+             }
+             *error = QStringLiteral("--queue needs MiB from 1 to 16384, not '%1'").arg(value);
+             return false;
+         }},
         {QCommandLineOption(QStringLiteral("timeout"),
                             QStringLiteral("Give up after this many seconds (default 10, at most 2073600: 24 "
                                            "days)."),

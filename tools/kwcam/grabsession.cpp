@@ -69,8 +69,11 @@ bool GrabSession::setUp()
         saveMode = kwhost::savesEveryFrame(m_options.savePath) ? FrameReceiver::SaveMode::EveryFrame
                                                                : FrameReceiver::SaveMode::LastFrame;
     if (saveMode == FrameReceiver::SaveMode::EveryFrame)
-        m_writer.reset(
-            new kwhost::FrameWriter(m_options.savePath, kwhost::kFrameWriterBudget, [this]() { m_wakeup.notify(); }));
+        m_writer.reset(new kwhost::FrameWriter(
+            m_options.savePath, m_options.queueBytes, [this]() { m_wakeup.notify(); },
+            [level = m_options.pngLevel](const QString& path, const kwhost::FrameImage& frame) {
+                return kwhost::writeImage(path, frame, level);
+            }));
     m_receiver.reset(new FrameReceiver(m_options.frames, m_camera.deviceLayout(), saveMode, m_wakeup, m_writer.get()));
     // The destination is checked with the device's layout before the camera
     // opens, where the SDK tells it; else with the plug-in's report, known
@@ -317,7 +320,7 @@ void GrabSession::saveFrames(Summary* summary)
         summary->saved = m_options.savePath;
     } else if (m_receiver->hasLastFrame()) {
         const QString path = kwhost::framePath(m_options.savePath, 0);
-        const QString error = kwhost::writeImage(path, m_receiver->lastFrame());
+        const QString error = kwhost::writeImage(path, m_receiver->lastFrame(), m_options.pngLevel);
         if (error.isEmpty())
             summary->saved = QStringLiteral("%1 (frame %2)").arg(path).arg(m_receiver->lastFrameNumber());
         else
@@ -351,6 +354,16 @@ int GrabSession::exitCode(const Summary& summary) const
     }
     if (!m_saveError.isEmpty()) {
         printError(m_saveError);
+        return kExitFailure;
+    }
+    // Asked for every frame: a frame the writer could not take is a frame
+    // the user does not have.
+    const quint64 unsaved = summary.notSaved + summary.abandoned;
+    if (summary.everyFrame && unsaved > 0) {
+        printError(QStringLiteral("%1 of %2 frames were not saved (the writer did not keep up; see --queue and "
+                                  "--png-level)")
+                       .arg(unsaved)
+                       .arg(frames));
         return kExitFailure;
     }
     return kExitSuccess;

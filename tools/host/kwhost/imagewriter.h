@@ -35,8 +35,14 @@ QString framePath(const QString& path, quint64 frameNumber);
 
 // Writes the frame in the format the file's extension names. Grey frames go
 // to .pgm, colour frames to .ppm; the fourth byte of 32-bit pixels is not
-// written. Returns the reason on failure, empty on success.
-QString writeImage(const QString& path, const FrameImage& frame);
+// written. pngLevel is the zlib level of PNG files, 0 (fastest) to 9
+// (smallest), -1 for Qt's default. Only a regular file is written (a FIFO
+// or a device is refused without blocking), and a failed write removes the
+// file. Returns the reason on failure, empty on success.
+QString writeImage(const QString& path, const FrameImage& frame, int pngLevel = -1);
+
+// An errno value as a host says it: "no space left on the device".
+QString describeErrno(int error);
 
 }  // namespace kwhost
 
