@@ -22,8 +22,6 @@ GrabSession::GrabSession(const kwhost::Plugin& plugin, const Invocation& invocat
     connect(&m_wakeup, &kwhost::SelfPipe::woken, this, &GrabSession::takeNews);
     connect(&m_signals, &kwhost::SelfPipe::woken, this, &GrabSession::onSignal);
 
-    m_triggerTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_triggerTimer, &QTimer::timeout, this, &GrabSession::fireTrigger);
     m_progressTimer.setInterval(m_progress.intervalMs());
     connect(&m_progressTimer, &QTimer::timeout, this, &GrabSession::reportProgress);
     m_timeoutTimer.setSingleShot(true);
@@ -161,9 +159,7 @@ bool GrabSession::start()
         QStringLiteral("grabbing %1 from %2, %3; Ctrl-C stops").arg(amount, m_camera.key(), triggerDescription()));
 
     if (m_options.trigger != TriggerChoice::Free && m_options.rateHz > 0) {
-        m_triggerTimer.setInterval(qMax(1, static_cast<int>(std::lround(1000.0 / m_options.rateHz))));
-        m_triggerTimer.start();
-        fireTrigger();
+        m_pacer.reset(new TriggerPacer(m_options.rateHz, [this]() { fireTrigger(); }));
     }
     m_progressTimer.start();
     if (!continuous() || m_options.timeoutGiven)
@@ -274,7 +270,11 @@ QString GrabSession::triggerDescription() const
 // the receiver's statistics and buffers belong to this thread.
 void GrabSession::stopCamera()
 {
-    m_triggerTimer.stop();
+    if (m_pacer != nullptr) {
+        m_pacer->stop();
+        m_deliveredHz = m_pacer->deliveredHz();
+        m_triggersFired = m_pacer->fired();
+    }
     m_progressTimer.stop();
     m_timeoutTimer.stop();
     m_durationTimer.stop();
@@ -291,6 +291,10 @@ Summary GrabSession::summarise()
     summary.plugin = m_plugin.fileName();
     summary.key = m_camera.key();
     summary.trigger = triggerDescription();
+    if (m_triggersFired > 1)
+        summary.trigger += QStringLiteral(" (delivered %1 Hz, %2 triggers)")
+                               .arg(QString::number(m_deliveredHz, 'f', 2))
+                               .arg(m_triggersFired);
     summary.target = m_options.frames;
     summary.stats = m_receiver->stats();
     summary.seconds = m_seconds;

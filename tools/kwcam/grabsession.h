@@ -24,6 +24,7 @@
 #include "kwhost/selfpipe.h"
 #include "progress.h"
 #include "summary.h"
+#include "triggerpacer.h"
 
 namespace kwcam {
 
@@ -70,7 +71,9 @@ private:
 
     QEventLoop m_loop;
     QEventLoop m_writesLoop;  // after the grab: waits for the queued writes
-    QTimer m_triggerTimer;
+    std::unique_ptr<TriggerPacer> m_pacer;  // the triggered modes at a rate
+    double m_deliveredHz = 0;
+    unsigned long long m_triggersFired = 0;
     QTimer m_progressTimer;
     QTimer m_timeoutTimer;
     QTimer m_durationTimer;

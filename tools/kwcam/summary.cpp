@@ -38,14 +38,15 @@ QString formatSummary(const Summary& summary)
     text += line("frames",
                  summary.target == 0 ? QStringLiteral("%1 (no frame count)").arg(stats.frames)
                                      : QStringLiteral("%1 of %2").arg(stats.frames).arg(summary.target));
-    text += line("seconds", number(summary.seconds, 3));
-    // From the arrivals alone: the wait for the first frame is not part of
-    // the camera's rate.
+    // One basis for the seconds, the rate and the throughput: the grab's
+    // wall time, from the start to its end (the last frame wanted, the
+    // time-out, the duration or the interrupt). The camera's own cadence,
+    // without the wait for the first frame, is the interval line.
+    text += line("seconds", number(summary.seconds, 3) + QStringLiteral(" (the grab, from the start to its end)"));
     text += line("frame rate",
-                 stats.intervals > 0 && stats.sumIntervalMs > 0
-                     ? number(1000.0 * static_cast<double>(stats.intervals) / stats.sumIntervalMs, 2) +
-                         QStringLiteral(" fps")
-                     : QStringLiteral("unknown"));
+                 summary.seconds > 0 ? number(static_cast<double>(stats.frames) / summary.seconds, 2) +
+                         QStringLiteral(" fps (frames over those seconds)")
+                                     : QStringLiteral("unknown"));
     if (stats.intervals > 0) {
         text += line("interval",
                      QStringLiteral("min %1 ms, mean %2 ms, max %3 ms")
@@ -69,10 +70,12 @@ QString formatSummary(const Summary& summary)
             geometry += QStringLiteral("; changed during the grab");
         text += line("geometry", geometry);
         text += line("data",
-                     QStringLiteral("%1 MiB, %2 MiB/s")
+                     QStringLiteral("%1 MiB, %2")
                          .arg(number(static_cast<double>(stats.bytes) / kMiB, 3))
-                         .arg(summary.seconds > 0 ? number(static_cast<double>(stats.bytes) / kMiB / summary.seconds, 3)
-                                                  : QStringLiteral("unknown")));
+                         .arg(summary.seconds > 0
+                                  ? number(static_cast<double>(stats.bytes) / kMiB / summary.seconds, 3) +
+                                      QStringLiteral(" MiB/s (over those seconds)")
+                                  : QStringLiteral("unknown MiB/s")));
     } else {
         text += line("geometry", QStringLiteral("unknown (no frame)"));
     }
