@@ -250,7 +250,13 @@ QImage toImage(const FrameImage& frame)
 #endif
         return image;
     }
-    case PixelLayout::Rgb24:
+    case PixelLayout::Rgb24: {
+        // Already the image's own layout: row by row, no per-pixel work.
+        QImage image(w, h, QImage::Format_RGB888);
+        for (int y = 0; y < h && !image.isNull(); ++y)
+            memcpy(image.scanLine(y), frame.data + static_cast<qint64>(y) * w * 3, static_cast<size_t>(w) * 3);
+        return image;
+    }
     case PixelLayout::Bgr24:
     case PixelLayout::Rgba32:
     case PixelLayout::Bgra32: {
