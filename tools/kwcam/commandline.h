@@ -32,9 +32,9 @@ struct GrabOptions {
     bool gainGiven = false;
     int gain = 0;
     bool whiteBalanceGiven = false;
-    int whiteBalance[3] = {0, 0, 0};  // red, green, blue ratios
-    QString savePath;                 // empty: no frame is saved
-    int pngLevel = 1;                 // zlib level of saved PNG files, 0..9
+    int whiteBalance[3] = {0, 0, 0};       // red, green, blue ratios
+    QString savePath;                      // empty: no frame is saved
+    int pngLevel = 1;                      // zlib level of saved PNG files, 0..9
     qint64 queueBytes = 64 * 1024 * 1024;  // the writer's queue when every frame is saved
     double timeoutSeconds = 10.0;
     bool timeoutGiven = false;  // a continuous grab has no time-out unless given

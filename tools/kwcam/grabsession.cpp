@@ -62,6 +62,13 @@ bool GrabSession::setUp()
                            "from outside"));
         return false;
     }
+    // A pixel type the tool has no layout for: a picture of it would be a
+    // guess, so none is written.
+    if (deviceLayoutUnknown() && !m_options.savePath.isEmpty()) {
+        printError(QStringLiteral("cannot save to %1: the device's pixel type %2 has an unknown layout")
+                       .arg(m_options.savePath, kwhost::deviceTypeName(m_camera.devicePixelType())));
+        return false;
+    }
     FrameReceiver::SaveMode saveMode = FrameReceiver::SaveMode::None;
     if (!m_options.savePath.isEmpty())
         saveMode = kwhost::savesEveryFrame(m_options.savePath) ? FrameReceiver::SaveMode::EveryFrame
@@ -84,6 +91,11 @@ bool GrabSession::setUp()
         return false;
     }
     return layoutKnown || destinationUsable();
+}
+
+bool GrabSession::deviceLayoutUnknown() const
+{
+    return m_camera.devicePixelType() != 0 && m_camera.deviceLayout() == kwhost::PixelLayout::Unknown;
 }
 
 bool GrabSession::destinationUsable() const
@@ -300,6 +312,7 @@ Summary GrabSession::summarise()
     summary.seconds = m_seconds;
     if (m_camera.devicePixelType() != 0)
         summary.deviceType = kwhost::deviceTypeName(m_camera.devicePixelType());
+    summary.layoutUnknown = deviceLayoutUnknown();
     summary.pictures = picturesReceived(m_camera.sdk(), m_camera.device(), m_startNs);
     summary.losses = m_losses;
     saveFrames(&summary);

@@ -59,6 +59,7 @@ private:
     void endWrites();
     kwhost::Losses currentLosses() const;
     QString triggerDescription() const;
+    bool deviceLayoutUnknown() const;
     bool continuous() const { return m_options.frames == 0; }
 
     const kwhost::Plugin& m_plugin;
@@ -70,7 +71,7 @@ private:
     std::unique_ptr<FrameReceiver> m_receiver;
 
     QEventLoop m_loop;
-    QEventLoop m_writesLoop;  // after the grab: waits for the queued writes
+    QEventLoop m_writesLoop;                // after the grab: waits for the queued writes
     std::unique_ptr<TriggerPacer> m_pacer;  // the triggered modes at a rate
     double m_deliveredHz = 0;
     unsigned long long m_triggersFired = 0;

@@ -10,8 +10,8 @@
 #include "exitcodes.h"
 #include "kwcheck/check.h"
 #include "kwhost/imagewriter.h"
-#include "output.h"
 #include "messagelog.h"
+#include "output.h"
 
 namespace {
 

@@ -63,19 +63,20 @@ QString formatSummary(const Summary& summary)
                                .arg(stats.last.height)
                                .arg(pluginFormatName(stats.last.pluginFormat))
                                .arg(stats.last.pluginBitsPerPixel)
-                               .arg(kwhost::layoutName(stats.last.layout));
+                               .arg(summary.layoutUnknown ? kwhost::layoutName(kwhost::PixelLayout::Unknown)
+                                                          : kwhost::layoutName(stats.last.layout));
         if (!summary.deviceType.isEmpty())
             geometry += QStringLiteral(" (device pixel type %1)").arg(summary.deviceType);
         if (stats.geometryChanged)
             geometry += QStringLiteral("; changed during the grab");
         text += line("geometry", geometry);
-        text += line("data",
-                     QStringLiteral("%1 MiB, %2")
-                         .arg(number(static_cast<double>(stats.bytes) / kMiB, 3))
-                         .arg(summary.seconds > 0
-                                  ? number(static_cast<double>(stats.bytes) / kMiB / summary.seconds, 3) +
-                                      QStringLiteral(" MiB/s (over those seconds)")
-                                  : QStringLiteral("unknown MiB/s")));
+        text +=
+            line("data",
+                 QStringLiteral("%1 MiB, %2")
+                     .arg(number(static_cast<double>(stats.bytes) / kMiB, 3))
+                     .arg(summary.seconds > 0 ? number(static_cast<double>(stats.bytes) / kMiB / summary.seconds, 3) +
+                                  QStringLiteral(" MiB/s (over those seconds)")
+                                              : QStringLiteral("unknown MiB/s")));
     } else {
         text += line("geometry", QStringLiteral("unknown (no frame)"));
     }

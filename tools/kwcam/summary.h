@@ -18,6 +18,9 @@ struct Summary {
     FrameStats stats;
     double seconds = 0;
     QString deviceType;  // the device's own pixel type name, when the SDK tells it
+    // The device's pixel type is known and has no layout a host can read:
+    // frames are said to be of unknown layout, as info says, and not saved.
+    bool layoutUnknown = false;
     kwhost::Losses losses;
     QString pictures;  // recorded pictures the frames showed, empty when the device shows none
     QString saved;     // what was saved (the file, or the name pattern), empty for nothing

@@ -40,10 +40,9 @@ public:
     // pattern: a file name with a frame-number placeholder (see framePath).
     // onNews runs on the writer's thread after a failed write and whenever
     // the queue runs empty; it must not block (notify a SelfPipe).
-    FrameWriter(const QString& pattern, qint64 budgetBytes, std::function<void()> onNews,
-                WriteFunction write = [](const QString& path, const FrameImage& frame) {
-                    return writeImage(path, frame);
-                });
+    FrameWriter(
+        const QString& pattern, qint64 budgetBytes, std::function<void()> onNews,
+        WriteFunction write = [](const QString& path, const FrameImage& frame) { return writeImage(path, frame); });
     // Abandons what is queued and joins the thread.
     ~FrameWriter();
     FrameWriter(const FrameWriter&) = delete;
