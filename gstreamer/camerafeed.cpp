@@ -242,11 +242,10 @@ void CameraFeed::drainQueue()
     }
 }
 
-CameraFeed::Wait CameraFeed::next(Frame* frame, int timeoutSeconds)
+CameraFeed::Wait CameraFeed::next(Frame* frame)
 {
-    const Clock::time_point deadline =
-        timeoutSeconds > 0 ? Clock::now() + std::chrono::seconds(timeoutSeconds) : Clock::time_point::max();
     std::unique_lock<std::mutex> lock(m_queueMutex);
+    const Clock::time_point wake = Clock::now() + kPresenceInterval;
     for (;;) {
         if (m_flushing)
             return Wait::Flushing;
@@ -257,18 +256,14 @@ CameraFeed::Wait CameraFeed::next(Frame* frame, int timeoutSeconds)
             m_count.fetch_sub(1, std::memory_order_release);
             return Wait::Frame;
         }
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            return Wait::TimedOut;
-        const Clock::time_point wake = std::min(deadline, now + kPresenceInterval);
         if (m_queueChanged.wait_until(lock, wake) == std::cv_status::timeout && m_count.load() == 0 && !m_flushing) {
             // Asked of the SDK without the queue's lock, which its thread
             // may need to finish a frame.
             lock.unlock();
             const bool present = devicePresent();
             lock.lock();
-            if (!present && m_count.load() == 0)
-                return Wait::Gone;
+            if (m_count.load() == 0 && !m_flushing)
+                return present ? Wait::Idle : Wait::Gone;
         }
     }
 }

@@ -70,10 +70,10 @@ public:
     void stop();
     void close();
 
-    enum class Wait { Frame, Flushing, TimedOut, Gone };
-    // Streaming thread: the oldest queued frame, waiting for one at most
-    // timeoutSeconds (0: for ever) unless flushing or the camera goes.
-    Wait next(Frame* frame, int timeoutSeconds);
+    enum class Wait { Frame, Flushing, Idle, Gone };
+    // Streaming thread: the oldest queued frame, waiting for one a fraction
+    // of a second at most (then Idle) unless flushing or the camera goes.
+    Wait next(Frame* frame);
     void setFlushing(bool flushing);
 
     bool snap();

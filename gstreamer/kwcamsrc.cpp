@@ -304,21 +304,31 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out)
         timeout = self->trigger == Trigger::FreeRunning ? kFreeRunningTimeoutSeconds : 0;
     GST_OBJECT_UNLOCK(self);
 
+    // Drops are announced while no frame comes too: a consumer holding
+    // every buffer starves the pool.
+    const int64_t deadline = timeout > 0 ? steadyNowNs() + timeout * static_cast<int64_t>(GST_SECOND) : 0;
     kwgst::Frame frame;
-    switch (self->feed->next(&frame, timeout)) {
-    case CameraFeed::Wait::Frame:
-        break;
-    case CameraFeed::Wait::Flushing:
-        return GST_FLOW_FLUSHING;
-    case CameraFeed::Wait::TimedOut:
-        GST_ELEMENT_ERROR(self, RESOURCE, READ,
-                          ("camera %s sent no frame for %d s", self->feed->key().toUtf8().constData(), timeout),
-                          ("the timeout property sets how long to wait; 0 waits for ever"));
-        return GST_FLOW_ERROR;
-    case CameraFeed::Wait::Gone:
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("camera %s went away", self->feed->key().toUtf8().constData()),
-                          ("the device was unplugged or removed while streaming"));
-        return GST_FLOW_ERROR;
+    for (bool waiting = true; waiting;) {
+        switch (self->feed->next(&frame)) {
+        case CameraFeed::Wait::Frame:
+            waiting = false;
+            break;
+        case CameraFeed::Wait::Idle:
+            announceDrops(self, GST_CLOCK_TIME_NONE);
+            if (deadline != 0 && steadyNowNs() >= deadline) {
+                GST_ELEMENT_ERROR(self, RESOURCE, READ,
+                                  ("camera %s sent no frame for %d s", self->feed->key().toUtf8().constData(), timeout),
+                                  ("the timeout property sets how long to wait; 0 waits for ever"));
+                return GST_FLOW_ERROR;
+            }
+            break;
+        case CameraFeed::Wait::Flushing:
+            return GST_FLOW_FLUSHING;
+        case CameraFeed::Wait::Gone:
+            GST_ELEMENT_ERROR(self, RESOURCE, READ, ("camera %s went away", self->feed->key().toUtf8().constData()),
+                              ("the device was unplugged or removed while streaming"));
+            return GST_FLOW_ERROR;
+        }
     }
 
     const GstClockTime runningTime = runningTimeOf(self, frame.arrivalNs);
