@@ -86,6 +86,7 @@ CameraFeed::Failure CameraFeed::open(const FeedSettings& settings, QString* erro
     const kwhost::Plugin* plugin = loadHost(settings.sdk, settings.plugin, error);
     if (plugin == nullptr)
         return Failure::Settings;
+    m_pluginFile = plugin->fileName();
     m_sdk = std::make_unique<kwhost::SdkControl>();
 
     auto camera = std::make_unique<kwhost::Camera>(*plugin);

@@ -63,6 +63,7 @@ public:
     // error holds the reason, naming the camera once it is known.
     Failure open(const FeedSettings& settings, QString* error);
     const QString& key() const { return m_key; }
+    const QString& pluginFile() const { return m_pluginFile; }
     const FrameFormat& format() const { return m_format; }
 
     // Starts and stops acquisition; start activates the pool first.
@@ -99,6 +100,7 @@ private:
     std::unique_ptr<kwhost::SdkControl> m_sdk;
     int m_device = -1;
     QString m_key;
+    QString m_pluginFile;
     FrameFormat m_format;
     GstBufferPool* m_pool = nullptr;
 

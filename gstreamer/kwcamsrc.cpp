@@ -214,7 +214,8 @@ gboolean start(GstBaseSrc* base)
         return FALSE;
     }
     gchar* caps = gst_caps_to_string(self->feed->format().caps);
-    GST_INFO_OBJECT(self, "opened camera %s: %s", self->feed->key().toUtf8().constData(), caps);
+    GST_INFO_OBJECT(self, "opened camera %s through the plug-in %s: %s", self->feed->key().toUtf8().constData(),
+                    self->feed->pluginFile().toUtf8().constData(), caps);
     g_free(caps);
     self->announcedDrops = 0;
     self->lastDropPost = GST_CLOCK_TIME_NONE;

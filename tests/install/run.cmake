@@ -56,4 +56,28 @@ file(REAL_PATH ${prefix}/${LIBDIR}/kwcamera/libkwcamhik.so installed_plugin)
 if(NOT run_output MATCHES "plug-in: +${installed_plugin}\n")
   message(FATAL_ERROR "kwcam grab did not load ${installed_plugin}:\n${run_output}")
 endif()
-message(STATUS "installed layout, package, host and tool: fine")
+
+# The GStreamer element, from its installed folder, takes the plug-in and
+# the simulator installed with it.
+if(GST_LAUNCH)
+  set(element_dir ${prefix}/${LIBDIR}/gstreamer-1.0)
+  if(NOT EXISTS ${element_dir}/libgstkwcamera.so)
+    message(FATAL_ERROR "not installed: ${LIBDIR}/gstreamer-1.0/libgstkwcamera.so")
+  endif()
+  run("the installed kwcamsrc" ${environment} GST_PLUGIN_PATH=${element_dir} GST_REGISTRY=${WORK_DIR}/registry.bin
+      MVSIM_RUNTIME_DIR=${WORK_DIR} GST_DEBUG=kwcamsrc:4 GST_DEBUG_NO_COLOR=1
+      ${GST_LAUNCH} kwcamsrc num-buffers=3 ! fakesink)
+  if(NOT run_output MATCHES "Got EOS")
+    message(FATAL_ERROR "the installed kwcamsrc gave no EOS:\n${run_output}")
+  endif()
+  # The element's log goes to stderr: run again keeping both.
+  execute_process(COMMAND ${environment} GST_PLUGIN_PATH=${element_dir} GST_REGISTRY=${WORK_DIR}/registry.bin
+                  MVSIM_RUNTIME_DIR=${WORK_DIR} GST_DEBUG=kwcamsrc:4 GST_DEBUG_NO_COLOR=1
+                  ${GST_LAUNCH} kwcamsrc num-buffers=1 ! fakesink
+                  OUTPUT_VARIABLE log ERROR_VARIABLE log)
+  string(FIND "${log}" "through the plug-in ${installed_plugin}:" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the installed kwcamsrc did not load ${installed_plugin}:\n${log}")
+  endif()
+endif()
+message(STATUS "installed layout, package, host, tool and element: fine")
