@@ -470,8 +470,13 @@ int main(int argc, char** argv)
     if (mkdtemp(runtime) == nullptr)
         return 1;
     setenv("MVSIM_RUNTIME_DIR", runtime, 1);
+    // Only the element is needed: no system plug-ins, and the registry
+    // scanned in this process, which under the sanitizers carries their
+    // runtime (GStreamer's own scanner does not).
     setenv("GST_PLUGIN_PATH", KWGST_ELEMENT_DIR, 1);
+    setenv("GST_PLUGIN_SYSTEM_PATH_1_0", "", 1);
     setenv("GST_REGISTRY", KWGST_REGISTRY, 1);
+    setenv("GST_REGISTRY_FORK", "no", 1);
     unsetenv("MVSIM_CONFIG");
     gst_init(&argc, &argv);
     ::testing::InitGoogleTest(&argc, argv);
