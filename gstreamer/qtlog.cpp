@@ -33,9 +33,6 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
         g_previous(type, context, message);
         return;
     }
-    const QByteArray text = message.trimmed().toUtf8();
-    const char* file = context.file != nullptr ? context.file : "";
-    const char* function = context.function != nullptr ? context.function : "";
     GstDebugLevel level = GST_LEVEL_DEBUG;
     switch (type) {
     case QtDebugMsg:
@@ -52,7 +49,14 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
         level = GST_LEVEL_ERROR;
         break;
     }
-    gst_debug_log(kwcamsrc_debug, level, file, function, context.line, nullptr, "%s", text.constData());
+    // Checked here, as GStreamer's macros do: the per-frame entry costs no
+    // formatting unless asked for.
+    if (level <= gst_debug_category_get_threshold(kwcamsrc_debug)) {
+        const QByteArray text = message.trimmed().toUtf8();
+        gst_debug_log(kwcamsrc_debug, level, context.file != nullptr ? context.file : "",
+                      context.function != nullptr ? context.function : "", context.line, nullptr, "%s",
+                      text.constData());
+    }
     if (type == QtFatalMsg)
         abort();
 }
@@ -68,7 +72,11 @@ void noteWarning(const QString& message)
     const int tail = reason.lastIndexOf(QLatin1String(" - "));
     if (tail > 0)
         reason.truncate(tail);
-    t_capture->m_last = reason.trimmed();
+    reason = reason.trimmed();
+    // A QString streamed into the entry comes quoted.
+    if (reason.size() >= 2 && reason.startsWith(QLatin1Char('"')) && reason.endsWith(QLatin1Char('"')))
+        reason = reason.mid(1, reason.size() - 2);
+    t_capture->m_last = reason;
 }
 
 void installQtLog()

@@ -403,6 +403,44 @@ TEST_F(KwcamsrcTest, StateCyclesLeakNoMemoryThreadsOrDescriptors)
     EXPECT_LT(mallinfo2().uordblks, heap + 1024 * 1024);
 }
 
+TEST_F(KwcamsrcTest, ExposureAndGainReachTheDeviceAtStart)
+{
+    const int device = addCamera("Settings", 32, 8, MVSIM_PIXEL_MONO8);
+    ASSERT_GE(device, 0);
+    const MvsimDeviceState before = [device]() {
+        MvsimDeviceState state{};
+        MVSIM_GetDeviceState(device, &state);
+        return state;
+    }();
+    {
+        // -1 leaves the device's own value.
+        Source source(Properties{{"gain", "-1"}, {"exposure", "2500"}});
+        ASSERT_NE(source.setState(GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+        MvsimDeviceState state{};
+        ASSERT_EQ(MVSIM_GetDeviceState(device, &state), MVSIM_OK);
+        EXPECT_FLOAT_EQ(state.exposure, 2500);
+        EXPECT_FLOAT_EQ(state.gain, before.gain);
+    }
+    {
+        Source source(Properties{{"gain", "7"}});
+        ASSERT_NE(source.setState(GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+        MvsimDeviceState state{};
+        ASSERT_EQ(MVSIM_GetDeviceState(device, &state), MVSIM_OK);
+        EXPECT_FLOAT_EQ(state.gain, 7);
+    }
+}
+
+TEST_F(KwcamsrcTest, RefusedGainFailsTheStateChangeWithTheReason)
+{
+    ASSERT_GE(addCamera("Settings", 32, 8, MVSIM_PIXEL_MONO8), 0);
+    // The stand-in's default gain range is 0..20 dB.
+    Source source(Properties{{"gain", "99"}});
+    EXPECT_EQ(source.setState(GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+    const std::string text = source.nextText(GST_MESSAGE_ERROR);
+    EXPECT_NE(text.find("camera Settings GST0001 refused gain = 99: "), std::string::npos) << text;
+    EXPECT_NE(text.find(": Invalid gain value:99."), std::string::npos) << "the plug-in's reason: " << text;
+}
+
 TEST_F(KwcamsrcTest, UnknownCameraFailsTheStateChangeNamingIt)
 {
     ASSERT_GE(addCamera("Present", 32, 8, MVSIM_PIXEL_MONO8), 0);
@@ -427,7 +465,8 @@ TEST_F(KwcamsrcTest, CameraHeldOpenElsewhereFailsTheStateChangeWithTheReason)
         EXPECT_EQ(source.setState(GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
         const std::string text = source.nextText(GST_MESSAGE_ERROR);
         EXPECT_NE(text.find("cannot open camera Busy GST0001: "), std::string::npos) << text;
-        EXPECT_NE(text.find("OpenDevice"), std::string::npos) << "the plug-in's reason: " << text;
+        EXPECT_NE(text.find("Failed to OpenDevice"), std::string::npos) << "the plug-in's reason: " << text;
+        EXPECT_NE(text.find("(is the camera in use?)"), std::string::npos) << "the SDK's reason: " << text;
     }
     MV_CC_DestroyHandle(handle);
 }
