@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "framepool.h"
 #include "hostsetup.h"
 #include "kwhost/camera.h"
 #include "kwhost/plugin.h"
@@ -190,7 +191,7 @@ bool CameraFeed::start(QString* error)
     if (m_pool == nullptr) {
         // Every buffer is allocated here, none on the SDK's thread.
         const unsigned int count = static_cast<unsigned int>(m_ring.size()) + kBuffersBeyondQueue;
-        GstBufferPool* pool = gst_buffer_pool_new();
+        GstBufferPool* pool = newFramePool();
         GstStructure* config = gst_buffer_pool_get_config(pool);
         gst_buffer_pool_config_set_params(config, m_format.caps, static_cast<guint>(m_format.bufferSize), count, count);
         if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
