@@ -1,5 +1,8 @@
 #include "framepool.h"
 
+#include <mutex>
+#include <vector>
+
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
 #endif
@@ -8,52 +11,125 @@ namespace kwgst {
 
 namespace {
 
+// The free buffers, the most recently returned last.
+struct FreeBuffers {
+    std::mutex mutex;
+    std::vector<GstBuffer*> stack;
+    gsize size = 0;  // a buffer's size as configured
+};
+
 struct FramePool {
     GstBufferPool parent;
+    FreeBuffers* free;
 };
 
 struct FramePoolClass {
     GstBufferPoolClass parent;
 };
 
-GType framePoolType();
-gpointer g_parentClass = nullptr;
+GstBufferPoolClass* g_parentClass = nullptr;
 
-// Any thread that drops the buffer's last reference.
+FreeBuffers& freeOf(GstBufferPool* pool)
+{
+    return *reinterpret_cast<FramePool*>(pool)->free;
+}
+
+gboolean setConfig(GstBufferPool* pool, GstStructure* config)
+{
+    guint size = 0;
+    if (!gst_buffer_pool_config_get_params(config, nullptr, &size, nullptr, nullptr))
+        return FALSE;
+    {
+        std::lock_guard<std::mutex> lock(freeOf(pool).mutex);
+        freeOf(pool).size = size;
+    }
+    return g_parentClass->set_config(pool, config);
+}
+
+// Any thread that drops a buffer's last reference; also the pool's start,
+// with every preallocated buffer.
 void releaseBuffer(GstBufferPool* pool, GstBuffer* buffer)
 {
+    FreeBuffers& free = freeOf(pool);
+    // A buffer changed by its user (memory added, replaced or shared) goes
+    // the default way, which frees it.
+    const bool pristine = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_TAG_MEMORY) &&
+        gst_buffer_is_all_memory_writable(buffer) && gst_buffer_get_size(buffer) == free.size;
+    if (!pristine) {
+        g_parentClass->release_buffer(pool, buffer);
+        return;
+    }
 #if defined(__SANITIZE_THREAD__)
     __tsan_release(buffer);
 #endif
-    GST_BUFFER_POOL_CLASS(g_parentClass)->release_buffer(pool, buffer);
+    std::lock_guard<std::mutex> lock(free.mutex);
+    free.stack.push_back(buffer);
 }
 
-// The SDK's thread, in the frame callback.
-GstFlowReturn acquireBuffer(GstBufferPool* pool, GstBuffer** buffer, GstBufferPoolAcquireParams* params)
+// The SDK's thread, in the frame callback: never waits.
+GstFlowReturn acquireBuffer(GstBufferPool* pool, GstBuffer** buffer, GstBufferPoolAcquireParams*)
 {
-    const GstFlowReturn result = GST_BUFFER_POOL_CLASS(g_parentClass)->acquire_buffer(pool, buffer, params);
+    FreeBuffers& free = freeOf(pool);
+    std::lock_guard<std::mutex> lock(free.mutex);
+    if (free.stack.empty())
+        return GST_FLOW_EOS;
+    *buffer = free.stack.back();
+    free.stack.pop_back();
 #if defined(__SANITIZE_THREAD__)
-    if (result == GST_FLOW_OK)
-        __tsan_acquire(*buffer);
+    __tsan_acquire(*buffer);
 #endif
-    return result;
+    return GST_FLOW_OK;
+}
+
+// Deactivation, once no buffer is out: the free buffers go back to the
+// default queue, from which the default stop frees them.
+gboolean stop(GstBufferPool* pool)
+{
+    std::vector<GstBuffer*> buffers;
+    {
+        std::lock_guard<std::mutex> lock(freeOf(pool).mutex);
+        buffers.swap(freeOf(pool).stack);
+    }
+    for (GstBuffer* buffer : buffers)
+        g_parentClass->release_buffer(pool, buffer);
+    return g_parentClass->stop(pool);
+}
+
+void finalize(GObject* object)
+{
+    delete reinterpret_cast<FramePool*>(object)->free;
+    G_OBJECT_CLASS(g_parentClass)->finalize(object);
 }
 
 void classInit(gpointer klass, gpointer)
 {
-    g_parentClass = g_type_class_peek_parent(klass);
+    g_parentClass = static_cast<GstBufferPoolClass*>(g_type_class_peek_parent(klass));
+    G_OBJECT_CLASS(klass)->finalize = finalize;
     GstBufferPoolClass* pool = GST_BUFFER_POOL_CLASS(klass);
+    pool->set_config = setConfig;
     pool->release_buffer = releaseBuffer;
     pool->acquire_buffer = acquireBuffer;
+    pool->stop = stop;
+}
+
+void instanceInit(GTypeInstance* instance, gpointer)
+{
+    reinterpret_cast<FramePool*>(instance)->free = new FreeBuffers();
 }
 
 GType framePoolType()
 {
     static GType type = 0;
     if (g_once_init_enter(&type)) {
-        const GType registered =
-            g_type_register_static_simple(GST_TYPE_BUFFER_POOL, "GstKwCamSrcFramePool", sizeof(FramePoolClass),
-                                          classInit, sizeof(FramePool), nullptr, static_cast<GTypeFlags>(0));
+        const GTypeInfo info = {sizeof(FramePoolClass), nullptr, nullptr,      classInit, nullptr, nullptr,
+                                sizeof(FramePool),      0,       instanceInit, nullptr};
+        // A process may hold two copies of this code (the element's module
+        // and a program linking it, as the benchmarks do): the first to come
+        // registers the type, and both use it.
+        const char* name = "GstKwCamSrcFramePool";
+        GType registered = g_type_from_name(name);
+        if (registered == 0)
+            registered = g_type_register_static(GST_TYPE_BUFFER_POOL, name, &info, static_cast<GTypeFlags>(0));
         g_once_init_leave(&type, registered);
     }
     return type;
