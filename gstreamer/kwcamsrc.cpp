@@ -268,16 +268,19 @@ void announceDrops(GstKwCamSrc* self, GstClockTime runningTime)
     self->lastDropPost = now;
     self->announcedDrops = dropped;
 
+    // Downstream first, so that whoever sees the messages finds the event
+    // delivered; and only once a buffer has gone, after the segment.
+    if (self->pushed > 0)
+        gst_pad_push_event(GST_BASE_SRC_PAD(self),
+                           gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
+                                                gst_structure_new("kwcamsrc-dropped", "dropped", G_TYPE_UINT64, dropped,
+                                                                  "processed", G_TYPE_UINT64, self->pushed, nullptr)));
     GstMessage* qos =
         gst_message_new_qos(GST_OBJECT(self), TRUE, runningTime, GST_CLOCK_TIME_NONE, runningTime, GST_CLOCK_TIME_NONE);
     gst_message_set_qos_stats(qos, GST_FORMAT_BUFFERS, self->pushed, dropped);
     gst_element_post_message(GST_ELEMENT(self), qos);
     GST_ELEMENT_WARNING(self, STREAM, FAILED, ("%" G_GUINT64_FORMAT " frames dropped so far", dropped),
                         ("camera %s: no free buffer or the queue full", self->feed->key().toUtf8().constData()));
-    gst_pad_push_event(GST_BASE_SRC_PAD(self),
-                       gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
-                                            gst_structure_new("kwcamsrc-dropped", "dropped", G_TYPE_UINT64, dropped,
-                                                              "processed", G_TYPE_UINT64, self->pushed, nullptr)));
 }
 
 // The running time at which a frame that arrived at arrivalNs (steady clock)
@@ -335,8 +338,8 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out)
     const GstClockTime runningTime = runningTimeOf(self, frame.arrivalNs);
     if (!gst_base_src_get_do_timestamp(GST_BASE_SRC(self)))
         GST_BUFFER_PTS(frame.buffer) = runningTime;
-    ++self->pushed;
     announceDrops(self, runningTime);
+    ++self->pushed;
     *out = frame.buffer;
     return GST_FLOW_OK;
 }

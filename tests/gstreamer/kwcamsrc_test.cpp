@@ -373,6 +373,15 @@ TEST_F(KwcamsrcTest, SlowDownstreamDropsAreCountedPostedAndMemoryStaysBounded)
         gst_buffer_unref(buffer);
     }
     EXPECT_TRUE(gap) << "frame numbers ran without a gap over the drops";
+
+    // Downstream hears of the drops too, in the stream.
+    guint64 announced = 0;
+    while (GstEvent* event = gst_harness_try_pull_event(source.harness())) {
+        if (gst_event_has_name(event, "kwcamsrc-dropped"))
+            gst_structure_get_uint64(gst_event_get_structure(event), "dropped", &announced);
+        gst_event_unref(event);
+    }
+    EXPECT_GT(announced, 0u) << "no kwcamsrc-dropped event downstream";
 }
 
 size_t entriesOf(const char* dir)
