@@ -468,6 +468,31 @@ TEST_F(KwcamsrcTest, RefusedGainFailsTheStateChangeWithTheReason)
     EXPECT_NE(text.find(": Invalid gain value:99."), std::string::npos) << "the plug-in's reason: " << text;
 }
 
+struct SdkCase {
+    const char* name;
+    const char* sdk;
+    const char* expected;
+};
+
+class SdkChoiceTest : public KwcamsrcTest, public ::testing::WithParamInterface<SdkCase> {};
+
+TEST_P(SdkChoiceTest, SdkThatCannotServeFailsTheStateChange)
+{
+    ASSERT_GE(addCamera("Present", 32, 8, MVSIM_PIXEL_MONO8), 0);
+    Source source(Properties{{"sdk", GetParam().sdk}});
+    EXPECT_EQ(source.setState(GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+    const std::string text = source.nextText(GST_MESSAGE_ERROR);
+    EXPECT_NE(text.find(GetParam().expected), std::string::npos) << text;
+}
+
+// The test's process has the simulator loaded: it is the one SDK here.
+INSTANTIATE_TEST_SUITE_P(Choices, SdkChoiceTest,
+                         ::testing::Values(SdkCase{"UnknownWord", "simulator",
+                                                   "sdk 'simulator': give sim, genicam or the path"},
+                                           SdkCase{"AnotherLibrary", "/nonexistent/libMVCameraControl.so",
+                                                   "this process already uses the SDK "}),
+                         [](const ::testing::TestParamInfo<SdkCase>& info) { return info.param.name; });
+
 TEST_F(KwcamsrcTest, UnknownCameraFailsTheStateChangeNamingIt)
 {
     ASSERT_GE(addCamera("Present", 32, 8, MVSIM_PIXEL_MONO8), 0);
