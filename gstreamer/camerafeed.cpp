@@ -2,8 +2,10 @@
 
 #include <gst/video/video.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 
 #include "framepool.h"
 #include "hostsetup.h"
@@ -74,11 +76,15 @@ bool stampedNumber(const unsigned char* data, size_t bytes, uint32_t* number)
 
 }  // namespace
 
-CameraFeed::CameraFeed() = default;
+CameraFeed::CameraFeed()
+{
+    sem_init(&m_ready, 0, 0);
+}
 
 CameraFeed::~CameraFeed()
 {
     close();
+    sem_destroy(&m_ready);
 }
 
 CameraFeed::Failure CameraFeed::open(const FeedSettings& settings, QString* error)
@@ -173,8 +179,8 @@ CameraFeed::Failure CameraFeed::open(const FeedSettings& settings, QString* erro
     }
     camera->object()->m_nTriggerMode = kwhost::contractTriggerMode(hostTrigger(settings.trigger));
     m_ring.assign(settings.queueSize, Frame());
-    m_head = 0;
-    m_count.store(0);
+    m_head.store(0);
+    m_tail.store(0);
 
     std::lock_guard<std::mutex> lock(m_cameraMutex);
     m_camera = std::move(camera);
@@ -241,48 +247,57 @@ void CameraFeed::close()
 
 void CameraFeed::drainQueue()
 {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    while (m_count.load(std::memory_order_relaxed) > 0) {
-        gst_buffer_unref(m_ring[m_head].buffer);
-        m_ring[m_head] = Frame();
-        m_head = (m_head + 1) % m_ring.size();
-        m_count.fetch_sub(1, std::memory_order_relaxed);
-    }
+    Frame frame;
+    while (take(&frame))
+        gst_buffer_unref(frame.buffer);
+    while (sem_trywait(&m_ready) == 0) {}
+}
+
+bool CameraFeed::take(Frame* frame)
+{
+    const uint64_t head = m_head.load(std::memory_order_relaxed);
+    if (head == m_tail.load(std::memory_order_acquire))
+        return false;
+    Frame& slot = m_ring[head % m_ring.size()];
+    *frame = slot;
+    slot = Frame();
+    // Release: the callback may reuse the slot once it sees the new head.
+    m_head.store(head + 1, std::memory_order_release);
+    return true;
 }
 
 CameraFeed::Wait CameraFeed::next(Frame* frame)
 {
-    std::unique_lock<std::mutex> lock(m_queueMutex);
-    const Clock::time_point wake = Clock::now() + kPresenceInterval;
-    for (;;) {
-        if (m_flushing)
+    for (int round = 0;; ++round) {
+        if (m_flushing.load(std::memory_order_acquire))
             return Wait::Flushing;
-        if (m_count.load(std::memory_order_relaxed) > 0) {
-            *frame = m_ring[m_head];
-            m_ring[m_head] = Frame();
-            m_head = (m_head + 1) % m_ring.size();
-            m_count.fetch_sub(1, std::memory_order_release);
+        if (take(frame)) {
+            sem_trywait(&m_ready);  // the frame's own wake-up, when not yet taken
             return Wait::Frame;
         }
-        if (m_queueChanged.wait_until(lock, wake) == std::cv_status::timeout && m_count.load() == 0 && !m_flushing) {
-            // Asked of the SDK without the queue's lock, which its thread
-            // may need to finish a frame.
-            lock.unlock();
-            const bool present = devicePresent();
-            lock.lock();
-            if (m_count.load() == 0 && !m_flushing)
-                return present ? Wait::Idle : Wait::Gone;
+        if (round > 0) {
+            if (m_flushing.load(std::memory_order_acquire))
+                return Wait::Flushing;
+            return devicePresent() ? Wait::Idle : Wait::Gone;
+        }
+        timespec deadline;
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        const long long ns = deadline.tv_nsec + std::chrono::nanoseconds(kPresenceInterval).count();
+        deadline.tv_sec += static_cast<time_t>(ns / 1000000000);
+        deadline.tv_nsec = static_cast<long>(ns % 1000000000);
+        // A frame or a flush ends the wait early; then look again.
+        while (sem_clockwait(&m_ready, CLOCK_MONOTONIC, &deadline) != 0) {
+            if (errno != EINTR)
+                break;
         }
     }
 }
 
 void CameraFeed::setFlushing(bool flushing)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_flushing = flushing;
-    }
-    m_queueChanged.notify_all();
+    m_flushing.store(flushing, std::memory_order_release);
+    if (flushing)
+        sem_post(&m_ready);
 }
 
 bool CameraFeed::devicePresent() const
@@ -316,33 +331,38 @@ void CameraFeed::OnImageReady(ICameraObject* pCamera)
 {
     const int64_t arrival =
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    if (m_inCallback.test_and_set(std::memory_order_acquire)) {
+        drop();
+        return;
+    }
+    if (!copyFrame(pCamera, arrival))
+        drop();
+    m_inCallback.clear(std::memory_order_release);
+}
+
+bool CameraFeed::copyFrame(ICameraObject* pCamera, int64_t arrival)
+{
     const unsigned char* data = pCamera->m_pImageData;
     const size_t rowBytes = m_format.rowBytes;
     const size_t frameBytes = rowBytes * m_format.height;
     // A frame of another size than the caps say cannot go downstream.
     if (data == nullptr || m_pool == nullptr || static_cast<unsigned int>(pCamera->m_nWidth) != m_format.width ||
-        static_cast<unsigned int>(pCamera->m_nHeight) != m_format.height) {
-        drop();
-        return;
-    }
-    if (m_count.load(std::memory_order_acquire) >= m_ring.size()) {
-        drop();
-        return;
-    }
+        static_cast<unsigned int>(pCamera->m_nHeight) != m_format.height)
+        return false;
+    const uint64_t tail = m_tail.load(std::memory_order_relaxed);
+    if (tail - m_head.load(std::memory_order_acquire) >= m_ring.size())
+        return false;
     GstBuffer* buffer = nullptr;
     GstBufferPoolAcquireParams params = {};
     params.flags = GST_BUFFER_POOL_ACQUIRE_FLAG_DONTWAIT;
-    if (gst_buffer_pool_acquire_buffer(m_pool, &buffer, &params) != GST_FLOW_OK) {
-        drop();
-        return;
-    }
+    if (gst_buffer_pool_acquire_buffer(m_pool, &buffer, &params) != GST_FLOW_OK)
+        return false;
 
     // The one copy: the SDK reuses its buffer once this call returns.
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
         gst_buffer_unref(buffer);
-        drop();
-        return;
+        return false;
     }
     if (m_format.stride == rowBytes) {
         memcpy(map.data, data, frameBytes);
@@ -358,13 +378,12 @@ void CameraFeed::OnImageReady(ICameraObject* pCamera)
     GST_BUFFER_OFFSET(buffer) = number;
     GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(number) + 1;
 
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_ring[(m_head + m_count.load(std::memory_order_relaxed)) % m_ring.size()] = Frame{buffer, arrival};
-        m_count.fetch_add(1, std::memory_order_release);
-    }
+    m_ring[tail % m_ring.size()] = Frame{buffer, arrival};
+    // Release: the streaming thread sees the frame whole once it sees the tail.
+    m_tail.store(tail + 1, std::memory_order_release);
     m_delivered.fetch_add(1, std::memory_order_relaxed);
-    m_queueChanged.notify_one();
+    sem_post(&m_ready);
+    return true;
 }
 
 }  // namespace kwgst

@@ -14,8 +14,9 @@
 
 #include <QtCore/QString>
 
+#include <semaphore.h>
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -84,11 +85,14 @@ public:
     uint64_t dropped() const { return m_dropped.load(std::memory_order_relaxed); }
     uint64_t delivered() const { return m_delivered.load(std::memory_order_relaxed); }
 
-    // SDK thread.
+    // SDK thread: one frame at a time.
     void OnImageReady(ICameraObject* pCamera) override;
 
 private:
     bool devicePresent() const;
+    bool copyFrame(ICameraObject* camera, int64_t arrivalNs);
+    // Streaming thread (or any once the SDK has stopped): the oldest frame.
+    bool take(Frame* frame);
     void drainQueue();
     void drop() { m_dropped.fetch_add(1, std::memory_order_relaxed); }
 
@@ -104,14 +108,20 @@ private:
     FrameFormat m_format;
     GstBufferPool* m_pool = nullptr;
 
-    // The queue between the SDK thread and the streaming thread: a ring of
-    // m_capacity entries.
-    std::mutex m_queueMutex;
-    std::condition_variable m_queueChanged;
+    // The queue between the SDK thread and the streaming thread: a ring
+    // written only by the callback (m_tail) and read only by the streaming
+    // thread (m_head), without a lock, so that the SDK's thread never waits
+    // for a thread the system may have preempted. The semaphore counts
+    // frames queued (and wake-ups for flushing); posting it never blocks.
     std::vector<Frame> m_ring;
-    size_t m_head = 0;
-    std::atomic<size_t> m_count{0};
-    bool m_flushing = false;
+    std::atomic<uint64_t> m_head{0};
+    std::atomic<uint64_t> m_tail{0};
+    sem_t m_ready;
+    std::atomic<bool> m_flushing{false};
+    // Set while a callback runs: a second one at the same time (an SDK that
+    // calls back from several threads) drops its frame instead of writing
+    // the ring beside the first.
+    std::atomic_flag m_inCallback = ATOMIC_FLAG_INIT;
 
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_delivered{0};

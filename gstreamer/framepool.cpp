@@ -1,21 +1,20 @@
 #include "framepool.h"
 
-#include <mutex>
-#include <vector>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
+#include <atomic>
+#include <memory>
 
 namespace kwgst {
 
 namespace {
 
-// The free buffers, the most recently returned last.
+// The free buffers in slots, without a lock: any thread returns a buffer to
+// the lowest empty slot, the frame callback takes the lowest full one. The
+// buffer just given back is thus the next one out, and a thread preempted
+// while giving one back holds up no one.
 struct FreeBuffers {
-    std::mutex mutex;
-    std::vector<GstBuffer*> stack;
-    gsize size = 0;  // a buffer's size as configured
+    std::unique_ptr<std::atomic<GstBuffer*>[]> slots;
+    guint count = 0;  // slots: the pool's largest number of buffers
+    gsize size = 0;   // a buffer's size as configured
 };
 
 struct FramePool {
@@ -34,15 +33,18 @@ FreeBuffers& freeOf(GstBufferPool* pool)
     return *reinterpret_cast<FramePool*>(pool)->free;
 }
 
+// While the pool is inactive: the slots for its configured buffers.
 gboolean setConfig(GstBufferPool* pool, GstStructure* config)
 {
-    guint size = 0;
-    if (!gst_buffer_pool_config_get_params(config, nullptr, &size, nullptr, nullptr))
+    guint size = 0, min = 0, max = 0;
+    if (!gst_buffer_pool_config_get_params(config, nullptr, &size, &min, &max) || max == 0)
         return FALSE;
-    {
-        std::lock_guard<std::mutex> lock(freeOf(pool).mutex);
-        freeOf(pool).size = size;
-    }
+    FreeBuffers& free = freeOf(pool);
+    free.slots.reset(new std::atomic<GstBuffer*>[max]);
+    for (guint i = 0; i < max; ++i)
+        free.slots[i].store(nullptr, std::memory_order_relaxed);
+    free.count = max;
+    free.size = size;
     return g_parentClass->set_config(pool, config);
 }
 
@@ -55,43 +57,41 @@ void releaseBuffer(GstBufferPool* pool, GstBuffer* buffer)
     // the default way, which frees it.
     const bool pristine = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_TAG_MEMORY) &&
         gst_buffer_is_all_memory_writable(buffer) && gst_buffer_get_size(buffer) == free.size;
-    if (!pristine) {
-        g_parentClass->release_buffer(pool, buffer);
-        return;
+    if (pristine) {
+        // There are never more buffers than slots: one is empty.
+        for (guint i = 0; i < free.count; ++i) {
+            GstBuffer* empty = nullptr;
+            if (free.slots[i].compare_exchange_strong(empty, buffer, std::memory_order_release,
+                                                      std::memory_order_relaxed))
+                return;
+        }
     }
-#if defined(__SANITIZE_THREAD__)
-    __tsan_release(buffer);
-#endif
-    std::lock_guard<std::mutex> lock(free.mutex);
-    free.stack.push_back(buffer);
+    g_parentClass->release_buffer(pool, buffer);
 }
 
-// The SDK's thread, in the frame callback: never waits.
+// The SDK's thread, in the frame callback, the only taker: never waits.
 GstFlowReturn acquireBuffer(GstBufferPool* pool, GstBuffer** buffer, GstBufferPoolAcquireParams*)
 {
     FreeBuffers& free = freeOf(pool);
-    std::lock_guard<std::mutex> lock(free.mutex);
-    if (free.stack.empty())
-        return GST_FLOW_EOS;
-    *buffer = free.stack.back();
-    free.stack.pop_back();
-#if defined(__SANITIZE_THREAD__)
-    __tsan_acquire(*buffer);
-#endif
-    return GST_FLOW_OK;
+    for (guint i = 0; i < free.count; ++i) {
+        GstBuffer* found = free.slots[i].exchange(nullptr, std::memory_order_acquire);
+        if (found != nullptr) {
+            *buffer = found;
+            return GST_FLOW_OK;
+        }
+    }
+    return GST_FLOW_EOS;
 }
 
 // Deactivation, once no buffer is out: the free buffers go back to the
 // default queue, from which the default stop frees them.
 gboolean stop(GstBufferPool* pool)
 {
-    std::vector<GstBuffer*> buffers;
-    {
-        std::lock_guard<std::mutex> lock(freeOf(pool).mutex);
-        buffers.swap(freeOf(pool).stack);
+    FreeBuffers& free = freeOf(pool);
+    for (guint i = 0; i < free.count; ++i) {
+        if (GstBuffer* buffer = free.slots[i].exchange(nullptr, std::memory_order_acquire))
+            g_parentClass->release_buffer(pool, buffer);
     }
-    for (GstBuffer* buffer : buffers)
-        g_parentClass->release_buffer(pool, buffer);
     return g_parentClass->stop(pool);
 }
 

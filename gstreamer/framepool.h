@@ -1,13 +1,12 @@
 // The element's buffer pool: GStreamer's own pool (allocation, activation,
-// accounting) whose free buffers are kept last in, first out. A consumer
-// that gives its buffer back at once (a sink, an encoder) then sees the same
-// one or two buffers again and again, still in the processor's caches,
-// where the default order cycles through all of them: copying a 1280x1024
-// frame costs a fraction as much.
-//
-// The hand-over of a buffer from its last user back to the frame callback
-// is also shown to ThreadSanitizer, which cannot see the synchronisation
-// inside GLib and GStreamer (not instrumented).
+// accounting) whose free buffers are kept without a lock and reused the
+// most recently returned first. A consumer that gives its buffer back at
+// once (a sink, an encoder) then sees the same one or two buffers again and
+// again, still in the processor's caches, where the default order cycles
+// through all of them: copying a 1280x1024 frame costs a fraction as much.
+// The hand-over through the slots' atomics is also one ThreadSanitizer
+// sees, unlike the synchronisation inside GLib and GStreamer (not
+// instrumented).
 #ifndef KWGST_FRAMEPOOL_H
 #define KWGST_FRAMEPOOL_H
 
@@ -15,8 +14,8 @@
 
 namespace kwgst {
 
-// A new pool, owned by the caller (gst_object_unref). Acquire from it with
-// GST_BUFFER_POOL_ACQUIRE_FLAG_DONTWAIT: it never waits.
+// A new pool, owned by the caller (gst_object_unref). It never waits: with
+// no free buffer, acquiring fails at once. One thread acquires.
 GstBufferPool* newFramePool();
 
 }  // namespace kwgst
