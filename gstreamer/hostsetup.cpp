@@ -42,8 +42,14 @@ QString simulatorPath()
     return installedOr(KWGST_SIM_RELATIVE, KWGST_SIM_BUILD_PATH);
 }
 
-bool resolveSdk(const QString& choice, QString* path, QString* error)
+bool resolveSdk(QString choice, QString* path, QString* error)
 {
+    // As every host: with no choice of its own, $KWCAM_SDK's.
+    QString source = QStringLiteral("sdk");
+    if (choice.isEmpty()) {
+        choice = QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
+        source = QStringLiteral("$KWCAM_SDK");
+    }
     if (choice.isEmpty() || choice.contains(QLatin1Char('/'))) {
         *path = choice;
         return true;
@@ -59,7 +65,7 @@ bool resolveSdk(const QString& choice, QString* path, QString* error)
         *error = QStringLiteral("the GenICam SDK is not installed beside kwcamsrc");
         return false;
     }
-    *error = QStringLiteral("sdk '%1': give sim, genicam or the path of an SDK library").arg(choice);
+    *error = QStringLiteral("%1 '%2': give sim, genicam or the path of an SDK library").arg(source, choice);
     return false;
 }
 

@@ -470,7 +470,8 @@ TEST_F(KwcamsrcTest, RefusedGainFailsTheStateChangeWithTheReason)
 
 struct SdkCase {
     const char* name;
-    const char* sdk;
+    const char* sdk;          // the property; null leaves it unset
+    const char* environment;  // $KWCAM_SDK
     const char* expected;
 };
 
@@ -479,17 +480,23 @@ class SdkChoiceTest : public KwcamsrcTest, public ::testing::WithParamInterface<
 TEST_P(SdkChoiceTest, SdkThatCannotServeFailsTheStateChange)
 {
     ASSERT_GE(addCamera("Present", 32, 8, MVSIM_PIXEL_MONO8), 0);
-    Source source(Properties{{"sdk", GetParam().sdk}});
-    EXPECT_EQ(source.setState(GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+    Source source(Properties{});
+    g_object_set(source.element(), "sdk", GetParam().sdk, nullptr);
+    setenv("KWCAM_SDK", GetParam().environment, 1);
+    const GstStateChangeReturn result = source.setState(GST_STATE_PAUSED);
+    unsetenv("KWCAM_SDK");
+    EXPECT_EQ(result, GST_STATE_CHANGE_FAILURE);
     const std::string text = source.nextText(GST_MESSAGE_ERROR);
     EXPECT_NE(text.find(GetParam().expected), std::string::npos) << text;
 }
 
 // The test's process has the simulator loaded: it is the one SDK here.
 INSTANTIATE_TEST_SUITE_P(Choices, SdkChoiceTest,
-                         ::testing::Values(SdkCase{"UnknownWord", "simulator",
+                         ::testing::Values(SdkCase{"UnknownWord", "simulator", "",
                                                    "sdk 'simulator': give sim, genicam or the path"},
-                                           SdkCase{"AnotherLibrary", "/nonexistent/libMVCameraControl.so",
+                                           SdkCase{"UnknownWordInTheEnvironment", nullptr, "simulator",
+                                                   "$KWCAM_SDK 'simulator': give sim, genicam or the path"},
+                                           SdkCase{"AnotherLibrary", "/nonexistent/libMVCameraControl.so", "",
                                                    "this process already uses the SDK "}),
                          [](const ::testing::TestParamInfo<SdkCase>& info) { return info.param.name; });
 
@@ -569,6 +576,8 @@ int main(int argc, char** argv)
     setenv("GST_REGISTRY", KWGST_REGISTRY, 1);
     setenv("GST_REGISTRY_FORK", "no", 1);
     unsetenv("MVSIM_CONFIG");
+    unsetenv("KWCAM_SDK");
+    unsetenv("KWCAM_PLUGIN");
     gst_init(&argc, &argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

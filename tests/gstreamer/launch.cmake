@@ -3,7 +3,7 @@
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env --unset=MVSIM_CONFIG GST_PLUGIN_PATH=${ELEMENT_DIR} GST_REGISTRY=${REGISTRY}
+  COMMAND ${CMAKE_COMMAND} -E env --unset=MVSIM_CONFIG --unset=KWCAM_SDK --unset=KWCAM_PLUGIN GST_PLUGIN_PATH=${ELEMENT_DIR} GST_REGISTRY=${REGISTRY}
           MVSIM_RUNTIME_DIR=${WORK_DIR}
           ${GST_LAUNCH} kwcamsrc num-buffers=30 ! videoconvert ! pngenc snapshot=true ! filesink location=frame.png
   WORKING_DIRECTORY ${WORK_DIR}
