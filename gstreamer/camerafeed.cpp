@@ -10,6 +10,7 @@
 #include "framepool.h"
 #include "hostsetup.h"
 #include "kwhost/camera.h"
+#include "kwhost/framestamp.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/sdkdevice.h"
@@ -57,21 +58,6 @@ unsigned int pixelTypeOfPluginFormat(int format)
     default:
         return 0x01080001u;
     }
-}
-
-// The frame number of the stand-in's stamp over the frame's first bytes.
-// Stand-in until the host layer reads frame stamps.
-bool stampedNumber(const unsigned char* data, size_t bytes, uint32_t* number)
-{
-    MvsimFrameStamp stamp;
-    const size_t needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
-    if (bytes < needed)
-        return false;
-    memcpy(&stamp, data, needed);
-    if (stamp.magic != MVSIM_STAMP_MAGIC)
-        return false;
-    *number = stamp.frameNumber;
-    return true;
 }
 
 }  // namespace
@@ -373,7 +359,7 @@ bool CameraFeed::copyFrame(ICameraObject* pCamera, int64_t arrival)
     gst_buffer_unmap(buffer, &map);
 
     uint32_t number = 0;
-    if (!stampedNumber(data, frameBytes, &number))
+    if (!kwhost::readFrameStamp(data, frameBytes, &number))
         number = static_cast<uint32_t>(pCamera->m_nFrameCount);
     GST_BUFFER_OFFSET(buffer) = number;
     GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(number) + 1;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "kwhost/options.h"
 #include "kwhost/plugin.h"
 
 namespace kwgst {
@@ -42,42 +43,37 @@ QString simulatorPath()
     return installedOr(KWGST_SIM_RELATIVE, KWGST_SIM_BUILD_PATH);
 }
 
-bool resolveSdk(QString choice, QString* path, QString* error)
+// The library an sdk word names, as the host layer reads the words; empty
+// for the loader's own.
+bool resolveSdk(QString word, QString* path, QString* error)
 {
     // As every host: with no choice of its own, $KWCAM_SDK's.
-    QString source = QStringLiteral("sdk");
-    if (choice.isEmpty()) {
-        choice = QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
-        source = QStringLiteral("$KWCAM_SDK");
-    }
-    if (choice.isEmpty() || choice.contains(QLatin1Char('/'))) {
-        *path = choice;
+    if (word.isEmpty())
+        word = QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
+    path->clear();
+    if (word.isEmpty())
         return true;
-    }
-    if (choice == QLatin1String("sim")) {
-        *path = simulatorPath();
-        return true;
-    }
-    if (choice == QLatin1String("genicam")) {
-        *path = installedOr(KWGST_GENICAM_RELATIVE, KWGST_GENICAM_BUILD_PATH);
-        if (!path->isEmpty() && QFileInfo::exists(*path))
-            return true;
-        *error = QStringLiteral("the GenICam SDK is not installed beside kwcamsrc");
+    kwhost::SdkChoice choice;
+    if (!kwhost::sdkFromWord(word, &choice, error))
         return false;
+    switch (choice.kind) {
+    case kwhost::SdkKind::Default:
+        break;
+    case kwhost::SdkKind::Simulator:
+        *path = simulatorPath();
+        break;
+    case kwhost::SdkKind::GenICam:
+        *path = installedOr(KWGST_GENICAM_RELATIVE, KWGST_GENICAM_BUILD_PATH);
+        if (!QFileInfo(*path).isFile()) {
+            *error = QStringLiteral("the GenICam SDK is not installed: no %1").arg(*path);
+            return false;
+        }
+        break;
+    case kwhost::SdkKind::Path:
+        *path = choice.path;
+        break;
     }
-    *error = QStringLiteral("%1 '%2': give sim, genicam or the path of an SDK library").arg(source, choice);
-    return false;
-}
-
-// The file of the SDK the process has bound the SDK's functions to, or empty
-// when none is loaded.
-QString boundSdk()
-{
-    void* symbol = dlsym(RTLD_DEFAULT, "MV_CC_EnumDevices");
-    Dl_info info;
-    if (symbol == nullptr || dladdr(symbol, &info) == 0 || info.dli_fname == nullptr)
-        return QString();
-    return QString::fromLocal8Bit(info.dli_fname);
+    return true;
 }
 
 bool sameFile(const QString& a, const QString& b)
@@ -99,7 +95,7 @@ const kwhost::Plugin* loadHost(const QString& sdkChoice, const QString& pluginPa
     QString sdk;
     if (!resolveSdk(sdkChoice, &sdk, error))
         return nullptr;
-    const QString bound = boundSdk();
+    const QString bound = kwhost::loadedSdkPath();
     if (!sdk.isEmpty()) {
         if (bound.isEmpty()) {
             if (!kwhost::preloadSdk(sdk, error))

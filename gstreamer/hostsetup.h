@@ -2,8 +2,9 @@
 // own library lies (a GStreamer element has no program directory of its
 // own: gst-launch-1.0 lives in bin/ of another prefix).
 //
-// Stand-in until the host layer resolves SDK choices (sim, genicam, a path)
-// and library-relative locations itself: then these move to tools/host.
+// The host layer reads the SDK words and finds the loaded SDK; where the
+// files lie it answers relative to the program (QCoreApplication), which
+// for an element is GStreamer's or the application's: this part stays here.
 #ifndef KWGST_HOSTSETUP_H
 #define KWGST_HOSTSETUP_H
 

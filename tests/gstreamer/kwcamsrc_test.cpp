@@ -491,14 +491,13 @@ TEST_P(SdkChoiceTest, SdkThatCannotServeFailsTheStateChange)
 }
 
 // The test's process has the simulator loaded: it is the one SDK here.
-INSTANTIATE_TEST_SUITE_P(Choices, SdkChoiceTest,
-                         ::testing::Values(SdkCase{"UnknownWord", "simulator", "",
-                                                   "sdk 'simulator': give sim, genicam or the path"},
-                                           SdkCase{"UnknownWordInTheEnvironment", nullptr, "simulator",
-                                                   "$KWCAM_SDK 'simulator': give sim, genicam or the path"},
-                                           SdkCase{"AnotherLibrary", "/nonexistent/libMVCameraControl.so", "",
-                                                   "this process already uses the SDK "}),
-                         [](const ::testing::TestParamInfo<SdkCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Choices, SdkChoiceTest,
+    ::testing::Values(SdkCase{"AWordIsAPath", "simulator", "", "; it cannot load simulator as well"},
+                      SdkCase{"TheEnvironmentsChoice", nullptr, "simulator", "; it cannot load simulator as well"},
+                      SdkCase{"AnotherLibrary", "/nonexistent/libMVCameraControl.so", "",
+                              "this process already uses the SDK "}),
+    [](const ::testing::TestParamInfo<SdkCase>& info) { return info.param.name; });
 
 TEST_F(KwcamsrcTest, UnknownCameraFailsTheStateChangeNamingIt)
 {
