@@ -44,7 +44,26 @@ bool CameraSession::open(ICameraCallback* callback, QString* error)
     }
     if (isOpen())
         close();
+    FrameFates fates;
+    m_unpluggedAtOpen = m_sdk.frameFates(m_device, &fates) ? fates.unplugged : 0;
     return m_camera->open(callback, error);
+}
+
+bool CameraSession::wentAway() const
+{
+    if (!isOpen())
+        return false;
+    MvsimDeviceState state;
+    if (m_sdk.deviceState(m_device, &state)) {
+        // Unplugged and plugged in again meanwhile: present, but the
+        // plug-in's handle stays dead.
+        FrameFates fates;
+        const bool unpluggedSinceOpen = m_sdk.frameFates(m_device, &fates) && fates.unplugged > m_unpluggedAtOpen;
+        return state.present == 0 || unpluggedSinceOpen;
+    }
+    QStringList keys;
+    QString ignored;
+    return sdkDeviceKeys(&keys, &ignored) && !keys.contains(m_key);
 }
 
 void CameraSession::close()

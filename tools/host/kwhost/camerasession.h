@@ -41,6 +41,12 @@ public:
     // trigger that never comes. Once it returns no callback runs.
     void close();
     bool isOpen() const;
+    // True once the open camera went away (unplugged or removed): the
+    // stand-in tells it from the device's state and its fate "device
+    // unplugged"; over other SDKs, from the key missing in the SDK's list.
+    // Lists devices over other SDKs: call it when frames stopped, not per
+    // frame.
+    bool wentAway() const;
 
     const QString& key() const { return m_key; }
     ICameraObject* object() const;  // null until open
@@ -89,6 +95,7 @@ private:
     Limits m_gain;
     TriggerChoice m_trigger = TriggerChoice::Free;
     LossWatch m_losses;
+    quint64 m_unpluggedAtOpen = 0;
 };
 
 }  // namespace kwhost
