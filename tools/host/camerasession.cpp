@@ -44,6 +44,7 @@ bool CameraSession::open(ICameraCallback* callback, QString* error)
     }
     if (isOpen())
         close();
+    m_awayAtClose = false;
     FrameFates fates;
     m_unpluggedAtOpen = m_sdk.frameFates(m_device, &fates) ? fates.unplugged : 0;
     return m_camera->open(callback, error);
@@ -51,8 +52,11 @@ bool CameraSession::open(ICameraCallback* callback, QString* error)
 
 bool CameraSession::wentAway() const
 {
-    if (!isOpen())
-        return false;
+    return isOpen() ? awayNow(true) : m_awayAtClose;
+}
+
+bool CameraSession::awayNow(bool mayList) const
+{
     MvsimDeviceState state;
     if (m_sdk.deviceState(m_device, &state)) {
         // Unplugged and plugged in again meanwhile: present, but the
@@ -63,7 +67,7 @@ bool CameraSession::wentAway() const
     }
     QStringList keys;
     QString ignored;
-    return sdkDeviceKeys(&keys, &ignored) && !keys.contains(m_key);
+    return mayList && sdkDeviceKeys(&keys, &ignored) && !keys.contains(m_key);
 }
 
 void CameraSession::close()
@@ -71,6 +75,7 @@ void CameraSession::close()
     ICameraObject* camera = object();
     if (camera == nullptr)
         return;
+    m_awayAtClose = awayNow(false);
     // Stop before close: a camera that waits for a trigger is woken by the
     // stop, and once it returns the SDK runs no callback any more.
     camera->IStopCamera();

@@ -45,7 +45,8 @@ public:
     // stand-in tells it from the device's state and its fate "device
     // unplugged"; over other SDKs, from the key missing in the SDK's list.
     // Lists devices over other SDKs: call it when frames stopped, not per
-    // frame.
+    // frame. After close: whether the camera had gone when it was closed
+    // (told by the stand-in only, so that a close never lists devices).
     bool wentAway() const;
 
     const QString& key() const { return m_key; }
@@ -96,6 +97,8 @@ private:
     TriggerChoice m_trigger = TriggerChoice::Free;
     LossWatch m_losses;
     quint64 m_unpluggedAtOpen = 0;
+    bool m_awayAtClose = false;
+    bool awayNow(bool mayList) const;
 };
 
 }  // namespace kwhost
