@@ -116,17 +116,13 @@ CameraFeed::Failure CameraFeed::open(const FeedSettings& settings, QString* erro
     {
         WarningCapture capture;
         if (!camera->open(this, error)) {
-            QString reason = capture.last();
-            // The plug-in logs no SDK code: the SDK, asked directly, tells
-            // why the device does not open.
-            kwhost::DeviceReport report;
-            QString sdkReason;
+            // The host layer's error already carries the SDK's reason (it
+            // asks the SDK again); the plug-in's logged failure goes beside.
+            const QString logged = capture.last();
             if (m_sdk->deviceState(m_device, &state) && !state.present)
-                reason = QStringLiteral("the camera is gone");
-            else if (!kwhost::readDevice(m_key, &report, &sdkReason))
-                reason = reason.isEmpty() ? sdkReason : QStringLiteral("%1 (%2)").arg(reason, sdkReason);
-            *error =
-                QStringLiteral("%1: %2").arg(*error, reason.isEmpty() ? QStringLiteral("no reason given") : reason);
+                *error = QStringLiteral("%1: the camera is gone").arg(*error);
+            else if (!logged.isEmpty())
+                *error = QStringLiteral("%1: %2").arg(*error, logged);
             return Failure::Open;
         }
     }

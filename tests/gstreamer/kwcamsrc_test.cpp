@@ -524,7 +524,7 @@ TEST_F(KwcamsrcTest, CameraHeldOpenElsewhereFailsTheStateChangeWithTheReason)
         const std::string text = source.nextText(GST_MESSAGE_ERROR);
         EXPECT_NE(text.find("cannot open camera Busy GST0001: "), std::string::npos) << text;
         EXPECT_NE(text.find("Failed to OpenDevice"), std::string::npos) << "the plug-in's reason: " << text;
-        EXPECT_NE(text.find("(is the camera in use?)"), std::string::npos) << "the SDK's reason: " << text;
+        EXPECT_NE(text.find("held by another process"), std::string::npos) << "the SDK's reason: " << text;
     }
     MV_CC_DestroyHandle(handle);
 }

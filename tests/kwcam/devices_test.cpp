@@ -6,6 +6,7 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QTemporaryDir>
 
+#include "mvcameracontrol.h"
 #include "toolrunner.h"
 
 namespace {
@@ -118,3 +119,53 @@ TEST(KwcamDevices, ListTellsABrokenConfigurationFromNoCameras)
 }
 
 }  // namespace
+
+namespace {
+
+// The stand-in in this process holds a device with a handle of its own, over
+// the same configuration and runtime folder as the tool's processes.
+class HeldDevice {
+public:
+    explicit HeldDevice(const QProcessEnvironment& environment)
+    {
+        qputenv("MVSIM_CONFIG", environment.value(QStringLiteral("MVSIM_CONFIG")).toLocal8Bit());
+        qputenv("MVSIM_RUNTIME_DIR", environment.value(QStringLiteral("MVSIM_RUNTIME_DIR")).toLocal8Bit());
+        MV_CC_DEVICE_INFO_LIST list = {};
+        if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != 0 || list.nDeviceNum == 0)
+            return;
+        if (MV_CC_CreateHandle(&m_handle, list.pDeviceInfo[0]) != 0)
+            return;
+        m_open = MV_CC_OpenDevice(m_handle, MV_ACCESS_EXCLUSIVE, 0) == 0;
+    }
+    ~HeldDevice()
+    {
+        if (m_handle != nullptr)
+            MV_CC_DestroyHandle(m_handle);
+    }
+    bool open() const { return m_open; }
+
+private:
+    void* m_handle = nullptr;
+    bool m_open = false;
+};
+
+}  // namespace
+
+TEST(KwcamDevices, CameraHeldElsewhereIsRefusedWithTheReason)
+{
+    const QProcessEnvironment environment = toolEnvironment();
+    HeldDevice held(environment);
+    ASSERT_TRUE(held.open());
+    // Every command that opens the camera says why it cannot, in the same
+    // words; then the camera is free again.
+    const QStringList commands[] = {
+        {"grab", "-c", "0", "-n", "1"},
+        {"info", "-c", "0"},
+    };
+    for (const QStringList& arguments : commands) {
+        SCOPED_TRACE(text(describe(arguments)));
+        const ToolResult result = runTool(arguments, environment);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(result.err.contains(QStringLiteral("held by another process"))) << text(result.err);
+    }
+}

@@ -16,7 +16,9 @@ struct ViewerRun {
     QString err;
 };
 
-ViewerRun runViewer(const QStringList& arguments)
+// headless: no display and no platform chosen, as on a server: what must
+// work there picks Qt's offscreen platform itself.
+ViewerRun runViewer(const QStringList& arguments, bool headless = false)
 {
     // The built-in cameras are held exclusively across processes while one
     // has them open: each run keeps its locks in a directory of its own, so
@@ -25,7 +27,14 @@ ViewerRun runViewer(const QStringList& arguments)
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("MVSIM_RUNTIME_DIR"), runtime.path());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (headless) {
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));  // Qt's warning about it is not the user's concern
+    } else {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
     environment.remove(QStringLiteral("MVSIM_CONFIG"));
     environment.insert(QStringLiteral("KWCAM_PLUGIN"), QStringLiteral(KWCAM_PLUGIN_PATH));
     // Under AddressSanitizer, Qt's offscreen platform leaves its screen
@@ -137,4 +146,50 @@ TEST(ViewProgram, ExitCodes)
         EXPECT_EQ(run.exitCode, row.exitCode);
         EXPECT_TRUE((run.out + run.err).contains(QString::fromUtf8(row.message))) << (run.out + run.err).toStdString();
     }
+}
+
+TEST(ViewProgram, RunsWithoutADisplay)
+{
+    struct Row {
+        QStringList arguments;
+        int exitCode;
+        const char* out;  // the start of stdout
+        const char* err;  // all of stderr
+    };
+    QTemporaryDir dir;
+    const QString ppm = dir.filePath(QStringLiteral("view.ppm"));
+    const QString png = dir.filePath(QStringLiteral("view.png"));
+    const Row rows[] = {
+        {{QStringLiteral("--help")}, 0, "Usage:", ""},
+        {{QStringLiteral("--version")}, 0, "kwcam-view ", ""},
+        // Nobody presses Snap in a script: the viewer triggers by itself.
+        {{QStringLiteral("--quiet"), QStringLiteral("--trigger"), QStringLiteral("software"),
+          QStringLiteral("--screenshot"), ppm, QStringLiteral("--after"), QStringLiteral("3")},
+         0,
+         "screenshot: ",
+         ""},
+        {{QStringLiteral("--quiet"), QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--screenshot"), png},
+         0,
+         "screenshot: ",
+         ""},
+        {{}, 1, "", "kwcam-view: no display to open a window on (DISPLAY is not set); --screenshot runs without one\n"},
+        {{QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("view.xyz"))}, 2, "", "no picture format 'xyz'"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.join(QLatin1Char(' ')).toStdString());
+        const ViewerRun run = runViewer(row.arguments, true);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err.toStdString();
+        if (*row.out == '\0')
+            EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        else
+            EXPECT_TRUE(run.out.startsWith(QString::fromUtf8(row.out))) << run.out.toStdString();
+        if (row.exitCode == 2)
+            EXPECT_TRUE(run.err.contains(QString::fromUtf8(row.err))) << run.err.toStdString();
+        else
+            EXPECT_EQ(run.err, QString::fromUtf8(row.err));
+    }
+    // Each picture in the format its name says.
+    QImage picture;
+    EXPECT_TRUE(picture.load(ppm, "PPM"));
+    EXPECT_TRUE(picture.load(png, "PNG"));
 }

@@ -19,6 +19,7 @@
 #include "camerasession.h"
 #include "imageview.h"
 #include "kwhost/plugin.h"
+#include "mvcameracontrol.h"
 #include "mvsim/control.h"
 #include "viewerwindow.h"
 #include "warninglog.h"
@@ -445,4 +446,44 @@ TEST_F(ViewWindow, ClosingStopsAndClosesCamera)
         EXPECT_FALSE(m_session->isOpen());
         closeWindow();
     }
+}
+
+TEST_F(ViewWindow, UnpluggedCameraIsSaidGoneAndOpensAgainOnceBack)
+{
+    const int device = addDevice("KW-AWAY", MVSIM_PIXEL_MONO8, 64, 48, 200);
+    ASSERT_GE(device, 0);
+    openWindow("KW-AWAY");
+    waitForFrame();
+    ASSERT_EQ(MVSIM_UnplugDevice(device), MVSIM_OK);
+    ASSERT_TRUE(waitFor([&]() { return !m_window->awayKey().isEmpty(); })) << "the loss was not noticed";
+    EXPECT_EQ(m_window->awayKey(), keyOf("KW-AWAY"));
+    EXPECT_FALSE(m_session->isOpen());
+    ASSERT_EQ(MVSIM_ReplugDevice(device), MVSIM_OK);
+    ASSERT_TRUE(waitFor([&]() { return m_session->isOpen() && m_window->awayKey().isEmpty(); }))
+        << "not opened again after the replug";
+    waitForFrame();
+}
+
+TEST_F(ViewWindow, CameraHeldElsewhereIsRefusedWithTheReason)
+{
+    const int device = addDevice("KW-HELD", MVSIM_PIXEL_MONO8, 64, 48, 200);
+    ASSERT_GE(device, 0);
+    MV_CC_DEVICE_INFO_LIST list;
+    memset(&list, 0, sizeof list);
+    ASSERT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list), 0);
+    void* handle = nullptr;
+    for (unsigned int i = 0; i < list.nDeviceNum && handle == nullptr; ++i) {
+        if (strcmp(reinterpret_cast<const char*>(list.pDeviceInfo[i]->chModelName), "KW-HELD") == 0) {
+            ASSERT_EQ(MV_CC_CreateHandle(&handle, list.pDeviceInfo[i]), 0);
+        }
+    }
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(MV_CC_OpenDevice(handle, MV_ACCESS_EXCLUSIVE, 0), 0);
+    m_session.reset(new kwview::CameraSession(plugin()));
+    m_window.reset(new ViewerWindow(*m_session));
+    QString error;
+    EXPECT_FALSE(m_window->openCamera(keyOf("KW-HELD"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("held by another process"))) << error.toStdString();
+    MV_CC_DestroyHandle(handle);
+    EXPECT_TRUE(m_window->openCamera(keyOf("KW-HELD"), &error)) << error.toStdString();
 }

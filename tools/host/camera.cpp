@@ -3,6 +3,7 @@
 #include <QtCore/QRegularExpression>
 
 #include "kwhost/sdkcontrol.h"
+#include "kwhost/sdkdevice.h"
 
 namespace kwhost {
 
@@ -98,7 +99,11 @@ bool Camera::open(ICameraCallback* callback, QString* error)
         return false;
     }
     if (!(*m_object)->IOpenCamera()) {
-        *error = QStringLiteral("cannot open camera %1").arg(m_key);
+        // The plug-in only logs why; the SDK, asked again, tells it.
+        m_object.reset();
+        const QString reason = openRefusal(m_key);
+        *error = reason.isEmpty() ? QStringLiteral("cannot open camera %1").arg(m_key)
+                                  : QStringLiteral("cannot open camera %1: %2").arg(m_key, reason);
         return false;
     }
     return true;

@@ -44,7 +44,30 @@ bool CameraSession::open(ICameraCallback* callback, QString* error)
     }
     if (isOpen())
         close();
+    m_awayAtClose = false;
+    FrameFates fates;
+    m_unpluggedAtOpen = m_sdk.frameFates(m_device, &fates) ? fates.unplugged : 0;
     return m_camera->open(callback, error);
+}
+
+bool CameraSession::wentAway() const
+{
+    return isOpen() ? awayNow(true) : m_awayAtClose;
+}
+
+bool CameraSession::awayNow(bool mayList) const
+{
+    MvsimDeviceState state;
+    if (m_sdk.deviceState(m_device, &state)) {
+        // Unplugged and plugged in again meanwhile: present, but the
+        // plug-in's handle stays dead.
+        FrameFates fates;
+        const bool unpluggedSinceOpen = m_sdk.frameFates(m_device, &fates) && fates.unplugged > m_unpluggedAtOpen;
+        return state.present == 0 || unpluggedSinceOpen;
+    }
+    QStringList keys;
+    QString ignored;
+    return mayList && sdkDeviceKeys(&keys, &ignored) && !keys.contains(m_key);
 }
 
 void CameraSession::close()
@@ -52,6 +75,7 @@ void CameraSession::close()
     ICameraObject* camera = object();
     if (camera == nullptr)
         return;
+    m_awayAtClose = awayNow(false);
     // Stop before close: a camera that waits for a trigger is woken by the
     // stop, and once it returns the SDK runs no callback any more.
     camera->IStopCamera();

@@ -49,6 +49,29 @@ QString code(int result)
     return QStringLiteral("0x%1").arg(static_cast<unsigned int>(result), 8, 16, QLatin1Char('0'));
 }
 
+// The device's access refused: another handle (of this process or another)
+// holds it open.
+const int kAccessRefused = static_cast<int>(0x80000007);
+// Unplugged or removed since it was listed.
+const int kNoDevice = static_cast<int>(0x80000008);
+
+QString openFailure(int result)
+{
+    const QString reason = sdkCodeReason(result);
+    if (!reason.isEmpty())
+        return QStringLiteral("%1 (MV_CC_OpenDevice: %2)").arg(reason, code(result));
+    return QStringLiteral("MV_CC_OpenDevice failed with %1").arg(code(result));
+}
+
+const MV_CC_DEVICE_INFO* findListed(const MV_CC_DEVICE_INFO_LIST& list, const QString& key)
+{
+    for (unsigned int i = 0; i < list.nDeviceNum; ++i) {
+        if (list.pDeviceInfo[i] != nullptr && keyOf(*list.pDeviceInfo[i]) == key)
+            return list.pDeviceInfo[i];
+    }
+    return nullptr;
+}
+
 bool enumerate(const Functions& sdk, MV_CC_DEVICE_INFO_LIST* list, QString* error)
 {
     if (!sdk.complete()) {
@@ -87,11 +110,7 @@ bool readDevice(const QString& key, DeviceReport* report, QString* error)
     MV_CC_DEVICE_INFO_LIST list;
     if (!enumerate(sdk, &list, error))
         return false;
-    const MV_CC_DEVICE_INFO* info = nullptr;
-    for (unsigned int i = 0; i < list.nDeviceNum && info == nullptr; ++i) {
-        if (list.pDeviceInfo[i] != nullptr && keyOf(*list.pDeviceInfo[i]) == key)
-            info = list.pDeviceInfo[i];
-    }
+    const MV_CC_DEVICE_INFO* info = findListed(list, key);
     if (info == nullptr) {
         *error = QStringLiteral("the SDK lists no device %1").arg(key);
         return false;
@@ -118,7 +137,7 @@ bool readDevice(const QString& key, DeviceReport* report, QString* error)
     result = sdk.openDevice(handle, MV_ACCESS_EXCLUSIVE, 0);
     if (result != 0) {
         sdk.destroyHandle(handle);
-        *error = QStringLiteral("MV_CC_OpenDevice failed with %1 (is the camera in use?)").arg(code(result));
+        *error = openFailure(result);
         return false;
     }
     report->widthKnown = sdk.getWidth(handle, &report->width) == 0;
@@ -129,6 +148,37 @@ bool readDevice(const QString& key, DeviceReport* report, QString* error)
     report->pixel.nSupportedNum = qMin(report->pixel.nSupportedNum, 64u);
     sdk.destroyHandle(handle);  // closes the device
     return true;
+}
+
+QString sdkCodeReason(int result)
+{
+    switch (result) {
+    case kAccessRefused:
+        return QStringLiteral("held by another process");
+    case kNoDevice:
+        return QStringLiteral("the camera went away");
+    default:
+        return QString();
+    }
+}
+
+QString openRefusal(const QString& key)
+{
+    const Functions sdk;
+    MV_CC_DEVICE_INFO_LIST list;
+    QString error;
+    if (!enumerate(sdk, &list, &error))
+        return error;
+    const MV_CC_DEVICE_INFO* info = findListed(list, key);
+    if (info == nullptr)
+        return QStringLiteral("the camera went away (the SDK lists it no more)");
+    void* handle = nullptr;
+    int result = sdk.createHandle(&handle, info);
+    if (result != 0)
+        return QStringLiteral("MV_CC_CreateHandle failed with %1").arg(code(result));
+    result = sdk.openDevice(handle, MV_ACCESS_EXCLUSIVE, 0);
+    sdk.destroyHandle(handle);  // closes the device when it opened
+    return result == 0 ? QString() : openFailure(result);
 }
 
 }  // namespace kwhost

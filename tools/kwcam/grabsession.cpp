@@ -350,6 +350,10 @@ void GrabSession::saveFrames(Summary* summary)
 int GrabSession::exitCode(const Summary& summary) const
 {
     const quint64 frames = summary.stats.frames;
+    if (m_camera.wentAway()) {
+        printError(QStringLiteral("the camera went away: %1, with %2 frames").arg(m_camera.key()).arg(frames));
+        return kExitFailure;
+    }
     // A grab without a frame count ends by time or by Ctrl-C: that is its
     // success, as long as frames came.
     if (continuous() && m_outcome != Outcome::SaveFailed && frames == 0) {

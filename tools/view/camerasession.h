@@ -49,6 +49,8 @@ public:
     void close();
     bool isOpen() const;
     bool isGrabbing() const;
+    // See kwhost::CameraSession::wentAway.
+    bool wentAway() const { return m_host.wentAway(); }
     QString key() const;
 
     // A new trigger mode takes effect at start: while grabbing, acquisition

@@ -1,5 +1,7 @@
 // kwcam-view: a live window onto a camera, over the camera plug-in.
+#include <QtCore/QFileInfo>
 #include <QtCore/QTimer>
+#include <QtGui/QImageWriter>
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
@@ -19,6 +21,8 @@ namespace {
 const int kExitSuccess = 0;
 const int kExitFailure = 1;
 const int kExitUsage = 2;
+// Software triggers of a screenshot run: 20 a second.
+const int kSnapIntervalMs = 50;
 
 void printError(const QString& text)
 {
@@ -28,8 +32,52 @@ void printError(const QString& text)
 
 }  // namespace
 
+namespace {
+
+bool isOption(const QByteArray& argument, const char* name)
+{
+    return argument == name || argument.startsWith(QByteArray(name) + '=');
+}
+
+// Help, version and screenshots need no display: unless a platform is
+// chosen, they get Qt's offscreen one, so that they run where no display is
+// (a server, a CI job, ssh) instead of aborting in QApplication. Without
+// them, no display is a one-line error, not Qt's abort. False with the
+// reason when there is no platform to use.
+bool choosePlatform(int argc, char* argv[], QString* error)
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "-platform")
+            return true;
+        headless = headless || argument == "-h" || isOption(argument, "--help") || isOption(argument, "--version") ||
+            isOption(argument, "--screenshot");
+    }
+    if (headless) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        *error = QStringLiteral("no display to open a window on (DISPLAY is not set); --screenshot runs without one");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
+    // Before the application: Qt's own start-up chatter goes through it too.
+    kwview::installWarningLog();
+    QString platformError;
+    if (!choosePlatform(argc, argv, &platformError)) {
+        printError(platformError);
+        return kExitFailure;
+    }
     // Qt's own -plugin option would take ours: --plugin goes past the
     // application to our parser; every other argument goes through Qt first
     // (-platform and the like), and what Qt leaves is ours.
@@ -52,7 +100,6 @@ int main(int argc, char* argv[])
     QApplication app(qtArgumentCount, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("kwcam-view"));
     QApplication::setApplicationVersion(QStringLiteral(KWCAM_VERSION));
-    kwview::installWarningLog();
     kwview::applyDarkTheme(&app);
 
     kwview::ViewOptions options;
@@ -67,7 +114,16 @@ int main(int argc, char* argv[])
     case kwview::ParseOutcome::Run:
         break;
     }
+    // The screenshot's format is the one its file name says, as kwcam's
+    // --save goes by it.
+    const QByteArray screenshotFormat = QFileInfo(options.screenshotPath).suffix().toLower().toLatin1();
+    if (!options.screenshotPath.isEmpty() && !QImageWriter::supportedImageFormats().contains(screenshotFormat)) {
+        printError(QStringLiteral("cannot write %1: no picture format '%2' (png, ppm, pgm, bmp, jpg, ...)")
+                       .arg(options.screenshotPath, QString::fromLatin1(screenshotFormat)));
+        return kExitUsage;
+    }
 
+    kwview::setQuietLog(options.host.quiet);
     kwhost::Plugin plugin;
     QString error;
     QString sdkLine;
@@ -111,7 +167,7 @@ int main(int argc, char* argv[])
         const QPixmap picture = window.grab();
         const QString key = session.key();
         window.closeCamera();
-        if (!picture.save(options.screenshotPath, "PNG")) {
+        if (!picture.save(options.screenshotPath, screenshotFormat.constData())) {
             printError(QStringLiteral("cannot write %1").arg(options.screenshotPath));
         } else {
             const QByteArray line = QStringLiteral("screenshot: %1 (%2, frame %3)\n")
@@ -123,7 +179,25 @@ int main(int argc, char* argv[])
         }
         app.exit();
     });
+    // In software trigger mode nobody presses Snap: the script does, at a
+    // rate the camera keeps up with.
+    QTimer snapTimer;
+    if (options.host.trigger == kwhost::TriggerChoice::Software) {
+        QObject::connect(&snapTimer, &QTimer::timeout, &window, [&]() {
+            if (session.isGrabbing())
+                session.snap();
+        });
+        snapTimer.start(kSnapIntervalMs);
+    }
     QTimer::singleShot(static_cast<int>(options.timeoutSeconds * 1000.0), &window, [&]() {
+        if (!window.awayKey().isEmpty()) {
+            printError(QStringLiteral("the camera went away: %1, with %2 of %3 frames")
+                           .arg(window.awayKey())
+                           .arg(session.receiver().frames())
+                           .arg(options.screenshotAfter));
+            app.exit();
+            return;
+        }
         printError(QStringLiteral("time-out: %1 of %2 frames after %3 s")
                        .arg(session.receiver().frames())
                        .arg(options.screenshotAfter)

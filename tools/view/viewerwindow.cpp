@@ -30,6 +30,7 @@ namespace kwview {
 namespace {
 
 const int kStatusIntervalMs = 500;
+const qint64 kSilenceMs = 1000;
 
 int screenIntervalMs()
 {
@@ -250,6 +251,7 @@ bool ViewerWindow::openCamera(const QString& key, QString* error)
     m_rateClock.start();
     m_rateFrames = 0;
     m_rateBytes = 0;
+    m_silenceClock.invalidate();
     syncControls();
     updateStatus();
     return opened;
@@ -272,6 +274,7 @@ void ViewerWindow::setTrigger(TriggerChoice trigger)
 
 void ViewerWindow::toggleOpen()
 {
+    m_awayKey.clear();
     if (m_session.isOpen()) {
         closeCamera();
         return;
@@ -421,8 +424,45 @@ QString ViewerWindow::cursorReadout() const
     return m_cursor.x() < 0 ? QString() : pixelReadout(currentFrame(), m_cursor.x(), m_cursor.y());
 }
 
+void ViewerWindow::watchCamera()
+{
+    if (m_session.isOpen()) {
+        const quint64 frames = m_session.receiver().frames();
+        if (!m_silenceClock.isValid() || frames != m_silenceFrames) {
+            m_silenceFrames = frames;
+            m_silenceClock.start();
+            return;
+        }
+        // A second without frames: normal in a trigger mode, so the answer
+        // comes from the SDK, asked at most once a second.
+        if (m_silenceClock.elapsed() < kSilenceMs || !m_session.wentAway()) {
+            if (m_silenceClock.elapsed() >= kSilenceMs)
+                m_silenceClock.start();
+            return;
+        }
+        const QString key = m_session.key();
+        m_session.close();
+        syncControls();
+        m_awayKey = key;
+        showError(tr("the camera went away: %1 (opened again once it is listed)").arg(key));
+        return;
+    }
+    if (m_awayKey.isEmpty() || !m_session.cameraKeys().contains(m_awayKey))
+        return;
+    const QString key = m_awayKey;
+    m_awayKey.clear();
+    QString why;
+    if (openCamera(key, &why)) {
+        m_messageLabel->setText(tr("%1 is back").arg(key));
+    } else {
+        m_awayKey = key;
+        showError(tr("the camera went away: %1; opening it again failed: %2").arg(key, why));
+    }
+}
+
 void ViewerWindow::updateStatus()
 {
+    watchCamera();
     const ViewReceiver& receiver = m_session.receiver();
     const quint64 frames = receiver.frames();
     const quint64 bytes = receiver.bytes();

@@ -61,6 +61,10 @@ public:
     static QString statusText(quint64 frames, double fps, double mibPerSecond, const kwhost::Losses& lost,
                               quint64 shown, quint64 skipped);
     void updateStatus();
+    // The key of the camera that went away while open (unplugged or
+    // removed), until it is opened again; empty else. The status ticks watch
+    // for it: it opens again once the SDK lists it again.
+    QString awayKey() const { return m_awayKey; }
     QString cursorReadout() const;
     ImageView* imageView() const { return m_view; }
     HistogramView* histogramView() const { return m_histogram; }
@@ -85,6 +89,7 @@ private:
     void showError(const QString& text);
     void syncControls();
     void redisplay();
+    void watchCamera();
 
     CameraSession& m_session;
     DisplayOptions m_display;
@@ -127,6 +132,11 @@ private:
     double m_mibPerSecond = 0;
     QString m_status;
     QString m_error;
+
+    // Frames stopping is when to ask whether the camera went away.
+    QElapsedTimer m_silenceClock;
+    quint64 m_silenceFrames = 0;
+    QString m_awayKey;
 };
 
 }  // namespace kwview

@@ -32,8 +32,9 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
                                   QStringLiteral("Start at this zoom (1 is 1:1) instead of fitting the window."),
                                   QStringLiteral("FACTOR"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Write the window as a PNG once the frame given by --after "
-                                                       "is shown, and exit."),
+                                        QStringLiteral("Write the window, in the format FILE's name says (png, "
+                                                       "ppm, bmp, jpg, ...), once the frame given by --after is "
+                                                       "shown, and exit."),
                                         QStringLiteral("FILE"));
     const QCommandLineOption after(QStringLiteral("after"),
                                    QStringLiteral("Frames to receive before the screenshot (default 1)."),
@@ -97,7 +98,7 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
     }
     options->screenshotPath = parser.value(screenshot);
     if (parser.isSet(screenshot) && options->screenshotPath.isEmpty()) {
-        *text = usageError(QStringLiteral("--screenshot needs the name of a PNG file"));
+        *text = usageError(QStringLiteral("--screenshot needs the name of a picture file"));
         return ParseOutcome::Error;
     }
     if (parser.isSet(after)) {

@@ -3,6 +3,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QtGlobal>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -14,6 +15,7 @@ namespace {
 std::mutex g_mutex;
 QString g_last;
 quint64 g_count = 0;
+std::atomic<bool> g_quiet{false};
 
 bool isPerFrameEntry(const QString& message)
 {
@@ -27,12 +29,19 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
         return;
     const QString text = message.trimmed();
     // The plug-in logs with its source file as context; Qt's own libraries
-    // (built without it) do not, and their warnings are not the camera's.
-    if (warning && context.file != nullptr) {
+    // (built without it) do not, and their warnings are not the camera's:
+    // the platform's chatter ("XDG_RUNTIME_DIR not set", the offscreen
+    // platform's unsupported calls) is no news to a user, so it is not
+    // printed. Fatal ones still are, before the abort.
+    if (context.file == nullptr && type != QtFatalMsg)
+        return;
+    if (warning) {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_last = text;
         ++g_count;
     }
+    if (!warning && g_quiet.load(std::memory_order_relaxed))
+        return;
     const QByteArray line = "kwcam-view: " + text.toLocal8Bit() + '\n';
     fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     if (type == QtFatalMsg)
@@ -44,6 +53,11 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 void installWarningLog()
 {
     qInstallMessageHandler(handleMessage);
+}
+
+void setQuietLog(bool quiet)
+{
+    g_quiet.store(quiet, std::memory_order_relaxed);
 }
 
 QString lastWarning(quint64* count)

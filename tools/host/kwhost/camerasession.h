@@ -41,6 +41,13 @@ public:
     // trigger that never comes. Once it returns no callback runs.
     void close();
     bool isOpen() const;
+    // True once the open camera went away (unplugged or removed): the
+    // stand-in tells it from the device's state and its fate "device
+    // unplugged"; over other SDKs, from the key missing in the SDK's list.
+    // Lists devices over other SDKs: call it when frames stopped, not per
+    // frame. After close: whether the camera had gone when it was closed
+    // (told by the stand-in only, so that a close never lists devices).
+    bool wentAway() const;
 
     const QString& key() const { return m_key; }
     ICameraObject* object() const;  // null until open
@@ -89,6 +96,9 @@ private:
     Limits m_gain;
     TriggerChoice m_trigger = TriggerChoice::Free;
     LossWatch m_losses;
+    quint64 m_unpluggedAtOpen = 0;
+    bool m_awayAtClose = false;
+    bool awayNow(bool mayList) const;
 };
 
 }  // namespace kwhost

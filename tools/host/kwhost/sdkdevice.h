@@ -33,6 +33,19 @@ bool sdkDeviceKeys(QStringList* keys, QString* error);
 // be found or opened; a getter that fails leaves its part unknown.
 bool readDevice(const QString& key, DeviceReport* report, QString* error);
 
+// Why the SDK refuses to open the listed device whose key is key, in words a
+// user acts on: "held by another process", "the camera went away" (not
+// listed any more, or unplugged), else the failing call and its code. Asks
+// the SDK with a handle of its own, so a host calls it after a plug-in's
+// open failed (the plug-in only logs the failure); empty when the SDK opens
+// the device now.
+QString openRefusal(const QString& key);
+
+// The words for a result code of the SDK's calls (the stand-in's and our
+// GenICam SDK's codes): "held by another process" for a refused access,
+// "the camera went away" for a missing device; empty for other codes.
+QString sdkCodeReason(int result);
+
 }  // namespace kwhost
 
 #endif  // KWHOST_SDKDEVICE_H
