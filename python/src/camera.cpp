@@ -321,9 +321,9 @@ void CameraCore::setWhole(const char* name, int propertyId, double value, const 
         throw ValueFailure(QStringLiteral("%1 %2 is not a whole number of %3 (the plug-in takes whole numbers)")
                                .arg(QLatin1String(name), number(value), QLatin1String(unit)));
     if (range.known && (value < range.min || value > range.max))
-        throw ValueFailure(QStringLiteral("%1 %2 %3 is out of range: the camera takes %4 to %5 %3")
-                               .arg(QLatin1String(name), number(value), QLatin1String(unit), number(range.min),
-                                    number(range.max)));
+        throw ValueFailure(
+            QStringLiteral("%1 %2 %3 is out of range: the camera takes %4 to %5 %3")
+                .arg(QLatin1String(name), number(value), QLatin1String(unit), number(range.min), number(range.max)));
     tagQZ_CAMERA_PROPERTY property;
     property.nPropertyId = propertyId;
     property.nValue = static_cast<int>(value);

@@ -42,8 +42,8 @@ struct Range {
 // Frames lost since the camera was opened, by cause.
 // TODO(host layer): the losses type by cause belongs to tools/host.
 struct Losses {
-    quint64 ringFull = 0;   // given up by the ring: the program took frames too slowly
-    quint64 tooLarge = 0;   // larger than the frame the device announced
+    quint64 ringFull = 0;  // given up by the ring: the program took frames too slowly
+    quint64 tooLarge = 0;  // larger than the frame the device announced
     bool deviceKnown = false;
     quint64 noBuffer = 0;   // the device had no free frame buffer
     quint64 missed = 0;     // a trigger during an exposure

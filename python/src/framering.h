@@ -50,8 +50,8 @@ private:
 };
 
 struct FrameMeta {
-    uint64_t number = 0;       // the stamp's frame number, else the arrival count
-    int64_t timestampNs = 0;   // CLOCK_MONOTONIC at arrival
+    uint64_t number = 0;      // the stamp's frame number, else the arrival count
+    int64_t timestampNs = 0;  // CLOCK_MONOTONIC at arrival
     int width = 0;
     int height = 0;
     size_t bytes = 0;
@@ -100,8 +100,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::vector<Slot> m_slots;
-    size_t m_first = 0;    // the oldest ready slot
-    size_t m_count = 0;    // ready slots from m_first on; the slot after them is the one push() writes
+    size_t m_first = 0;  // the oldest ready slot
+    size_t m_count = 0;  // ready slots from m_first on; the slot after them is the one push() writes
     uint64_t m_droppedSinceTaken = 0;
     uint64_t m_dropped = 0;
     uint64_t m_tooLarge = 0;

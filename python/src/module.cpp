@@ -252,17 +252,16 @@ public:
         const std::shared_ptr<FrameRing>& ring = m_core->ring();
         const Clock::time_point begin = Clock::now();
         const bool forever = seconds < 0 || seconds > 1e9;
-        const Clock::time_point deadline =
-            forever ? Clock::time_point::max()
-                    : begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        const Clock::time_point deadline = forever
+            ? Clock::time_point::max()
+            : begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 
         Spare spare(ring->pool());
         FrameMeta meta;
         FrameRing::Taken taken = ring->pop(spare.slot(), &meta, begin);
         while (taken == FrameRing::Taken::Empty) {
             if (Clock::now() >= deadline)
-                raise(g_timeout,
-                      QStringLiteral("no frame from camera %1 within %2 s").arg(m_core->key()).arg(seconds));
+                raise(g_timeout, QStringLiteral("no frame from camera %1 within %2 s").arg(m_core->key()).arg(seconds));
             {
                 py::gil_scoped_release release;
                 const Clock::time_point until = std::min(deadline, Clock::now() + kSlice);
@@ -298,15 +297,15 @@ public:
             return py::array(py::dtype::of<uint16_t>(), {h, w}, {w * 2, py::ssize_t(2)}, data, owner);
         case kwhost::PixelLayout::Rgb24:
         case kwhost::PixelLayout::Bgr24:
-            return py::array(py::dtype::of<uint8_t>(), {h, w, py::ssize_t(3)},
-                             {w * 3, py::ssize_t(3), py::ssize_t(1)}, data, owner);
+            return py::array(py::dtype::of<uint8_t>(), {h, w, py::ssize_t(3)}, {w * 3, py::ssize_t(3), py::ssize_t(1)},
+                             data, owner);
         case kwhost::PixelLayout::Rgba32:
         case kwhost::PixelLayout::Bgra32:
-            return py::array(py::dtype::of<uint8_t>(), {h, w, py::ssize_t(4)},
-                             {w * 4, py::ssize_t(4), py::ssize_t(1)}, data, owner);
+            return py::array(py::dtype::of<uint8_t>(), {h, w, py::ssize_t(4)}, {w * 4, py::ssize_t(4), py::ssize_t(1)},
+                             data, owner);
         case kwhost::PixelLayout::Rgb48:
-            return py::array(py::dtype::of<uint16_t>(), {h, w, py::ssize_t(3)},
-                             {w * 6, py::ssize_t(6), py::ssize_t(2)}, data, owner);
+            return py::array(py::dtype::of<uint16_t>(), {h, w, py::ssize_t(3)}, {w * 6, py::ssize_t(6), py::ssize_t(2)},
+                             data, owner);
         case kwhost::PixelLayout::Gray8:
         case kwhost::PixelLayout::Unknown:
             break;
@@ -410,8 +409,8 @@ PYBIND11_MODULE(_kwcamera, m)
                                               "A camera, the plug-in or the SDK failed; the message says why.",
                                               PyExc_Exception, nullptr);
     const py::tuple timeoutBases = py::make_tuple(py::handle(g_cameraError), py::handle(PyExc_TimeoutError));
-    g_timeout = PyErr_NewExceptionWithDoc("kwcamera.Timeout", "No frame came within the time-out.",
-                                          timeoutBases.ptr(), nullptr);
+    g_timeout = PyErr_NewExceptionWithDoc("kwcamera.Timeout", "No frame came within the time-out.", timeoutBases.ptr(),
+                                          nullptr);
     m.attr("CameraError") = py::handle(g_cameraError);
     m.attr("Timeout") = py::handle(g_timeout);
 
@@ -440,8 +439,7 @@ PYBIND11_MODULE(_kwcamera, m)
                 result.append(py::str(key.toStdString()));
             return result;
         },
-        py::arg("sdk") = py::none(), py::arg("plugin") = py::none(),
-        "The camera keys, as `kwcam list` prints them.");
+        py::arg("sdk") = py::none(), py::arg("plugin") = py::none(), "The camera keys, as `kwcam list` prints them.");
 
     py::class_<Frame>(m, "Frame", "One frame: its pixels and what is known of it.")
         .def_readonly("image", &Frame::image)
@@ -461,8 +459,8 @@ PYBIND11_MODULE(_kwcamera, m)
 
     py::class_<PyCamera>(m, "Camera", "An open camera of the plug-in.")
         .def(py::init<const py::object&, const py::object&, const py::object&, const std::string&, int>(),
-             py::arg("camera") = py::none(), py::kw_only(), py::arg("sdk") = py::none(),
-             py::arg("plugin") = py::none(), py::arg("trigger") = "free-running", py::arg("buffers") = 8)
+             py::arg("camera") = py::none(), py::kw_only(), py::arg("sdk") = py::none(), py::arg("plugin") = py::none(),
+             py::arg("trigger") = "free-running", py::arg("buffers") = 8)
         .def("close", [](PyCamera& camera) { camera.close(); })
         .def_property_readonly("closed", [](PyCamera& camera) { return camera.core().isClosed(); })
         .def("__enter__", [](py::object self) { return self; })
@@ -485,7 +483,8 @@ PYBIND11_MODULE(_kwcamera, m)
         .def_property(
             "exposure", [](PyCamera& camera) { return camera.core().exposure(); },
             [](PyCamera& camera, double value) { camera.core().setExposure(value); })
-        .def_property_readonly("exposure_range", [](PyCamera& camera) { return rangeOf(camera.core().exposureRange()); })
+        .def_property_readonly("exposure_range",
+                               [](PyCamera& camera) { return rangeOf(camera.core().exposureRange()); })
         .def_property(
             "gain", [](PyCamera& camera) { return camera.core().gain(); },
             [](PyCamera& camera, double value) { camera.core().setGain(value); })

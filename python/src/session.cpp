@@ -113,8 +113,8 @@ const kwhost::Plugin& loadHost(const QString& sdk, const QString& plugin, QStrin
     std::lock_guard<std::mutex> lock(g_loadMutex);
     if (g_plugin != nullptr) {
         if (!sdk.isEmpty() && sdk != g_sdkWord)
-            throw HostFailure(QStringLiteral("this process already uses the SDK %1; a process binds to one SDK")
-                                  .arg(loadedSdk()));
+            throw HostFailure(
+                QStringLiteral("this process already uses the SDK %1; a process binds to one SDK").arg(loadedSdk()));
         if (!plugin.isEmpty() && plugin != g_pluginWanted &&
             QFileInfo(plugin).canonicalFilePath() != QFileInfo(g_plugin->fileName()).canonicalFilePath())
             throw HostFailure(QStringLiteral("this process already uses the plug-in %1; a process loads one")
