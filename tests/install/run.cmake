@@ -56,4 +56,31 @@ file(REAL_PATH ${prefix}/${LIBDIR}/kwcamera/libkwcamhik.so installed_plugin)
 if(NOT run_output MATCHES "plug-in: +${installed_plugin}\n")
   message(FATAL_ERROR "kwcam grab did not load ${installed_plugin}:\n${run_output}")
 endif()
-message(STATUS "installed layout, package, host and tool: fine")
+# The Python module: installed under lib/python3/dist-packages, it loads the
+# plug-in of its own prefix and, with no SDK on the loader's path, the
+# simulator installed beside it.
+if(PYTHON)
+  set(script [=[
+import warnings, kwcamera
+with warnings.catch_warnings(record=True):
+    warnings.simplefilter("always")
+    keys = kwcamera.cameras()
+with kwcamera.Camera("MONO16") as cam:
+    frame = cam.grab(timeout=10)
+    print(kwcamera.__file__)
+    print(cam.info()["plugin"])
+    print(len(keys), frame.image.shape, frame.image.dtype)
+]=])
+  run("the installed Python module" ${environment} --unset=PYTHONPATH PYTHONPATH=${prefix}/lib/python3/dist-packages
+      ${PYTHON} -c "${script}")
+  set(expected "${prefix}/lib/python3/dist-packages/kwcamera/__init__.py\n${installed_plugin}\n7 (48, 64) uint16\n")
+  if(NOT run_output STREQUAL expected)
+    message(FATAL_ERROR "the installed module printed:\n${run_output}")
+  endif()
+  foreach(file __init__.py __init__.pyi py.typed)
+    if(NOT EXISTS ${prefix}/lib/python3/dist-packages/kwcamera/${file})
+      message(FATAL_ERROR "not installed: lib/python3/dist-packages/kwcamera/${file}")
+    endif()
+  endforeach()
+endif()
+message(STATUS "installed layout, package, host, tool and Python module: fine")
