@@ -65,54 +65,67 @@ void BufferPool::release(unsigned char* buffer)
     free(buffer);
 }
 
-FrameRing::FrameRing(size_t slots, std::shared_ptr<BufferPool> pool) : m_pool(std::move(pool)), m_slots(slots)
+FrameRing::FrameRing(size_t slots, std::shared_ptr<BufferPool> pool)
+    : m_pool(std::move(pool)), m_queue(slots < 2 ? 2 : slots)
 {
-    for (Slot& slot : m_slots) {
-        slot.data = m_pool->take();
-        if (slot.data == nullptr) {
-            for (Slot& made : m_slots)
-                BufferPool::release(made.data);
+    m_free.reserve(m_queue.size());
+    for (size_t i = 0; i < m_queue.size(); ++i) {
+        unsigned char* buffer = m_pool->take();
+        if (buffer == nullptr) {
+            for (unsigned char* made : m_free)
+                BufferPool::release(made);
             throw std::bad_alloc();
         }
+        m_free.push_back(buffer);
     }
 }
 
 FrameRing::~FrameRing()
 {
-    for (Slot& slot : m_slots)
-        m_pool->giveBack(slot.data);
+    for (unsigned char* buffer : m_free)
+        m_pool->giveBack(buffer);
+    for (size_t i = 0; i < m_count; ++i)
+        m_pool->giveBack(m_queue[(m_first + i) % m_queue.size()].data);
+    m_pool->giveBack(m_writing);
 }
 
 bool FrameRing::push(const unsigned char* data, FrameMeta meta)
 {
-    size_t index = 0;
+    unsigned char* buffer = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closed || m_slots.empty())
+        if (m_closed)
             return false;
         ++m_received;
         if (meta.bytes > m_pool->bufferBytes()) {
             ++m_tooLarge;
             return false;
         }
-        if (m_count == m_slots.size() - 1 && m_count > 0) {
-            // Every other slot holds a frame nobody took: the oldest goes.
-            m_first = (m_first + 1) % m_slots.size();
+        if (!m_free.empty()) {
+            buffer = m_free.back();
+            m_free.pop_back();
+        } else {
+            // Every other buffer holds a frame nobody took: the oldest goes.
+            buffer = m_queue[m_first].data;
+            m_first = (m_first + 1) % m_queue.size();
             --m_count;
             ++m_dropped;
             ++m_droppedSinceTaken;
         }
-        index = (m_first + m_count) % m_slots.size();
+        m_writing = buffer;
     }
-    // The slot after the ready ones is this thread's alone: pop() takes only
-    // ready slots and only this thread makes slots ready.
-    Slot& slot = m_slots[index];
-    memcpy(slot.data, data, meta.bytes);
+    // The buffer is this thread's alone until it is queued.
+    memcpy(buffer, data, meta.bytes);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closed)
+        m_writing = nullptr;
+        if (m_closed) {
+            m_free.push_back(buffer);
             return false;
+        }
         meta.droppedBefore = 0;
+        Slot& slot = m_queue[(m_first + m_count) % m_queue.size()];
+        slot.data = buffer;
         slot.meta = meta;
         ++m_count;
     }
@@ -127,14 +140,14 @@ FrameRing::Taken FrameRing::pop(unsigned char** spare, FrameMeta* meta, std::chr
         return Taken::Empty;
     if (m_closed)
         return Taken::Closed;
-    Slot& slot = m_slots[m_first];
+    Slot& slot = m_queue[m_first];
     *meta = slot.meta;
     meta->droppedBefore = m_droppedSinceTaken;
     m_droppedSinceTaken = 0;
-    unsigned char* frame = slot.data;
-    slot.data = *spare;
-    *spare = frame;
-    m_first = (m_first + 1) % m_slots.size();
+    m_free.push_back(*spare);
+    *spare = slot.data;
+    slot.data = nullptr;
+    m_first = (m_first + 1) % m_queue.size();
     --m_count;
     return Taken::Frame;
 }
@@ -151,7 +164,10 @@ void FrameRing::close()
 void FrameRing::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_count = 0;
+    for (; m_count > 0; --m_count) {
+        m_free.push_back(m_queue[m_first].data);
+        m_first = (m_first + 1) % m_queue.size();
+    }
     m_droppedSinceTaken = 0;
 }
 

@@ -62,8 +62,9 @@ class FrameRing {
 public:
     enum class Taken { Frame, Empty, Closed };
 
-    // slots buffers of the pool's size, all taken from the pool now. Throws
-    // std::bad_alloc when they cannot be had.
+    // slots buffers of the pool's size (at least 2: one is written while the
+    // others wait), all taken from the pool now. Throws std::bad_alloc when
+    // they cannot be had.
     FrameRing(size_t slots, std::shared_ptr<BufferPool> pool);
     ~FrameRing();
     FrameRing(const FrameRing&) = delete;
@@ -83,7 +84,8 @@ public:
     // Any thread: wakes every waiter; pop() answers Closed from now on and
     // push() takes nothing.
     void close();
-    // Any thread: frames not taken are given up (not counted as dropped).
+    // Frames not taken are given up (not counted as dropped). Only while no
+    // push() runs.
     void clear();
 
     uint64_t dropped() const;   // given up for newer frames, in all
@@ -99,9 +101,14 @@ private:
     const std::shared_ptr<BufferPool> m_pool;
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
-    std::vector<Slot> m_slots;
-    size_t m_first = 0;  // the oldest ready slot
-    size_t m_count = 0;  // ready slots from m_first on; the slot after them is the one push() writes
+    // Frames waiting, oldest first, as a circle of m_queue.size() places.
+    std::vector<Slot> m_queue;
+    size_t m_first = 0;
+    size_t m_count = 0;
+    // Free buffers, the one given back last on top: the next frame goes into
+    // the buffer most likely still in the processor's caches.
+    std::vector<unsigned char*> m_free;
+    unsigned char* m_writing = nullptr;  // push()'s buffer while it copies
     uint64_t m_droppedSinceTaken = 0;
     uint64_t m_dropped = 0;
     uint64_t m_tooLarge = 0;
