@@ -197,8 +197,11 @@ void CameraCore::startLocked()
 void CameraCore::stop()
 {
     std::lock_guard<std::mutex> lock(m_control);
-    if (!isClosed())
-        stopLocked();
+    if (isClosed())
+        return;
+    stopLocked();
+    // A grab waiting for a frame would wait for ever now.
+    m_ring->stopped();
 }
 
 void CameraCore::stopLocked()

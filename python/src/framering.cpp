@@ -136,10 +136,12 @@ bool FrameRing::push(const unsigned char* data, FrameMeta meta)
 FrameRing::Taken FrameRing::pop(unsigned char** spare, FrameMeta* meta, std::chrono::steady_clock::time_point until)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_ready.wait_until(lock, until, [this]() { return m_closed || m_count > 0; }))
+    if (!m_ready.wait_until(lock, until, [this]() { return m_closed || m_count > 0 || m_stopped; }))
         return Taken::Empty;
     if (m_closed)
         return Taken::Closed;
+    if (m_count == 0)
+        return Taken::Stopped;
     Slot& slot = m_queue[m_first];
     *meta = slot.meta;
     meta->droppedBefore = m_droppedSinceTaken;
@@ -161,9 +163,19 @@ void FrameRing::close()
     m_ready.notify_all();
 }
 
+void FrameRing::stopped()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopped = true;
+    }
+    m_ready.notify_all();
+}
+
 void FrameRing::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopped = false;
     for (; m_count > 0; --m_count) {
         m_free.push_back(m_queue[m_first].data);
         m_first = (m_first + 1) % m_queue.size();

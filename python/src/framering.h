@@ -60,7 +60,7 @@ struct FrameMeta {
 
 class FrameRing {
 public:
-    enum class Taken { Frame, Empty, Closed };
+    enum class Taken { Frame, Empty, Stopped, Closed };
 
     // slots buffers of the pool's size (at least 2: one is written while the
     // others wait), all taken from the pool now. Throws std::bad_alloc when
@@ -84,8 +84,11 @@ public:
     // Any thread: wakes every waiter; pop() answers Closed from now on and
     // push() takes nothing.
     void close();
-    // Frames not taken are given up (not counted as dropped). Only while no
-    // push() runs.
+    // Any thread, once acquisition has stopped: waiters wake, and pop()
+    // answers Stopped when no frame is left, until clear().
+    void stopped();
+    // Frames not taken are given up (not counted as dropped), and pop() waits
+    // again after stopped(). Only while no push() runs.
     void clear();
 
     uint64_t dropped() const;   // given up for newer frames, in all
@@ -114,6 +117,7 @@ private:
     uint64_t m_tooLarge = 0;
     uint64_t m_received = 0;
     bool m_closed = false;
+    bool m_stopped = false;
 };
 
 }  // namespace kwpy

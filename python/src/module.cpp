@@ -272,6 +272,8 @@ public:
         }
         if (taken == FrameRing::Taken::Closed)
             raise(g_cameraError, QStringLiteral("camera %1 is closed").arg(m_core->key()));
+        if (taken == FrameRing::Taken::Stopped)
+            raise(g_cameraError, QStringLiteral("camera %1 was stopped while grab waited").arg(m_core->key()));
 
         Frame frame;
         frame.number = meta.number;

@@ -82,7 +82,8 @@ def test_other_threads_run_while_grab_waits(sim):
         assert counted == [200000] and frame.image.shape == (48, 64)
 
 
-def test_closing_from_another_thread_wakes_a_waiting_grab(sim):
+@pytest.mark.parametrize("operation, word", [("close", "closed"), ("stop", "stopped")])
+def test_closing_or_stopping_from_another_thread_wakes_a_waiting_grab(sim, operation, word):
     sim.load([camera_entry("KW-CLOSE")])
     cam = kwcamera.Camera(trigger="software")
     cam.start()
@@ -101,10 +102,14 @@ def test_closing_from_another_thread_wakes_a_waiting_grab(sim):
     worker.start()
     assert waiting.wait(10)
     wait_until_blocked(worker.native_id)
-    cam.close()
+    getattr(cam, operation)()
     worker.join(30)
-    assert not worker.is_alive(), "the grab did not wake on close"
-    assert len(outcome) == 1 and "closed" in outcome[0]
+    assert not worker.is_alive(), "the grab did not wake on " + operation
+    assert len(outcome) == 1 and word in outcome[0]
+    if operation == "stop":  # the camera is still there: the next grab starts it again
+        cam.snap()
+        assert cam.grab(timeout=5).image.shape == (48, 64)
+    cam.close()
 
 
 def test_garbage_collection_closes_a_grabbing_camera(sim):
