@@ -146,6 +146,14 @@ void CameraCore::OnImageReady(ICameraObject* camera)
 {
     if (camera == nullptr || camera->m_pImageData == nullptr)
         return;
+    // Nothing may leave for the SDK's C code; a frame that fails is lost.
+    try {
+        receive(camera);
+    } catch (...) {}
+}
+
+void CameraCore::receive(ICameraObject* camera)
+{
     // The members describe this frame during this call only.
     FrameMeta meta;
     meta.timestampNs = monotonicNs();

@@ -97,6 +97,7 @@ public:
     Losses lost();
 
 private:
+    void receive(ICameraObject* camera);
     void startLocked();
     void stopLocked();
     void requireOpen() const;

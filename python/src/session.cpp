@@ -112,7 +112,8 @@ const kwhost::Plugin& loadHost(const QString& sdk, const QString& plugin, QStrin
 {
     std::lock_guard<std::mutex> lock(g_loadMutex);
     if (g_plugin != nullptr) {
-        if (!sdk.isEmpty() && sdk != g_sdkWord)
+        if (!sdk.isEmpty() && sdk != g_sdkWord &&
+            QFileInfo(sdkPath(sdk)).canonicalFilePath() != QFileInfo(loadedSdk()).canonicalFilePath())
             throw HostFailure(
                 QStringLiteral("this process already uses the SDK %1; a process binds to one SDK").arg(loadedSdk()));
         if (!plugin.isEmpty() && plugin != g_pluginWanted &&
@@ -164,6 +165,12 @@ const kwhost::Plugin& loadHost(const QString& sdk, const QString& plugin, QStrin
 
 QString loadedSdk()
 {
+    // The library the plug-in bound to: whichever provides the SDK's
+    // functions process-wide, loaded first by name or found by the loader.
+    Dl_info info;
+    void* function = dlsym(RTLD_DEFAULT, "MV_CC_EnumDevices");
+    if (function != nullptr && dladdr(function, &info) != 0 && info.dli_fname != nullptr)
+        return QFileInfo(QFile::decodeName(info.dli_fname)).absoluteFilePath();
     return g_sdk.isEmpty() ? QStringLiteral("the plug-in's own") : g_sdk;
 }
 

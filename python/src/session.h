@@ -30,8 +30,7 @@ public:
 // the user should hear that is no failure (the simulator taken for want of
 // an SDK), else stays as it is.
 const kwhost::Plugin& loadHost(const QString& sdk, const QString& plugin, QString* notice);
-// The SDK library loaded first ("the plug-in's own" when none was), and the
-// plug-in's file.
+// The file of the SDK library the plug-in bound to.
 QString loadedSdk();
 
 // The keys as the plug-in lists them; a listing the SDK failed is a failure,
