@@ -227,8 +227,11 @@ def python_table(w, path, med):
     if paced:
         expected = round(1000 * paced["seconds"])
         lost = paced["lost"]
-        w(f"| paced at 1000 frames/s, buffers=32, frames received by a loop over cam.frames() in {paced['seconds']:.1f} s | "
-          f"{paced['frames']:,} | {expected:,} expected | - | 0 lost | {'yes' if lost == 0 else f'NO ({lost} lost)'} |")
+        causes = ", ".join(f"{n} {cause}" for cause, n in paced.get("lost_by_cause", {}).items()
+                           if n and cause != "total")
+        met = "yes" if lost == 0 else f"NO ({lost} lost: {causes})"
+        w(f"| paced at 1000 frames/s, frames received by a loop over cam.frames() in {paced['seconds']:.1f} s | "
+          f"{paced['frames']:,} | {expected:,} expected | - | 0 lost | {met} |")
     if unpaced and unpaced["python"] and unpaced["kwcam"]:
         p = sorted(unpaced["python"])[len(unpaced["python"]) // 2]
         k = sorted(unpaced["kwcam"])[len(unpaced["kwcam"]) // 2]

@@ -37,6 +37,9 @@ unsigned char* BufferPool::take()
     void* memory = nullptr;
     if (posix_memalign(&memory, kAlignment, m_bytes) != 0)
         return nullptr;
+    // Touched here, so that the kernel maps its pages now and not while the
+    // SDK's thread copies the first frame into it.
+    memset(memory, 0, m_bytes);
     return static_cast<unsigned char*>(memory);
 }
 
