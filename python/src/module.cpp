@@ -508,4 +508,7 @@ PYBIND11_MODULE(_kwcamera, m)
         });
 
     py::module_::import("atexit").attr("register")(py::cpp_function([]() { closeAll(); }));
+    // numpy now rather than at the first frame's array: importing it takes
+    // long enough for a camera to fill its ring meanwhile.
+    py::module_::import("numpy");
 }
