@@ -53,7 +53,7 @@ SANITIZER_ENV = \
 # and a fifth of it per round unpaced; kwcam is built for its baseline.
 PYTHON_BENCH_SECONDS ?= 10
 bench: deps
-	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKWCAM_BUILD_TOOLS=ON >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target kwcam_bench _kwcamera kwcam
 	@$(BENCH_BUILD)/bench/kwcam_bench --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json \
 	  --benchmark_enable_random_interleaving=true >$(BENCH_BUILD)/bench.log 2>&1 || { cat $(BENCH_BUILD)/bench.log; exit 1; }
