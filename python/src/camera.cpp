@@ -31,6 +31,10 @@ bool readStampNumber(const unsigned char* data, size_t bytes, uint64_t* number)
     return true;
 }
 
+// TODO(host layer): the white-balance ratios a camera takes belong to
+// tools/host.
+const long long kMaxWhiteBalance = 16383;
+
 qint64 monotonicNs()
 {
     timespec now;
@@ -380,11 +384,11 @@ void CameraCore::setWhiteBalance(const long long ratios[3])
 {
     static const char* const kNames[3] = {"red", "green", "blue"};
     for (int i = 0; i < 3; ++i) {
-        if (ratios[i] < 0 || ratios[i] > std::numeric_limits<int>::max())
-            throw ValueFailure(QStringLiteral("white balance %1 ratio %2 is out of range: 0 to %3")
+        if (ratios[i] < 0 || ratios[i] > kMaxWhiteBalance)
+            throw ValueFailure(QStringLiteral("white balance %1 ratio %2 is out of range: the camera takes 0 to %3")
                                    .arg(QLatin1String(kNames[i]))
                                    .arg(ratios[i])
-                                   .arg(std::numeric_limits<int>::max()));
+                                   .arg(kMaxWhiteBalance));
     }
     std::lock_guard<std::mutex> lock(m_control);
     requireOpen();

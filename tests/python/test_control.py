@@ -126,9 +126,10 @@ def test_white_balance_is_set_as_three_ratios(camera):
     camera.white_balance = (1100, 1000, 1200)
     assert camera.white_balance == (1100, 1000, 1200)
     assert camera.info()["white_balance_auto"] == "off"
-    for wrong in [(1, 2), (-1, 1, 1)]:
-        with pytest.raises(ValueError):
+    for wrong, message in [((1, 2), "three ratios"), ((-1, 1, 1), "0 to 16383"), ((1, 16384, 1), "0 to 16383")]:
+        with pytest.raises(ValueError, match=message):
             camera.white_balance = wrong
+    assert camera.white_balance == (1100, 1000, 1200)
 
 
 def test_a_refusal_of_the_sdk_carries_the_plugins_reason(camera, sim):
