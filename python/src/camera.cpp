@@ -8,32 +8,14 @@
 #include <limits>
 
 #include "cameraobject.h"
+#include "kwhost/framestamp.h"
+#include "kwhost/property.h"
 #include "mvsim/control.h"
 #include "session.h"
 
 namespace kwpy {
 
 namespace {
-
-// TODO(host layer): reading the simulator's frame stamp belongs to
-// tools/host. The stand-in writes its stamp over a frame's first bytes; a
-// frame of another SDK has no magic there.
-bool readStampNumber(const unsigned char* data, size_t bytes, uint64_t* number)
-{
-    MvsimFrameStamp stamp;
-    const size_t needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
-    if (data == nullptr || bytes < needed)
-        return false;
-    memcpy(&stamp, data, needed);
-    if (stamp.magic != MVSIM_STAMP_MAGIC)
-        return false;
-    *number = stamp.frameNumber;
-    return true;
-}
-
-// TODO(host layer): the white-balance ratios a camera takes belong to
-// tools/host.
-const long long kMaxWhiteBalance = 16383;
 
 qint64 monotonicNs()
 {
@@ -137,8 +119,8 @@ CameraCore::CameraCore(const kwhost::Plugin& plugin, const QString& key, kwhost:
         m_object.reset();
         throw HostFailure(QStringLiteral("no memory for %1 frame buffers of %2 bytes").arg(slots).arg(bytes));
     }
-    if (m_sdk.frameFates(m_device, &m_fatesAtOpen))
-        m_deviceLostSeen = m_fatesAtOpen.noBuffer + m_fatesAtOpen.missed + m_fatesAtOpen.noPicture;
+    m_lossesAtOpen = kwhost::sdkLosses(m_sdk, m_device);
+    m_deviceLostSeen = m_lossesAtOpen.lost;
 }
 
 CameraCore::~CameraCore()
@@ -170,8 +152,8 @@ void CameraCore::receive(ICameraObject* camera)
         return;
     meta.bytes = static_cast<size_t>(meta.width) * static_cast<size_t>(meta.height) *
         static_cast<size_t>(kwhost::bytesPerPixel(m_layout));
-    if (!readStampNumber(camera->m_pImageData, meta.bytes, &meta.number))
-        meta.number = arrived;
+    quint32 stamped = 0;
+    meta.number = kwhost::readFrameStamp(camera->m_pImageData, meta.bytes, &stamped) ? stamped : arrived;
     m_ring->push(camera->m_pImageData, meta);
 }
 
@@ -197,7 +179,7 @@ void CameraCore::startLocked()
     m_ring->clear();
     {
         std::lock_guard<std::mutex> lossLock(m_lossMutex);
-        deviceLost(&m_deviceLostSeen);
+        m_deviceLostSeen = kwhost::sdkLosses(m_sdk, m_device).lost;
     }
     (*m_object)->m_nTriggerMode = kwhost::contractTriggerMode(m_trigger);
     LogCapture log;
@@ -239,20 +221,11 @@ void CameraCore::close()
     m_object.reset();
 }
 
-bool CameraCore::deviceLost(quint64* total)
-{
-    kwhost::FrameFates fates;
-    if (!m_sdk.frameFates(m_device, &fates))
-        return false;
-    *total = fates.noBuffer + fates.missed + fates.noPicture;
-    return true;
-}
-
 quint64 CameraCore::takeDeviceLosses()
 {
     std::lock_guard<std::mutex> lock(m_lossMutex);
-    quint64 total = 0;
-    if (!deviceLost(&total) || total < m_deviceLostSeen)
+    const quint64 total = kwhost::sdkLosses(m_sdk, m_device).lost;
+    if (total < m_deviceLostSeen)
         return 0;
     const quint64 lost = total - m_deviceLostSeen;
     m_deviceLostSeen = total;
@@ -264,15 +237,9 @@ Losses CameraCore::lost()
     Losses losses;
     losses.ringFull = m_ring->dropped();
     losses.tooLarge = m_ring->tooLarge();
-    kwhost::FrameFates fates;
-    if (m_sdk.frameFates(m_device, &fates)) {
-        // Counted since the device was added: those before this camera
-        // opened it are not this camera's.
-        losses.deviceKnown = true;
-        losses.noBuffer = fates.noBuffer - m_fatesAtOpen.noBuffer;
-        losses.missed = fates.missed - m_fatesAtOpen.missed;
-        losses.noPicture = fates.noPicture - m_fatesAtOpen.noPicture;
-    }
+    // Counted since the device was added: those before this camera opened
+    // it are not this camera's.
+    losses.device = kwhost::sdkLosses(m_sdk, m_device).since(m_lossesAtOpen);
     return losses;
 }
 
@@ -384,11 +351,11 @@ void CameraCore::setWhiteBalance(const long long ratios[3])
 {
     static const char* const kNames[3] = {"red", "green", "blue"};
     for (int i = 0; i < 3; ++i) {
-        if (ratios[i] < 0 || ratios[i] > kMaxWhiteBalance)
+        if (ratios[i] < 0 || ratios[i] > kwhost::kMaxWhiteBalance)
             throw ValueFailure(QStringLiteral("white balance %1 ratio %2 is out of range: the camera takes 0 to %3")
                                    .arg(QLatin1String(kNames[i]))
                                    .arg(ratios[i])
-                                   .arg(kMaxWhiteBalance));
+                                   .arg(kwhost::kMaxWhiteBalance));
     }
     std::lock_guard<std::mutex> lock(m_control);
     requireOpen();

@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "framering.h"
+#include "kwhost/losses.h"
 #include "kwhost/pixellayout.h"
 #include "kwhost/plugin.h"
 #include "kwhost/sdkcontrol.h"
@@ -39,16 +40,13 @@ struct Range {
     double max = 0;
 };
 
-// Frames lost since the camera was opened, by cause.
-// TODO(host layer): the losses type by cause belongs to tools/host.
+// Frames lost since the camera was opened: those the ring gave up, and the
+// device's by the host layer's one account of losses.
 struct Losses {
     quint64 ringFull = 0;  // given up by the ring: the program took frames too slowly
     quint64 tooLarge = 0;  // larger than the frame the device announced
-    bool deviceKnown = false;
-    quint64 noBuffer = 0;   // the device had no free frame buffer
-    quint64 missed = 0;     // a trigger during an exposure
-    quint64 noPicture = 0;  // a trigger after the last recorded picture
-    quint64 total() const { return ringFull + tooLarge + noBuffer + missed + noPicture; }
+    kwhost::Losses device;
+    quint64 total() const { return ringFull + tooLarge + device.lost; }
 };
 
 class CameraCore : public ICameraCallback {
@@ -101,7 +99,6 @@ private:
     void startLocked();
     void stopLocked();
     void requireOpen() const;
-    bool deviceLost(quint64* total);
     void setWhole(const char* name, int propertyId, double value, const Range& range, const char* unit);
 
     const kwhost::Plugin& m_plugin;
@@ -134,7 +131,7 @@ private:
     std::atomic<int> m_pluginBits{0};
 
     std::mutex m_lossMutex;
-    kwhost::FrameFates m_fatesAtOpen{};
+    kwhost::Losses m_lossesAtOpen;
     quint64 m_deviceLostSeen = 0;
 };
 

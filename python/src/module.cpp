@@ -352,10 +352,11 @@ public:
         py::dict counts;
         counts["ring_full"] = losses.ringFull;
         counts["too_large"] = losses.tooLarge;
-        if (losses.deviceKnown) {
-            counts["no_buffer"] = losses.noBuffer;
-            counts["trigger_during_exposure"] = losses.missed;
-            counts["no_picture"] = losses.noPicture;
+        // The device's causes as the simulator's table of fates names them.
+        for (const kwhost::LossCause& cause : losses.device.causes) {
+            if (cause.countsAsLost)
+                counts[py::str(QString(cause.name).replace(QLatin1Char(' '), QLatin1Char('_')).toStdString())] =
+                    cause.count;
         }
         counts["total"] = losses.total();
         return counts;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "kwhost/camera.h"
+#include "kwhost/options.h"
 #include "kwhost/sdkcontrol.h"
 
 namespace kwpy {
@@ -36,7 +37,7 @@ QString moduleDirectory()
     return QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath();
 }
 
-QString installedOrBuilt(const char* relative, const char* built)
+QString installedOrBuilt(const char* relative, const QString& built)
 {
     const QString base = moduleDirectory();
     if (!base.isEmpty()) {
@@ -44,18 +45,31 @@ QString installedOrBuilt(const char* relative, const char* built)
         if (QFileInfo::exists(installed))
             return QDir::cleanPath(installed);
     }
-    return QLatin1String(built);
+    return built;
 }
 
-// TODO(host layer): the SDK words of --sdk belong to tools/host; this stand-in
-// goes when it has them.
+// The library an SDK word names: "sim" and "genicam" installed beside the
+// module's plug-in, else where the host layer finds them (the build tree's);
+// any other word is a path. Empty for none.
 QString sdkPath(const QString& word)
 {
-    if (word == QLatin1String("sim"))
-        return installedOrBuilt(KWPY_SIM_RELATIVE, KWPY_SIM_BUILD_PATH);
-    if (word == QLatin1String("genicam"))
-        return installedOrBuilt(KWPY_GENICAM_RELATIVE, KWPY_GENICAM_BUILD_PATH);
-    return word;
+    if (word.isEmpty())
+        return QString();
+    kwhost::SdkChoice choice;
+    QString error;
+    if (!kwhost::sdkFromWord(word, &choice, &error))
+        throw HostFailure(error);
+    switch (choice.kind) {
+    case kwhost::SdkKind::Simulator:
+        return installedOrBuilt(KWPY_SIM_RELATIVE, kwhost::simulatorPath());
+    case kwhost::SdkKind::GenICam:
+        return installedOrBuilt(KWPY_GENICAM_RELATIVE, kwhost::genicamPath());
+    case kwhost::SdkKind::Path:
+        return choice.path;
+    case kwhost::SdkKind::Default:
+        break;
+    }
+    return QString();
 }
 
 // The plug-in's per-frame entry is "<maker> Camera image get: <time>": never
@@ -135,7 +149,7 @@ const kwhost::Plugin& loadHost(const QString& sdk, const QString& plugin, QStrin
 
     QString pluginPath = plugin;
     if (pluginPath.isEmpty() && qEnvironmentVariableIsEmpty("KWCAM_PLUGIN"))
-        pluginPath = installedOrBuilt(KWPY_PLUGIN_RELATIVE, KWPY_PLUGIN_BUILD_PATH);
+        pluginPath = installedOrBuilt(KWPY_PLUGIN_RELATIVE, QStringLiteral(KWPY_PLUGIN_BUILD_PATH));
 
     auto* loaded = new kwhost::Plugin;
     bool ok = loaded->load(pluginPath, &error);
@@ -165,13 +179,8 @@ const kwhost::Plugin& loadHost(const QString& sdk, const QString& plugin, QStrin
 
 QString loadedSdk()
 {
-    // The library the plug-in bound to: whichever provides the SDK's
-    // functions process-wide, loaded first by name or found by the loader.
-    Dl_info info;
-    void* function = dlsym(RTLD_DEFAULT, "MV_CC_EnumDevices");
-    if (function != nullptr && dladdr(function, &info) != 0 && info.dli_fname != nullptr)
-        return QFileInfo(QFile::decodeName(info.dli_fname)).absoluteFilePath();
-    return g_sdk.isEmpty() ? QStringLiteral("the plug-in's own") : g_sdk;
+    const QString path = kwhost::loadedSdkPath();
+    return path.isEmpty() ? g_sdk : QFileInfo(path).absoluteFilePath();
 }
 
 QStringList cameraKeys(const kwhost::Plugin& plugin)
