@@ -63,6 +63,33 @@ run("the host's simulated test" ${environment} ${WORK_DIR}/host-build/kwcamera_h
 if(NOT run_output STREQUAL "HOST-TEST T0001\n")
   message(FATAL_ERROR "the host's simulated test listed:\n${run_output}")
 endif()
+# The Python module: installed under lib/python3/dist-packages, it loads the
+# plug-in of its own prefix and, with no SDK on the loader's path, the
+# simulator installed beside it.
+if(PYTHON)
+  set(script [=[
+import warnings, kwcamera
+with warnings.catch_warnings(record=True):
+    warnings.simplefilter("always")
+    keys = kwcamera.cameras()
+with kwcamera.Camera("MONO16") as cam:
+    frame = cam.grab(timeout=10)
+    print(kwcamera.__file__)
+    print(cam.info()["plugin"])
+    print(len(keys), frame.image.shape, frame.image.dtype)
+]=])
+  run("the installed Python module" ${environment} --unset=PYTHONPATH PYTHONPATH=${prefix}/lib/python3/dist-packages
+      ${PYTHON} -c "${script}")
+  set(expected "${prefix}/lib/python3/dist-packages/kwcamera/__init__.py\n${installed_plugin}\n7 (48, 64) uint16\n")
+  if(NOT run_output STREQUAL expected)
+    message(FATAL_ERROR "the installed module printed:\n${run_output}")
+  endif()
+  foreach(file __init__.py __init__.pyi py.typed)
+    if(NOT EXISTS ${prefix}/lib/python3/dist-packages/kwcamera/${file})
+      message(FATAL_ERROR "not installed: lib/python3/dist-packages/kwcamera/${file}")
+    endif()
+  endforeach()
+endif()
 
 # The GStreamer element, from its installed folder, takes the plug-in and
 # the simulator installed with it.
@@ -85,4 +112,4 @@ if(GST_LAUNCH)
     message(FATAL_ERROR "the installed kwcamsrc did not load ${installed_plugin}:\n${log}")
   endif()
 endif()
-message(STATUS "installed layout, package, host, tool and element: fine")
+message(STATUS "installed layout, package, host, tool, Python module and element: fine")
