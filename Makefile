@@ -41,10 +41,13 @@ MEMCHECK_BUILD ?= build-memcheck
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
+# The suppressions name only Aravis's and GLib's own code, each with its
+# reason (tests/sanitizers/).
 SANITIZER_ENV = \
   ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_init_order=1:detect_stack_use_after_return=1 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizers/tsan.supp
 
 .PHONY: bench sanitize test-asan test-tsan memcheck fuzz
 
