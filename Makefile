@@ -52,12 +52,15 @@ SANITIZER_ENV = \
 .PHONY: bench sanitize test-asan test-tsan memcheck fuzz
 
 # Release build; prints the results as a Markdown table with the goals' ratios.
+# The GenICam benchmarks start the emulated camera (arv-fake-gv-camera-0.8).
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKWCAM_BUILD_TOOLS=OFF >/dev/null
-	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target kwcam_bench
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target kwcam_bench kwcam_genicam_bench
 	@$(BENCH_BUILD)/bench/kwcam_bench --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json \
 	  --benchmark_enable_random_interleaving=true >$(BENCH_BUILD)/bench.log 2>&1 || { cat $(BENCH_BUILD)/bench.log; exit 1; }
-	@python3 bench/report.py $(BENCH_BUILD)/bench.json
+	@$(BENCH_BUILD)/bench/kwcam_genicam_bench --benchmark_out=$(BENCH_BUILD)/genicam.json --benchmark_out_format=json \
+	  --benchmark_enable_random_interleaving=true >$(BENCH_BUILD)/genicam.log 2>&1 || { cat $(BENCH_BUILD)/genicam.log; exit 1; }
+	@python3 bench/report.py $(BENCH_BUILD)/bench.json $(BENCH_BUILD)/genicam.json
 
 sanitize: test-asan test-tsan
 

@@ -43,20 +43,21 @@ std::shared_ptr<Stream> Stream::create(ArvCamera* camera, MvImageCallback callba
     }
     // The raw pointer is the callback's user data; the Stream outlives the
     // ArvStream, which is freed first in the destructor.
-    self->m_stream = arv_camera_create_stream(camera, &Stream::onEvent, self.get(), &gerror);
-    if (self->m_stream == nullptr) {
+    ArvStream* stream = arv_camera_create_stream(camera, &Stream::onEvent, self.get(), &gerror);
+    self->m_stream.store(stream, std::memory_order_release);
+    if (stream == nullptr) {
         *error = gerror != nullptr ? gerror->message : "no stream";
         g_clear_error(&gerror);
         return nullptr;
     }
-    if (ARV_IS_GV_STREAM(self->m_stream)) {
+    if (ARV_IS_GV_STREAM(stream)) {
         // The default receive buffer holds less than one frame of a small
         // sensor: with it every frame misses packets. AUTO sizes it for the
         // payload.
-        g_object_set(self->m_stream, "socket-buffer", ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
+        g_object_set(stream, "socket-buffer", ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
     }
     for (int i = 0; i < kBufferCount; ++i)
-        arv_stream_push_buffer(self->m_stream, arv_buffer_new_allocate(payload));
+        arv_stream_push_buffer(stream, arv_buffer_new_allocate(payload));
     return self;
 }
 
@@ -64,8 +65,8 @@ Stream::~Stream()
 {
     // Joins the stream's thread: never on that thread (see Reaper). The
     // buffers still queued go with the stream.
-    if (m_stream != nullptr)
-        g_object_unref(m_stream);
+    if (ArvStream* stream = m_stream.load(std::memory_order_acquire))
+        g_object_unref(stream);
     if (m_camera != nullptr)
         g_object_unref(m_camera);
 }
@@ -117,7 +118,7 @@ void Stream::onEvent(void* user, ArvStreamCallbackType type, ArvBuffer* buffer)
     Stream* self = static_cast<Stream*>(user);
     // The buffer just closed is the oldest one in the output queue: the
     // callback takes every buffer out as it is closed.
-    ArvBuffer* done = arv_stream_try_pop_buffer(self->m_stream);
+    ArvBuffer* done = arv_stream_try_pop_buffer(self->m_stream.load(std::memory_order_acquire));
     if (done == nullptr)
         return;
     self->deliver(done);
@@ -147,7 +148,7 @@ void Stream::deliver(ArvBuffer* buffer)
     }
     // Back to the pool; after a stop the stream is being freed and takes its
     // queued buffers with it.
-    arv_stream_push_buffer(m_stream, buffer);
+    arv_stream_push_buffer(m_stream.load(std::memory_order_relaxed), buffer);
 }
 
 }  // namespace genicam

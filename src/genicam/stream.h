@@ -51,7 +51,8 @@ private:
     void endCallback();
 
     ArvCamera* m_camera = nullptr;
-    ArvStream* m_stream = nullptr;
+    // Set once the stream is made; read on its thread.
+    std::atomic<ArvStream*> m_stream{nullptr};
     MvImageCallback m_callback = nullptr;
     void* m_user = nullptr;
     LostFlag m_lost;
