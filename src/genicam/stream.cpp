@@ -136,6 +136,7 @@ void Stream::deliver(ArvBuffer* buffer)
         m_info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
         m_info.nFrameNum = static_cast<unsigned int>(arv_buffer_get_frame_id(buffer));
         m_info.nFrameLen = static_cast<unsigned int>(size);
+        m_info.nLostFrames = static_cast<unsigned int>(m_incomplete.load(std::memory_order_relaxed));
         m_info.nHostTimeStamp = static_cast<unsigned long long>(
             std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
                 .count());

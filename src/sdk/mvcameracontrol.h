@@ -87,7 +87,8 @@ typedef struct _MV_FRAME_OUT_INFO_ {
     unsigned int nFrameNum;             // counts trigger events since the handle was created
     unsigned int nFrameLen;             // bytes of pixel data
     unsigned long long nHostTimeStamp;  // steady clock, ns
-    unsigned int nReserved[8];
+    unsigned int nLostFrames;           // GenICam SDK: incomplete frames dropped since grabbing started; else 0
+    unsigned int nReserved[7];
 } _MV_FRAME_OUT_INFO_;
 
 typedef _MV_FRAME_OUT_INFO_ MV_FRAME_OUT_INFO;

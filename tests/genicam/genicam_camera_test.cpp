@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -380,6 +382,35 @@ TEST_F(LossyEmulatedCamera, EveryDeliveredFrameIsWhole)
     ASSERT_TRUE(host.frames.waitFor(10, 30s)) << "frames: " << host.frames.count();
     host->ICloseCamera();
     EXPECT_EQ(host.frames.mismatches(), 0) << "a frame with pixels of another";
+
+    // The SDK's own view: the frames it dropped are counted in the frame
+    // record, and the ones it delivered are whole.
+    struct Seen {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        int frames = 0;
+        long mismatches = 0;
+        unsigned int lost = 0;
+    } seen;
+    auto onFrame = [](unsigned char* data, _MV_FRAME_OUT_INFO_* info, void* user) {
+        Seen* s = static_cast<Seen*>(user);
+        const long bad = rampMismatches(data, info->nWidth, info->nHeight);
+        std::lock_guard<std::mutex> lock(s->mutex);
+        ++s->frames;
+        s->mismatches += bad;
+        s->lost = info->nLostFrames;
+        s->arrived.notify_all();
+    };
+    SdkHandle sdk;
+    ASSERT_EQ(MV_CC_RegisterImageCallBack(sdk.handle, onFrame, &seen), MV_OK);
+    ASSERT_EQ(MV_CC_StartGrabbing(sdk.handle), MV_OK);
+    {
+        std::unique_lock<std::mutex> lock(seen.mutex);
+        EXPECT_TRUE(seen.arrived.wait_for(lock, 30s, [&] { return seen.frames >= 5 && seen.lost > 0; }))
+            << seen.frames << " frames, " << seen.lost << " lost";
+    }
+    ASSERT_EQ(MV_CC_StopGrabbing(sdk.handle), MV_OK);
+    EXPECT_EQ(seen.mismatches, 0);
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ TEST_F(KwcamOverGenicam, ListInfoAndGrabSeeTheEmulatedCamera)
         const QString command = c.arguments.join(' ');
         EXPECT_EQ(run.exitCode, 0) << command.toStdString() << "\n" << run.err.toStdString();
         EXPECT_TRUE(run.out.contains(QRegularExpression(QString::fromLatin1(c.output))))
-            << command.toStdString() << "\n" << run.out.toStdString();
+            << command.toStdString() << "\n"
+            << run.out.toStdString();
     }
 }
 
