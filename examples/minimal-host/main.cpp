@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 // OnImageReady runs on the SDK's thread while the frame is valid: read the
@@ -27,11 +28,18 @@ public:
     int frames = 0;
 };
 
-int main()
+int main(int, char* argv[])
 {
+    const char* program = argv[0];
     void* plugin = dlopen(KWCAM_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);  // kept loaded until exit
     if (plugin == nullptr) {
-        std::fprintf(stderr, "cannot load the plug-in: %s\n", dlerror());
+        const char* reason = dlerror();
+        std::fprintf(stderr, "cannot load the plug-in: %s\n", reason);
+        // The plug-in binds to the camera SDK the loader finds; the simulated
+        // cameras' SDK is installed out of its way.
+        if (std::strstr(reason, "libMVCameraControl.so") != nullptr)
+            std::fprintf(stderr, "no camera SDK found; for the simulated cameras run: LD_LIBRARY_PATH=%s %s\n",
+                         KWCAM_SIMULATOR_DIR, program);
         return 1;
     }
     const auto create = reinterpret_cast<CameraCreateFunc>(dlsym(plugin, "Camera_Create"));

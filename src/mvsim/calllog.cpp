@@ -11,9 +11,13 @@ namespace calllog {
 
 namespace {
 
+// A ring of the newest entries: a host that grabs or cycles for hours must
+// not grow the process by its calls. Entry 0 is the oldest one kept.
 struct Log {
     std::mutex mutex;
-    std::vector<std::string> entries;
+    std::vector<std::string> entries;  // reserved at the first entry, then written round
+    std::size_t first = 0;             // index of the oldest entry once the ring is full
+    unsigned long long dropped = 0;    // oldest entries overwritten since the last clear
 };
 
 // Never destroyed: an acquisition thread may still run while the process
@@ -30,7 +34,15 @@ void append(std::string entry)
 {
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
-    l.entries.push_back(std::move(entry));
+    if (l.entries.size() < capacity) {
+        if (l.entries.capacity() == 0)
+            l.entries.reserve(capacity);
+        l.entries.push_back(std::move(entry));
+        return;
+    }
+    l.entries[l.first] = std::move(entry);
+    l.first = (l.first + 1) % capacity;
+    ++l.dropped;
 }
 
 int size()
@@ -40,13 +52,20 @@ int size()
     return static_cast<int>(l.entries.size());
 }
 
+unsigned long long dropped()
+{
+    Log& l = log();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.dropped;
+}
+
 int entry(int index, char* buffer, std::size_t cap)
 {
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
     if (index < 0 || static_cast<std::size_t>(index) >= l.entries.size())
         return -1;
-    const std::string& text = l.entries[static_cast<std::size_t>(index)];
+    const std::string& text = l.entries[(l.first + static_cast<std::size_t>(index)) % l.entries.size()];
     if (buffer && cap > 0) {
         const std::size_t n = std::min(cap - 1, text.size());
         std::memcpy(buffer, text.data(), n);
@@ -59,7 +78,10 @@ void clear()
 {
     Log& l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
-    l.entries.clear();
+    // Gives the memory back: a cleared log is as small as a new one.
+    std::vector<std::string>().swap(l.entries);
+    l.first = 0;
+    l.dropped = 0;
 }
 
 std::string arg(unsigned value)

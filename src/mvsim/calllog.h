@@ -8,9 +8,14 @@
 namespace mvsim {
 namespace calllog {
 
+// The entries kept: the newest ones, older ones are overwritten.
+constexpr std::size_t capacity = 16384;
+
 // Leaf lock: callers may hold the registry lock, the log takes no other lock.
 void append(std::string entry);
 int size();
+// Entries overwritten since the last clear.
+unsigned long long dropped();
 int entry(int index, char* buffer, std::size_t cap);
 void clear();
 

@@ -2,7 +2,6 @@
 
 #include "pattern.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,7 +9,16 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 
 namespace mvsim {
 
@@ -58,6 +66,59 @@ std::string describeType(const QJsonValue& v)
     return "undefined";
 }
 
+// What a value is, for "must be ..., not <what>": numbers as they stand,
+// other values by their type.
+std::string describeValue(const QJsonValue& v)
+{
+    if (!v.isDouble())
+        return describeType(v);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", v.toDouble());
+    return text;
+}
+
+// How many single-letter edits turn a into b, letters compared in any case.
+std::size_t editDistance(const std::string& a, const std::string& b)
+{
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// A key the reader does not know is refused, naming the known key nearest to
+// it: a misspelt key left unread would leave its default without a word.
+// "comment" is allowed everywhere and ignored, as JSON has no comments.
+void refuseUnknownKeys(const QJsonObject& o, const std::string& where, std::initializer_list<const char*> known)
+{
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const std::string key = it.key().toStdString();
+        if (key == "comment" || std::any_of(known.begin(), known.end(), [&](const char* k) { return key == k; }))
+            continue;
+        // A key cut short or misspelt ("bufers") is nearest to the start of
+        // the key it meant ("bufferCount").
+        const auto distance = [&](const std::string& k) {
+            return std::min(editDistance(key, k), editDistance(key, k.substr(0, key.size())) + 1);
+        };
+        const char* nearest = *known.begin();
+        for (const char* k : known)
+            if (distance(k) < distance(nearest))
+                nearest = k;
+        throw ConfigError{where + "." + key, std::string("unknown key (the nearest known one is \"") + nearest + "\")"};
+    }
+}
+
 std::string readText(const QJsonObject& o, const char* key, const std::string& where, bool required,
                      std::string fallback)
 {
@@ -78,7 +139,7 @@ unsigned readSize(const QJsonObject& o, const char* key, const std::string& wher
     if (v.isUndefined())
         return fallback;
     if (!isInteger(v) || v.toDouble() < 1 || v.toDouble() > 65535)
-        throw ConfigError{where + "." + key, "must be 1..65535"};
+        throw ConfigError{where + "." + key, "must be an integer 1..65535, not " + describeValue(v)};
     return static_cast<unsigned>(v.toDouble());
 }
 
@@ -88,7 +149,7 @@ double readRate(const QJsonObject& o, const char* key, const std::string& where,
     if (v.isUndefined())
         return fallback;
     if (!v.isDouble() || !(v.toDouble() >= 0) || std::isinf(v.toDouble()))
-        throw ConfigError{where + "." + key, "must be a number >= 0"};
+        throw ConfigError{where + "." + key, "must be a number >= 0, not " + describeValue(v)};
     return v.toDouble();
 }
 
@@ -101,6 +162,7 @@ void readLimits(const QJsonObject& o, const char* key, const std::string& where,
     if (!v.isObject())
         throw ConfigError{at, "must be an object with min, max and value"};
     const QJsonObject limits = v.toObject();
+    refuseUnknownKeys(limits, at, {"min", "max", "value"});
     float* targets[] = {min, max, value};
     const char* names[] = {"min", "max", "value"};
     for (int i = 0; i < 3; ++i) {
@@ -108,7 +170,10 @@ void readLimits(const QJsonObject& o, const char* key, const std::string& where,
         if (n.isUndefined())
             continue;
         if (!n.isDouble())
-            throw ConfigError{at + "." + names[i], "must be a number"};
+            throw ConfigError{at + "." + names[i], "must be a number, not " + describeValue(n)};
+        // Limits are kept as the SDK's float records hold them.
+        if (std::fabs(n.toDouble()) > std::numeric_limits<float>::max())
+            throw ConfigError{at + "." + names[i], "must be at most 3.4e38 in size, not " + describeValue(n)};
         *targets[i] = static_cast<float>(n.toDouble());
     }
 }
@@ -120,7 +185,9 @@ unsigned readCount(const QJsonObject& o, const char* key, const std::string& whe
     if (v.isUndefined())
         return fallback;
     if (!isInteger(v) || v.toDouble() < min || v.toDouble() > max)
-        throw ConfigError{where + "." + key, "must be an integer " + std::to_string(min) + ".." + std::to_string(max)};
+        throw ConfigError{where + "." + key,
+                          "must be an integer " + std::to_string(min) + ".." + std::to_string(max) + ", not " +
+                              describeValue(v)};
     return static_cast<unsigned>(v.toDouble());
 }
 
@@ -133,7 +200,18 @@ std::string readName(const QJsonObject& o, const char* key, const std::string& w
         throw ConfigError{where + "." + key, "must not be empty"};
     if (name.find_first_of(" \t\r\n") != std::string::npos)
         throw ConfigError{where + "." + key, "must not contain white space"};
+    // A device record's text ends at its first NUL: what follows would never
+    // reach a host, and two names differing there would list alike.
+    if (name.find('\0') != std::string::npos)
+        throw ConfigError{where + "." + key, "must not contain a NUL character"};
     return name;
+}
+
+// The camera key a host sees for a device: its names as the device record
+// holds them, cut to their fields.
+std::string listedKey(const DeviceSetup& setup)
+{
+    return setup.modelName.substr(0, MV_MODEL_NAME_SIZE) + " " + setup.serialNumber.substr(0, MV_SERIAL_NUMBER_SIZE);
 }
 
 unsigned readPixelFormat(const QJsonObject& o, const std::string& where, unsigned fallback)
@@ -190,6 +268,10 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const 
     if (!entry.isObject())
         throw ConfigError{where, "must be an object, not " + describeType(entry)};
     const QJsonObject o = entry.toObject();
+    refuseUnknownKeys(o, where,
+                      {"model", "serial", "transport", "width", "height", "pixelFormat", "exposure", "gain",
+                       "frameRate", "linePulseRate", "bufferCount", "bandwidthMBps", "timing", "ledgerSize", "images",
+                       "replay", "stamp", "sharedFrames"});
     DeviceSetup setup;
     setup.shared = true;
     setup.modelName = readName(o, "model", where);
@@ -205,6 +287,10 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const 
     setup.height = readSize(o, "height", where, setup.height);
     setup.pixelType = readPixelFormat(o, where, setup.pixelType);
     readLimits(o, "exposure", where, &setup.exposureMin, &setup.exposureMax, &setup.exposure);
+    // No camera exposes for a negative time. (Devices added through the
+    // control interface may, for tests of a host's range checks.)
+    if (setup.exposureMin < 0 || setup.exposure < 0)
+        throw ConfigError{where + ".exposure", "must not be negative"};
     readLimits(o, "gain", where, &setup.gainMin, &setup.gainMax, &setup.gain);
     setup.frameRate = readRate(o, "frameRate", where, setup.frameRate);
     setup.linePulseRate = readRate(o, "linePulseRate", where, setup.linePulseRate);
@@ -275,20 +361,72 @@ std::string checkSetup(const DeviceSetup& setup)
         return "bandwidthMBps: must be a number >= 0";
     if (setup.ledgerSize < 1 || setup.ledgerSize > maxLedgerSize)
         return "ledgerSize: must be an integer 1.." + std::to_string(maxLedgerSize);
+    // Refused now rather than by the first start, which could only fail.
+    const std::uint64_t frameBytes =
+        (static_cast<std::uint64_t>(setup.width) * setup.height * bitsPerPixel(setup.pixelType) + 7) / 8;
+    const std::uint64_t bufferBytes = frameBytes * setup.bufferCount;
+    if (bufferBytes > maxBufferBytes)
+        return "bufferCount: " + std::to_string(setup.bufferCount) + " frame buffers of " +
+            std::to_string(setup.width) + "x" + std::to_string(setup.height) + " would take " +
+            std::to_string((bufferBytes + (1u << 20) - 1) >> 20) + " MiB, more than the " +
+            std::to_string(maxBufferBytes >> 20) + " MiB a device may have";
     return {};
 }
+
+namespace {
+
+// The file's bytes, or false with the reason. Only a regular file is read,
+// and at most maxConfigBytes of it: a pipe would block the listing, and
+// /dev/zero would never end. Opened without blocking, then checked, so that
+// a pipe put in the file's place is not waited on either.
+bool readConfigBytes(const std::string& path, QByteArray* bytes, std::string* reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = std::string("cannot read: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        *reason = std::string("cannot read: ") + std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        *reason = "cannot read: not a regular file";
+    else if (info.st_size > static_cast<off_t>(maxConfigBytes))
+        *reason = "larger than " + std::to_string(maxConfigBytes >> 20) + " MiB, the most a configuration may be";
+    if (reason->empty()) {
+        // Read to the end, but never past the limit, should the file grow.
+        bytes->resize(static_cast<int>(maxConfigBytes));
+        std::size_t got = 0;
+        while (got < maxConfigBytes) {
+            const ssize_t n = ::read(fd, bytes->data() + got, maxConfigBytes - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                *reason = std::string("cannot read: ") + std::strerror(errno);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes->resize(static_cast<int>(got));
+    }
+    ::close(fd);
+    return reason->empty();
+}
+
+}  // namespace
 
 ConfigResult loadConfigFile(const std::string& path)
 {
     ConfigResult result;
     const std::string prefix = path + ": ";
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = prefix + "cannot read: " + file.errorString().toStdString();
+    QByteArray bytes;
+    std::string reason;
+    if (!readConfigBytes(path, &bytes, &reason)) {
+        result.error = prefix + reason;
         return result;
     }
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         result.error = prefix + "bad JSON at offset " + std::to_string(parseError.offset) + ": " +
             parseError.errorString().toStdString();
@@ -297,6 +435,7 @@ ConfigResult loadConfigFile(const std::string& path)
     try {
         if (!doc.isObject())
             throw ConfigError{"top level", "must be an object with a devices array"};
+        refuseUnknownKeys(doc.object(), "top level", {"devices"});
         const QJsonValue devices = doc.object().value(QLatin1String("devices"));
         if (devices.isUndefined())
             throw ConfigError{"devices", "missing"};
@@ -310,11 +449,19 @@ ConfigResult loadConfigFile(const std::string& path)
             result.devices.push_back(
                 readDevice(list.at(i), where, QFileInfo(QString::fromStdString(path)).absolutePath().toStdString()));
             // One key, one device: the second could never be opened by it.
+            // Keys are compared as hosts see them, cut to the record's fields.
             const DeviceSetup& added = result.devices.back();
-            for (std::size_t j = 0; j + 1 < result.devices.size(); ++j)
-                if (result.devices[j].modelName == added.modelName &&
-                    result.devices[j].serialNumber == added.serialNumber)
+            for (std::size_t j = 0; j + 1 < result.devices.size(); ++j) {
+                const DeviceSetup& earlier = result.devices[j];
+                if (earlier.modelName == added.modelName && earlier.serialNumber == added.serialNumber)
                     throw ConfigError{where, "same model and serial as devices[" + std::to_string(j) + "]"};
+                if (listedKey(earlier) == listedKey(added))
+                    throw ConfigError{where,
+                                      "lists as the same camera key as devices[" + std::to_string(j) + "], \"" +
+                                          listedKey(added) + "\" (a model name is cut to " +
+                                          std::to_string(MV_MODEL_NAME_SIZE) + " bytes, a serial number to " +
+                                          std::to_string(MV_SERIAL_NUMBER_SIZE) + ")"};
+            }
         }
     } catch (const ConfigError& e) {
         result.devices.clear();

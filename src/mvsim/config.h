@@ -5,6 +5,8 @@
 
 #include "device.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,13 @@ struct ConfigResult {
     std::vector<DeviceSetup> devices;
     std::string error;  // "<path>: <where>: <reason>" when not ok
 };
+
+// The memory a device's frame buffers may take together.
+constexpr std::uint64_t maxBufferBytes = std::uint64_t(4096) << 20;
+
+// A configuration file is read only when it is a regular file of at most
+// this size.
+constexpr std::size_t maxConfigBytes = 16u << 20;
 
 ConfigResult loadConfigFile(const std::string& path);
 std::vector<DeviceSetup> defaultDevices();

@@ -349,6 +349,12 @@ MVSIM_EXPORT int MVSIM_CallLogEntry(int i, char* buffer, size_t cap)
     return calllog::entry(i, buffer, cap);
 }
 
+MVSIM_EXPORT unsigned long long MVSIM_CallLogDropped(void)
+{
+    auto lock = Registry::instance().lock();
+    return calllog::dropped();
+}
+
 MVSIM_EXPORT void MVSIM_ClearCallLog(void)
 {
     auto lock = Registry::instance().lock();

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mvsim {
@@ -52,8 +53,20 @@ std::string lockPath(const std::string& model, const std::string& serial)
 int acquireDeviceLock(const std::string& model, const std::string& serial)
 {
     const std::string path = lockPath(model, serial);
+    // Every user of the machine shares the runtime folder's lock files (as
+    // they share the cameras): read-only is enough for flock, so a file that
+    // another user made serves everyone, and a new one is made readable by
+    // all whatever the umask. An existing file is opened without O_CREAT, as
+    // a sticky folder refuses O_CREAT on another user's file.
     // Close-on-exec: a child process must not inherit the device.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            ::fchmod(fd, 0666);
+        else if (errno == EEXIST)  // made by another process meanwhile
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         std::fprintf(stderr, "mvsim: %s: cannot open the device lock: %s\n", path.c_str(), std::strerror(errno));
         return -2;

@@ -19,6 +19,7 @@ foreach(file
     ${LIBDIR}/kwcamera/sim/libMVCameraControl.so
     ${LIBDIR}/kwcamera/libkwcamhik.so
     ${INCLUDEDIR}/kwcamera/cameraobject.h
+    ${INCLUDEDIR}/kwcamera/sim/mvsim/control.h
     ${LIBDIR}/cmake/KwCamera/KwCameraConfig.cmake
     ${LIBDIR}/cmake/KwCamera/KwCameraConfigVersion.cmake
     ${LIBDIR}/cmake/KwCamera/KwCameraTargets.cmake)
@@ -55,5 +56,11 @@ run("the installed kwcam" ${environment} ${prefix}/${BINDIR}/kwcam grab -n 2)
 file(REAL_PATH ${prefix}/${LIBDIR}/kwcamera/libkwcamhik.so installed_plugin)
 if(NOT run_output MATCHES "plug-in: +${installed_plugin}\n")
   message(FATAL_ERROR "kwcam grab did not load ${installed_plugin}:\n${run_output}")
+endif()
+# A host's test linking the simulator through KwCamera::simulator: no
+# library path needed, the package's imported target carries the library.
+run("the host's simulated test" ${environment} ${WORK_DIR}/host-build/kwcamera_host_simulated)
+if(NOT run_output STREQUAL "HOST-TEST T0001\n")
+  message(FATAL_ERROR "the host's simulated test listed:\n${run_output}")
 endif()
 message(STATUS "installed layout, package, host and tool: fine")

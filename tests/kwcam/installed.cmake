@@ -77,5 +77,16 @@ if(EXAMPLE_SOURCE_DIR)
   if(NOT run_output MATCHES "^camera KW-MONO8 S0001\n(frame 64x48, [0-9]+ bytes\n)+5 frames\n$")
     message(FATAL_ERROR "the example printed:\n${run_output}\n${run_error}")
   endif()
+  # Without an SDK on the loader's path it says how to run it on the
+  # simulated cameras.
+  if(NOT system_libraries MATCHES "libMVCameraControl\\.so")
+    execute_process(COMMAND ${clean} ${WORK_DIR}/example-build/minimal-host
+      RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    set(hint "no camera SDK found; for the simulated cameras run: LD_LIBRARY_PATH=${prefix}/${LIBDIR}/kwcamera/sim ")
+    string(FIND "${err}" "${hint}" at)
+    if(result EQUAL 0 OR at EQUAL -1)
+      message(FATAL_ERROR "the example without an SDK (exit ${result}) said:\n${err}")
+    endif()
+  endif()
 endif()
 message(STATUS "installed package: SDK search order and the example host fine")

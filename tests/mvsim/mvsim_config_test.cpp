@@ -1,6 +1,9 @@
 // Configuration files: a valid one, malformed ones, the built-in default.
 #include "mvsim_support.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 using namespace mvsimtest;
@@ -91,13 +94,15 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault)
         {"width_zero",
          "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\"}, {\"model\": \"M\", \"serial\": \"T\", "
          "\"width\": 0}]}",
-         "devices[1].width: must be 1..65535"},
+         "devices[1].width: must be an integer 1..65535, not 0"},
         {"width_large", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"width\": 65536}]}",
-         "devices[0].width: must be 1..65535"},
+         "devices[0].width: must be an integer 1..65535, not 65536"},
         {"width_text", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"width\": \"640\"}]}",
-         "devices[0].width: must be 1..65535"},
+         "devices[0].width: must be an integer 1..65535, not a string"},
+        {"width_boolean", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"width\": true}]}",
+         "devices[0].width: must be an integer 1..65535, not a boolean"},
         {"height_fraction", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"height\": 2.5}]}",
-         "devices[0].height: must be 1..65535"},
+         "devices[0].height: must be an integer 1..65535, not 2.5"},
         {"transport", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"transport\": \"pcie\"}]}",
          "devices[0].transport"},
         {"pixel_name", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"pixelFormat\": \"Mono9\"}]}",
@@ -108,9 +113,27 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault)
          "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"exposure\": {\"min\": 10, \"max\": 5}}]}",
          "devices[0].exposure: must have min <= value <= max"},
         {"gain_text", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"gain\": {\"value\": \"1\"}}]}",
-         "devices[0].gain.value: must be a number"},
+         "devices[0].gain.value: must be a number, not a string"},
+        {"exposure_negative",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"exposure\": {\"min\": -10, \"value\": -5}}]}",
+         "devices[0].exposure: must not be negative"},
+        {"exposure_beyond_float",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"exposure\": {\"max\": 1e39}}]}",
+         "devices[0].exposure.max: must be at most 3.4e38 in size, not 1e+39"},
+        {"limits_misspelt", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"gain\": {\"maximum\": 5}}]}",
+         "devices[0].gain.maximum: unknown key (the nearest known one is \"max\")"},
+        {"key_misspelt", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"framerate\": 5}]}",
+         "devices[0].framerate: unknown key (the nearest known one is \"frameRate\")"},
+        {"key_unknown", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"bufers\": 5}]}",
+         "devices[0].bufers: unknown key (the nearest known one is \"bufferCount\")"},
+        {"top_misspelt", "{\"device\": []}", "top level.device: unknown key (the nearest known one is \"devices\")"},
+        {"buffers_too_large",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"width\": 65535, \"height\": 65535, "
+         "\"pixelFormat\": \"RGB16\"}]}",
+         "devices[0].bufferCount: 3 frame buffers of 65535x65535 would take 73726 MiB, more than the 4096 MiB a device "
+         "may have"},
         {"frame_rate", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"frameRate\": -1}]}",
-         "devices[0].frameRate: must be a number >= 0"},
+         "devices[0].frameRate: must be a number >= 0, not -1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,15 +153,36 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault)
     }
 }
 
+// What is no configuration file is refused at once: a pipe is not waited
+// on, a device that never ends is not read, nor a file beyond the limit.
 TEST_F(ConfigTest, UnreadableFileIsReported)
 {
-    const std::string path = testing::TempDir() + "mvsim_no_such_file.json";
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(MVSIM_LoadConfig(path.c_str()), MVSIM_E_CONFIG);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("mvsim: " + path + ": cannot read"), std::string::npos) << err;
-    MV_CC_DEVICE_INFO_LIST list;
-    EXPECT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE, &list), MVSIM_E_CONFIG);
+    const std::string fifo = testing::TempDir() + "mvsim_config_fifo.json";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = writeFile("config_large", "{");
+    ASSERT_EQ(::truncate(large.c_str(), (16 << 20) + 1), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {testing::TempDir() + "mvsim_no_such_file.json", "cannot read: No such file or directory"},
+        {testing::TempDir(), "cannot read: not a regular file"},
+        {fifo, "cannot read: not a regular file"},
+        {"/dev/zero", "cannot read: not a regular file"},
+        {large, "larger than 16 MiB, the most a configuration may be"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(MVSIM_LoadConfig(c.path.c_str()), MVSIM_E_CONFIG);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, "mvsim: " + c.path + ": " + c.reason + "\n");
+        MV_CC_DEVICE_INFO_LIST list;
+        EXPECT_EQ(MV_CC_EnumDevices(MV_GIGE_DEVICE, &list), MVSIM_E_CONFIG);
+    }
+    ::unlink(fifo.c_str());
+    ::unlink(large.c_str());
     EXPECT_EQ(MVSIM_LoadConfig(nullptr), MVSIM_E_PARAMETER);
 }
 

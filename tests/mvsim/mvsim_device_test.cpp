@@ -66,6 +66,16 @@ TEST_F(DeviceTest, ConfigurationRefusesBadKeysAndNamesInOneLine)
          "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\"}, {\"model\": \"N\", \"serial\": \"S\"}, "
          "{\"model\": \"M\", \"serial\": \"S\"}]}",
          "devices[2]: same model and serial as devices[0]"},
+        {"same_key_once_cut",
+         "{\"devices\": [{\"model\": \"" + std::string(40, 'M') + "\", \"serial\": \"S\"}, {\"model\": \"" +
+             std::string(40, 'M') + "X\", \"serial\": \"S\"}]}",
+         "devices[1]: lists as the same camera key as devices[0]"},
+        {"same_serial_once_cut",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"SERIAL-0123456789-A\"}, "
+         "{\"model\": \"M\", \"serial\": \"SERIAL-0123456789-B\"}]}",
+         "devices[1]: lists as the same camera key as devices[0], \"M SERIAL-012345678\""},
+        {"model_nul", "{\"devices\": [{\"model\": \"M\\u0000A\", \"serial\": \"S\"}]}",
+         "devices[0].model: must not contain a NUL character"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,7 +231,8 @@ TEST_F(DeviceTest, ReplugListsTheDeviceAgainAndLeavesOldHandlesDead)
 // prints it and keeps the device until killed.
 class Helper {
 public:
-    Helper(const char* mode, const std::string& config)
+    // With asUser, the helper runs as that user (the test must run as root).
+    Helper(const char* mode, const std::string& config, uid_t asUser = 0)
     {
         int out[2];
         if (pipe(out) != 0)
@@ -231,6 +242,8 @@ public:
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             close(out[1]);
+            if (asUser != 0 && (setgid(asUser) != 0 || setuid(asUser) != 0))
+                _exit(126);
             execl(MVSIM_HOLDER_PATH, MVSIM_HOLDER_PATH, mode, config.c_str(), "SN-X", static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -276,6 +289,50 @@ private:
 
 const std::string openOk = "open 0";
 const std::string openAccess = "open " + std::to_string(MVSIM_E_ACCESS);
+
+// A device used by one user of the machine is free for the next once its
+// holder is gone, also in a shared folder with the sticky bit and a umask
+// that would keep the lock file to its maker.
+TEST_F(DeviceTest, ADeviceIsFreeForAnotherUserOnceItsHolderIsGone)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the other process as another user";
+    const uid_t nobody = 65534;
+    const std::string dir = testing::TempDir() + "mvsim_device_shared_" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 01777), 0);  // as /tmp
+    ASSERT_EQ(setenv("MVSIM_RUNTIME_DIR", dir.c_str(), 1), 0);
+    const std::string config = writeFile("users.json", "{\"devices\": [{\"model\": \"Users\", \"serial\": \"SN-X\"}]}");
+    ASSERT_EQ(chmod(config.c_str(), 0644), 0);
+    ASSERT_EQ(MVSIM_LoadConfig(config.c_str()), MVSIM_OK);
+
+    const mode_t umaskBefore = umask(022);
+    void* h = openHandle("SN-X");
+    umask(umaskBefore);
+    ASSERT_NE(h, nullptr);
+    struct stat info {};
+    ASSERT_EQ(stat((dir + "/mvsim-Users-SN-X.lock").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u) << "the umask kept the lock file to its maker";
+    {
+        Helper other("try", config, nobody);
+        EXPECT_EQ(other.result(), openAccess) << "held by root: refused to another user too";
+        EXPECT_EQ(other.wait(), 0);
+    }
+    ASSERT_EQ(MV_CC_DestroyHandle(h), MVSIM_OK);
+    {
+        Helper other("try", config, nobody);
+        EXPECT_EQ(other.result(), openOk) << "the device stays locked to root after root closed it";
+        EXPECT_EQ(other.wait(), 0);
+    }
+    // A lock file left 0644 by an older release serves every user as well.
+    ASSERT_EQ(chmod((dir + "/mvsim-Users-SN-X.lock").c_str(), 0644), 0);
+    {
+        Helper other("try", config, nobody);
+        EXPECT_EQ(other.result(), openOk);
+        EXPECT_EQ(other.wait(), 0);
+    }
+    unsetenv("MVSIM_RUNTIME_DIR");
+}
 
 TEST_F(DeviceTest, AnotherProcessCannotOpenAHeldDevice)
 {

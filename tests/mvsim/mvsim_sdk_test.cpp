@@ -465,6 +465,32 @@ TEST_F(SdkTest, CallLogEntryPerCallInItsFormat)
     EXPECT_EQ(MVSIM_CallLogSize(), 0);
 }
 
+// A long run keeps the newest entries only: the log is a ring, and says how
+// many it overwrote.
+TEST_F(SdkTest, CallLogKeepsTheNewestEntriesOfALongRun)
+{
+    MVSIM_ClearCallLog();
+    const int kept = 16384;
+    const int calls = kept + 1000;
+    for (int i = 0; i < calls; ++i)
+        MV_CC_SetExposureTime(nullptr, static_cast<float>(i));
+    ASSERT_EQ(MVSIM_CallLogSize(), kept);
+    EXPECT_EQ(MVSIM_CallLogDropped(), static_cast<unsigned long long>(calls - kept));
+    EXPECT_EQ(callLogEntry(0), "MV_CC_SetExposureTime " + std::to_string(calls - kept)) << "entry 0 is the oldest kept";
+    EXPECT_EQ(callLogEntry(kept - 1), "MV_CC_SetExposureTime " + std::to_string(calls - 1));
+    EXPECT_EQ(MVSIM_CallLogEntry(kept, nullptr, 0), -1);
+
+    MV_CC_StopGrabbing(nullptr);
+    EXPECT_EQ(callLogEntry(kept - 1), "MV_CC_StopGrabbing") << "the ring goes on after it filled";
+    EXPECT_EQ(callLogEntry(0), "MV_CC_SetExposureTime " + std::to_string(calls - kept + 1));
+
+    MVSIM_ClearCallLog();
+    EXPECT_EQ(MVSIM_CallLogSize(), 0);
+    EXPECT_EQ(MVSIM_CallLogDropped(), 0u);
+    MV_CC_StopGrabbing(nullptr);
+    EXPECT_EQ(callLogEntry(0), "MV_CC_StopGrabbing");
+}
+
 TEST_F(SdkTest, ControlInterfaceRefusesBadDevices)
 {
     MvsimDeviceSetup setup;

@@ -16,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 using namespace mvsim;
@@ -147,6 +150,14 @@ TEST(PictureDecode, PalettePicturesAreGreyOnlyWhenEveryEntryIsAnOpaqueGrey)
     EXPECT_EQ(picture.samples, (std::vector<unsigned char>{1, 2, 3, 90, 90, 90, 0, 0, 0}));
 }
 
+// A valid PNG header declaring 60000x60000 grey pixels, with almost no data.
+QByteArray declaredHugePng()
+{
+    return QByteArray::fromHex(
+        "89504e470d0a1a0a0000000d494844520000ea600000ea600800000000a5b92a9e0000000c49444154789c6360a00c000000400001b734"
+        "7cef0000000049454e44ae426082");
+}
+
 TEST(PictureDecode, RefusesWhatIsNoPicture)
 {
     QTemporaryDir dir;
@@ -163,6 +174,10 @@ TEST(PictureDecode, RefusesWhatIsNoPicture)
         {"huge.pgm", "P5\n70000 1\n255\n", "out of range"},
         {"header.ppm", "P6\n4 x\n255\n", "broken Netpbm header"},
         {"sample.pgm", "P2\n2 1\n255\n3 256\n", "sample 1"},
+        // Small files that declare pictures too large to decode: refused
+        // before any memory is taken for them.
+        {"declared.pgm", "P5\n60000 60000 255\n", "60000x60000 would take 3434 MiB decoded, more than the 1024 MiB"},
+        {"declared.png", declaredHugePng(), "60000x60000 would take 3434 MiB decoded"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -360,6 +375,16 @@ TEST_F(ReplaySetupTest, RefusalsNameTheFileAtFault)
     ASSERT_TRUE(replaytest::writeFile(dir_.filePath("bad/2.txt"), "notes"));
     ASSERT_TRUE(replaytest::writeFile(dir_.filePath("bad/3.png"), "\x89PNG\r\n\x1a\n garbage"));
     ASSERT_TRUE(replaytest::writeFile(dir_.filePath("bad/4.pgm"), "P5\n4 3\n255\nab"));
+    // Entries that can hold no picture are named too; a pipe is never opened
+    // (it would block the listing).
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("links"));
+    save("links/1.png", Kind::Grey8);
+    ASSERT_TRUE(QFile::link(dir_.filePath("links/nowhere.png"), dir_.filePath("links/2.png")));
+    ASSERT_TRUE(QFile::link(dir_.filePath("links/4.png"), dir_.filePath("links/3.png")));
+    ASSERT_TRUE(QFile::link(dir_.filePath("links/3.png"), dir_.filePath("links/4.png")));
+    ASSERT_EQ(::mkfifo(dir_.filePath("links/5.png").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dir_.filePath("pipe.png").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(dir_.filePath("nowhere.png"), dir_.filePath("dangling.png")));
     struct Case {
         const char* json;
         std::vector<std::string> expected;  // the whole line, or parts of it
@@ -368,6 +393,11 @@ TEST_F(ReplaySetupTest, RefusalsNameTheFileAtFault)
         {R"({"images": "sizes"})", {"images: shot-0007.png is 6x5, the device is 4x3"}},
         {R"({"images": "sizes/shot-0001.png", "width": 8})", {"images: shot-0001.png is 4x3, the device is 8x3"}},
         {R"({"images": "bad"})", {"images: 2.txt: not a picture; 3.png: ", "; 4.pgm: truncated"}},
+        {R"({"images": "links"})",
+         {"images: 2.png: a link to nothing (or a loop of links); 3.png: a link to nothing (or a loop of links); "
+          "4.png: a link to nothing (or a loop of links); 5.png: not a regular file"}},
+        {R"({"images": "pipe.png"})", {"images: pipe.png is not a regular file"}},
+        {R"({"images": "dangling.png"})", {"images: dangling.png is a link to nothing"}},
         {R"({"images": "nowhere"})", {"images: no file or folder nowhere"}},
         {R"({"images": "empty"})", {"images: folder empty holds no pictures"}},
         {R"({"images": ""})", {"images: must be the path of a picture file or folder"}},
@@ -404,6 +434,21 @@ TEST_F(ReplaySetupTest, RefusalsNameTheFileAtFault)
     ReplaySetup replay;
     EXPECT_EQ(prepare(R"({"images": "sizes"})", &geometry, &replay),
               "pixelFormat: pictures convert to Mono8, Mono16, RGB8, RGBa8, RGB16 or BayerRG8 only");
+}
+
+// The limit of a decoded picture is the user's to set.
+TEST_F(ReplaySetupTest, PictureLimitFollowsTheEnvironment)
+{
+    save("wide.png", Kind::Grey8, 1100, 1000);
+    ASSERT_EQ(setenv("MVSIM_REPLAY_MAX_MB", "1", 1), 0);
+    const std::string refused = prepare(R"({"images": "wide.png"})");
+    ASSERT_EQ(setenv("MVSIM_REPLAY_MAX_MB", "not a number", 1), 0);
+    const std::string fallback = prepare(R"({"images": "wide.png"})");
+    ASSERT_EQ(unsetenv("MVSIM_REPLAY_MAX_MB"), 0);
+    EXPECT_EQ(refused,
+              "images: wide.png: 1100x1000 would take 2 MiB decoded, more than the 1 MiB a picture may take "
+              "(MVSIM_REPLAY_MAX_MB)");
+    EXPECT_EQ(fallback, "") << "a value that is no whole number leaves the default";
 }
 
 }  // namespace

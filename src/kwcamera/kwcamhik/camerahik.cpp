@@ -12,31 +12,12 @@
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QtGlobal>
 
-#include <chrono>
-#include <csignal>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "mvcameracontrol.h"
 
-// Deliberate faults, one compile-time switch each, defined only by the tests
-// of the conformance kit (tests/check), which build a broken copy of this
-// plug-in per switch and assert that "kwcam check" catches it. No shipped
-// build defines any of them:
-//   KWCAM_FAULT_ANNOUNCE_EARLY            a frame announced before its members are written
-//   KWCAM_FAULT_CALLBACK_AFTER_STOP       stop leaves the SDK grabbing
-//   KWCAM_FAULT_LEAK_ON_FAILED_OPEN       a failed open forgets its handle
-//   KWCAM_FAULT_TRIGGER_NOT_APPLIED       software triggering never reaches the device
-//   KWCAM_FAULT_LIMIT_OFF_BY_ONE          the exposure maximum is refused
-//   KWCAM_FAULT_CRASH_DELETE_IN_CALLBACK  a delete from inside the callback crashes
-//   KWCAM_FAULT_HANG_IN_STOP              stop never returns
-
 namespace {
-
-#ifdef KWCAM_FAULT_CRASH_DELETE_IN_CALLBACK
-thread_local bool tInFrameCallback = false;
-#endif
 
 const unsigned int kTransportMask = MV_GIGE_DEVICE | MV_USB_DEVICE;
 
@@ -146,10 +127,6 @@ CCameraHik::CCameraHik(tagQZ_CAMERA_CONFIG* pConfig, ICameraCallback* pCallback)
 
 CCameraHik::~CCameraHik()
 {
-#ifdef KWCAM_FAULT_CRASH_DELETE_IN_CALLBACK
-    if (tInFrameCallback)
-        std::raise(SIGSEGV);
-#endif
     // Stops acquisition and destroys the handle; the SDK's stop and destroy
     // return only once no image callback runs any more.
     CCameraHik::ICloseCamera();
@@ -223,9 +200,6 @@ int CCameraHik::IOpenCamera()
             qWarning() << "Failed to OpenDevice."
                        << " - "
                        << "CCameraHik::IOpenCamera";
-#ifdef KWCAM_FAULT_LEAK_ON_FAILED_OPEN
-            m_hDevice = nullptr;
-#endif
             ReleaseHandle();
             return 0;
         }
@@ -394,9 +368,6 @@ int CCameraHik::SendTriggerSetting(int nMode, const char** ppFailure)
     case CameraTriggerModeSoftware:
         steps[0] = &kSoftwareSource;
         steps[1] = &kModeOn;
-#ifdef KWCAM_FAULT_TRIGGER_NOT_APPLIED
-        steps[0] = nullptr;
-#endif
         break;
     default:
         break;
@@ -417,14 +388,6 @@ void CCameraHik::IStopCamera()
 {
     if (!m_bOpened || !m_bGrabbing || m_hDevice == nullptr)
         return;
-#ifdef KWCAM_FAULT_HANG_IN_STOP
-    for (;;)
-        std::this_thread::sleep_for(std::chrono::hours(1));
-#endif
-#ifdef KWCAM_FAULT_CALLBACK_AFTER_STOP
-    m_bGrabbing = false;
-    return;
-#endif
     const int nRet = MV_CC_StopGrabbing(m_hDevice);
     if (nRet != 0) {
         qWarning() << withCode("Error: StopGrabbing failed [%1]", nRet) << " - "
@@ -479,9 +442,6 @@ bool CCameraHik::ISetProperty(tagQZ_CAMERA_PROPERTY* pProperty)
             return false;
         }
         const float value = static_cast<float>(nValue);
-#ifdef KWCAM_FAULT_LIMIT_OFF_BY_ONE
-        limits.fMax -= 1;
-#endif
         if (limits.fMin > value || value > limits.fMax) {
             qWarning() << QString("Invalid exposure time value:%1.").arg(nValue) << " - "
                        << "CCameraHik::ISetProperty";
@@ -563,18 +523,12 @@ void CCameraHik::StaticImageCallBack(unsigned char* pData, _MV_FRAME_OUT_INFO_* 
 {
     if (pUser == nullptr || pData == nullptr || pFrameInfo == nullptr)
         return;
-#ifdef KWCAM_FAULT_CRASH_DELETE_IN_CALLBACK
-    tInFrameCallback = true;
-#endif
     static_cast<CCameraHik*>(pUser)->OnImageCallBack(pData, pFrameInfo);
 }
 
 void CCameraHik::OnImageCallBack(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFrameInfo)
 {
     KWCAM_LOG_FRAME_ARRIVAL();
-#ifdef KWCAM_FAULT_ANNOUNCE_EARLY
-    m_pFrameCallback->OnImageReady(this);
-#endif
     // Wraps at 2^31 frames instead of overflowing.
     m_nFrameCount = static_cast<int>(static_cast<unsigned int>(m_nFrameCount) + 1u);
     m_pImageData = pData;
@@ -586,10 +540,8 @@ void CCameraHik::OnImageCallBack(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFra
     // keeps the buffer until it returns. No copy, no lock, no queue. The host
     // may stop, close or delete this object inside the call, so nothing may
     // touch the object after it.
-#ifndef KWCAM_FAULT_ANNOUNCE_EARLY
     if (m_pFrameCallback != nullptr)
         m_pFrameCallback->OnImageReady(this);
-#endif
 }
 
 void CCameraHik::ConvertPixelType(unsigned int nPixelType)

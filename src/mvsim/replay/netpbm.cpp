@@ -91,6 +91,8 @@ NetpbmRead readNetpbm(const QByteArray& data, bool headerOnly, Picture* picture,
     picture->kind = channels == 1 ? (wide ? PictureKind::Grey16 : PictureKind::Grey8)
                                   : (wide ? PictureKind::Rgb16 : PictureKind::Rgb8);
     const std::size_t samples = static_cast<std::size_t>(width) * height * channels;
+    if (!withinPictureLimit(width, height, channels * (wide ? 2 : 1), reason))
+        return NetpbmRead::Failed;
     if (headerOnly) {
         if (binaryEnd)
             *binaryEnd = plain ? 0 : static_cast<std::size_t>(scan.position()) + 1 + samples * (wide ? 2 : 1);

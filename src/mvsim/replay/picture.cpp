@@ -7,6 +7,9 @@
 #include <QImageReader>
 #include <QVector>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace mvsim {
 
 namespace {
@@ -140,7 +143,44 @@ std::string readerProblem(const QImageReader& reader)
     return "cannot decode: " + reader.errorString().toStdString();
 }
 
+// What Qt's reader will hold the decoded picture in, a pixel; 8 bytes (its
+// widest formats) when the reader cannot tell before decoding.
+unsigned readerBytesPerPixel(const QImageReader& reader)
+{
+    const QImage::Format format = reader.imageFormat();
+    if (format == QImage::Format_Invalid)
+        return 8;
+    const unsigned bits = QImage::toPixelFormat(format).bitsPerPixel();
+    return bits < 8 ? 1 : bits / 8;
+}
+
 }  // namespace
+
+std::size_t pictureByteLimit()
+{
+    constexpr std::size_t defaultMiB = 1024;
+    const char* text = std::getenv("MVSIM_REPLAY_MAX_MB");
+    if (text == nullptr || *text == '\0')
+        return defaultMiB << 20;
+    char* end = nullptr;
+    const unsigned long long mib = std::strtoull(text, &end, 10);
+    // Not a whole number from 1, or more than memory can have: the default.
+    if (*end != '\0' || mib < 1 || mib > (std::size_t(-1) >> 21) || std::strchr(text, '-'))
+        return defaultMiB << 20;
+    return static_cast<std::size_t>(mib) << 20;
+}
+
+bool withinPictureLimit(unsigned width, unsigned height, unsigned bytesPerPixel, std::string* reason)
+{
+    const std::size_t limit = pictureByteLimit();
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * bytesPerPixel;
+    if (bytes <= limit)
+        return true;
+    *reason = std::to_string(width) + "x" + std::to_string(height) + " would take " +
+        std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB decoded, more than the " + std::to_string(limit >> 20) +
+        " MiB a picture may take (MVSIM_REPLAY_MAX_MB)";
+    return false;
+}
 
 unsigned channelsOf(PictureKind kind)
 {
@@ -222,6 +262,10 @@ bool probePicture(const std::string& path, unsigned* width, unsigned* height, st
         return false;
     }
     QSize size = reader.size();
+    if (size.isValid() &&
+        !withinPictureLimit(static_cast<unsigned>(size.width()), static_cast<unsigned>(size.height()),
+                            readerBytesPerPixel(reader), reason))
+        return false;
     if (!size.isValid()) {
         // The format's reader cannot tell its size without decoding.
         const QImage image = reader.read();
@@ -249,6 +293,11 @@ bool decodePicture(const std::string& path, Picture* picture, std::string* reaso
     }
     file.seek(0);
     QImageReader reader(&file);
+    const QSize size = reader.size();
+    if (size.isValid() &&
+        !withinPictureLimit(static_cast<unsigned>(size.width()), static_cast<unsigned>(size.height()),
+                            readerBytesPerPixel(reader), reason))
+        return false;
     const QImage image = reader.read();
     if (image.isNull()) {
         *reason = readerProblem(reader);

@@ -29,6 +29,15 @@ struct Picture {
     unsigned sample(unsigned x, unsigned y, unsigned channel) const;
 };
 
+// The memory one decoded picture may take: $MVSIM_REPLAY_MAX_MB MiB (a whole
+// number from 1), else 1024 MiB. A picture whose header declares more is
+// refused before any of it is decoded, so that a small file declaring a huge
+// size cannot take the host's memory.
+std::size_t pictureByteLimit();
+// False with the reason when width x height pixels of bytesPerPixel bytes
+// exceed the limit.
+bool withinPictureLimit(unsigned width, unsigned height, unsigned bytesPerPixel, std::string* reason);
+
 // Reads a picture's size from its header, without decoding its pixels.
 // False with the reason ("not a picture", "cannot read: ...") otherwise.
 bool probePicture(const std::string& path, unsigned* width, unsigned* height, std::string* reason);

@@ -26,27 +26,42 @@ std::string sizeText(unsigned width, unsigned height)
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// The pictures replay->images names, or "<reason>".
-std::string listPictures(const std::string& images, const std::string& baseDir, std::vector<std::string>* files)
+// The pictures replay->images names, or "<reason>". Entries of a folder that
+// can hold no picture (links to nothing, link loops, pipes, sockets,
+// devices) go to bad as "<name>: <reason>": reading a pipe would block.
+std::string listPictures(const std::string& images, const std::string& baseDir, std::vector<std::string>* files,
+                         std::vector<std::string>* bad)
 {
     QFileInfo info(QString::fromStdString(images));
     if (info.isRelative() && !baseDir.empty())
         info = QFileInfo(QDir(QString::fromStdString(baseDir)), QString::fromStdString(images));
+    if (info.isSymLink() && !info.exists())
+        return images + " is a link to nothing";
     if (!info.exists())
         return "no file or folder " + images;
     if (info.isDir()) {
         const QDir dir(info.absoluteFilePath());
         if (!dir.isReadable())
             return "cannot read folder " + images;
-        const QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-        for (const QString& name : names)
-            files->push_back(dir.filePath(name).toStdString());
+        const QFileInfoList entries =
+            dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+        for (const QFileInfo& entry : entries) {
+            if (entry.isSymLink() && !entry.exists())
+                bad->push_back(entry.fileName().toStdString() + ": a link to nothing (or a loop of links)");
+            else if (!entry.isFile())
+                bad->push_back(entry.fileName().toStdString() + ": not a regular file");
+            else
+                files->push_back(entry.filePath().toStdString());
+        }
         std::sort(files->begin(), files->end(),
                   [](const std::string& a, const std::string& b) { return naturalLess(nameOf(a), nameOf(b)); });
-        if (files->empty())
+        std::sort(bad->begin(), bad->end(), naturalLess);
+        if (files->empty() && bad->empty())
             return "folder " + images + " holds no pictures";
         return {};
     }
+    if (!info.isFile())
+        return images + " is not a regular file";
     files->push_back(info.absoluteFilePath().toStdString());
     return {};
 }
@@ -98,14 +113,13 @@ std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const s
         return "sharedFrames: cannot go with stamp, which writes into every frame";
     if (geometry->pixelTypeGiven && !convertsTo(geometry->pixelType))
         return "pixelFormat: pictures convert to Mono8, Mono16, RGB8, RGBa8, RGB16 or BayerRG8 only";
-    const std::string listed = listPictures(replay->images, baseDir, &replay->files);
+    // Every file is looked at, so that one error names all the bad ones.
+    std::vector<std::string> bad;
+    const std::string listed = listPictures(replay->images, baseDir, &replay->files, &bad);
     if (!listed.empty()) {
         replay->files.clear();
         return "images: " + listed;
     }
-
-    // Every file is looked at, so that one error names all the bad ones.
-    std::vector<std::string> bad;
     std::string mismatch;
     bool haveWidth = geometry->widthGiven;
     bool haveHeight = geometry->heightGiven;

@@ -180,9 +180,13 @@ void MVSIM_SetScribbleOnFailure(int on);
 // spaces; texts unquoted, floats as %g, pointers as "ptr" or "null".
 // Examples: "MV_CC_SetEnumValue TriggerSource 0", "MV_CC_SetExposureTime 100",
 // "MV_CC_GetWidth ptr", "MV_CC_StartGrabbing".
+// The log keeps the newest 16384 entries (a ring, so that a long run does not
+// grow the process); entry 0 is the oldest kept.
 int MVSIM_CallLogSize(void);
 // Copies entry i (NUL-terminated, cut to cap) and returns its full length, or -1.
 int MVSIM_CallLogEntry(int i, char* buffer, size_t cap);
+// Entries the ring overwrote since the log was last cleared.
+unsigned long long MVSIM_CallLogDropped(void);
 void MVSIM_ClearCallLog(void);
 
 // Handles created and not yet destroyed.
