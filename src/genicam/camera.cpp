@@ -163,7 +163,9 @@ void Camera::release(std::shared_ptr<Stream> stream, bool lost)
     // device's stream channel, which waits out time-outs on a device that is
     // gone: the reaper's work too, as no callback runs any more.
     if (stream->isCurrentThread() || lost) {
-        Reaper::instance().post([stream]() mutable { stream.reset(); });
+        // Moved, not copied: the last reference must be the reaper's, or the
+        // stream's thread could end up freeing its own stream after all.
+        Reaper::instance().post([s = std::move(stream)]() mutable { s.reset(); });
         return;
     }
     stream.reset();
@@ -208,8 +210,8 @@ int Camera::close()
         stream->waitIdle();
     const bool defer = m_lost->load(std::memory_order_acquire) || (stream && stream->isCurrentThread());
     if (defer) {
-        Reaper::instance().post([stream, camera]() mutable {
-            stream.reset();
+        Reaper::instance().post([s = std::move(stream), camera]() mutable {
+            s.reset();
             if (camera != nullptr)
                 g_object_unref(camera);
         });

@@ -1,6 +1,7 @@
 #include "fakecamera.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,9 @@ FakeCamera::FakeCamera(std::vector<std::string> extraArgs)
     argv.push_back(nullptr);
     m_pid = fork();
     if (m_pid == 0) {
+        // Gone with the test, also when the test is killed on a time-out:
+        // a camera left behind would hold the port for the next case.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         // Its chatter is of no use to the tests.
         std::freopen("/dev/null", "w", stdout);
         execv(argv[0], argv.data());
@@ -92,13 +96,14 @@ void Frames::OnImageReady(ICameraObject* camera)
     m_format = camera->m_nPixelFormat;
     if (checkRamp)
         m_mismatches += rampMismatches(camera->m_pImageData, camera->m_nWidth, camera->m_nHeight);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_count;
-    }
-    m_arrived.notify_all();
+    // Before the count: what the action did is visible to a waiter.
     if (onFrame)
         onFrame(camera);
+    // Notified under the lock: a waiter may destroy this object (and the
+    // condition) as soon as it sees the count.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_count;
+    m_arrived.notify_all();
 }
 
 bool Frames::waitFor(int n, std::chrono::milliseconds limit)

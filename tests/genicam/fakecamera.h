@@ -59,7 +59,8 @@ public:
     int lastWidth() const { return m_width.load(); }
     int lastHeight() const { return m_height.load(); }
     int lastFormat() const { return m_format.load(); }
-    // Runs on the stream's thread inside OnImageReady, after the checks.
+    // Runs on the stream's thread inside OnImageReady, after the checks and
+    // before the frame is counted.
     std::function<void(ICameraObject*)> onFrame;
     bool checkRamp = true;
 

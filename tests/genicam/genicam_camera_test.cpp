@@ -325,7 +325,9 @@ TEST_F(EmulatedCamera, DeleteInsideOnImageReadyReturnsAndFreesTheCamera)
         std::unique_lock<std::mutex> lock(mutex);
         ASSERT_TRUE(deleted.wait_for(lock, 10s, [&] { return done; })) << "Camera_Delete inside OnImageReady";
         host.object = nullptr;
-        EXPECT_EQ(host.frames.count(), 1);
+        lock.unlock();
+        EXPECT_TRUE(host.frames.waitFor(1));
+        EXPECT_FALSE(host.frames.waitFor(2, 300ms)) << "a frame after Camera_Delete";
     }
     // The stream is freed off its own thread just after; then the device is
     // free for the next object.
