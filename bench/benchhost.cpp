@@ -19,14 +19,14 @@ void discard(QtMsgType, const QMessageLogContext&, const QString&)
 
 const Plugin& shippedPlugin()
 {
-    static const Plugin plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
+    static const Plugin plugin = kwtest::loadPluginEntries(KWCAM_PLUGIN_PATH);
     return plugin;
 }
 
 const Plugin& streamedPlugin()
 {
 #ifdef KWCAM_STREAMED_PLUGIN_PATH
-    static const Plugin plugin = kwhost::loadPlugin(KWCAM_STREAMED_PLUGIN_PATH);
+    static const Plugin plugin = kwtest::loadPluginEntries(KWCAM_STREAMED_PLUGIN_PATH);
 #else
     static const Plugin plugin;
 #endif

@@ -15,7 +15,7 @@
 
 namespace kwbench {
 
-using kwhost::Plugin;
+using Plugin = kwtest::PluginEntries;
 
 // The shipped plug-in; aborts when it cannot be loaded.
 const Plugin& shippedPlugin();

@@ -26,7 +26,7 @@
 
 namespace {
 
-kwhost::Plugin g_plugin;
+kwtest::PluginEntries g_plugin;
 
 const size_t kMaxDevices = 16;
 const size_t kModelField = 32;
@@ -96,7 +96,7 @@ void openAndClose(const std::vector<DeviceTexts>& devices, const QString& key)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     qInstallMessageHandler(&discard);
-    g_plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
+    g_plugin = kwtest::loadPluginEntries(KWCAM_PLUGIN_PATH);
     return 0;
 }
 

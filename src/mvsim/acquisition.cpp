@@ -1,36 +1,15 @@
 #include "acquisition.h"
 
+#include "delivery.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 
 namespace mvsim {
 
 namespace {
 
 std::atomic<int> acquisitionsRunning{0};
-
-// Deadlines closer than this are awaited by spinning: a timed wait wakes up
-// tens of microseconds late, which at high frame rates would bunch ticks.
-constexpr std::chrono::microseconds spinMargin{80};
-
-std::chrono::steady_clock::duration nanoseconds(double ns)
-{
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double, std::nano>(std::round(ns)));
-}
-
-std::chrono::steady_clock::duration exposureOf(const FrameSettings& s)
-{
-    return s.instant ? std::chrono::steady_clock::duration::zero() : nanoseconds(double(s.exposure) * 1e3);
-}
-
-std::chrono::steady_clock::duration readoutOf(const FrameSettings& s, std::size_t frameBytes)
-{
-    if (s.instant || !(s.bandwidthMBps > 0.0))
-        return std::chrono::steady_clock::duration::zero();
-    return nanoseconds(double(frameBytes) / s.bandwidthMBps * 1e3);
-}
 
 }  // namespace
 
@@ -39,10 +18,9 @@ FrameSource::Filled composeFrame(FrameSource& source, unsigned char* frame, unsi
 {
     const std::size_t len = source.frameBytes();
     FrameSource::Filled filled;
-    filled.picture = picture;
     if (frame)
         filled = source.fill(frame, number, picture);
-    if (frame && !filled.shared && source.stamped()) {
+    if (frame && !filled.zeroCopy && source.stamped()) {
         MvsimFrameStamp stamp{};
         stamp.magic = MVSIM_STAMP_MAGIC;
         stamp.frameNumber = number;
@@ -64,9 +42,9 @@ FrameSource::Filled composeFrame(FrameSource& source, unsigned char* frame, unsi
 Acquisition::Acquisition(const FrameSettings& settings, MvImageCallback callback, void* user,
                          std::shared_ptr<Ledger> ledger, std::shared_ptr<DeliveryGate> gate,
                          std::unique_ptr<FrameSource> source, Identity identity)
-    : settings_(settings), callback_(callback), user_(user), ledger_(std::move(ledger)), gate_(std::move(gate)),
-      source_(std::move(source)), identity_(std::move(identity)), firstId_(ledger_->nextId()),
-      frameBytes_(source_->frameBytes())
+    : settings_(settings), schedule_(settings, source->frameBytes()), callback_(callback), user_(user),
+      ledger_(std::move(ledger)), gate_(std::move(gate)), source_(std::move(source)), identity_(std::move(identity)),
+      firstId_(ledger_->nextId()), frameBytes_(source_->frameBytes())
 {
     const unsigned count = std::max(1u, settings.bufferCount);
     for (std::size_t i = 0; i < count; ++i) {
@@ -124,13 +102,8 @@ void Acquisition::requestStop(unsigned fate)
 void Acquisition::update(const FrameSettings& settings)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    Clock::duration before{}, after{};
-    unsigned cause = 0;
-    const bool timedBefore = periodLocked(&before, &cause);
     settings_ = settings;
-    const bool timedAfter = periodLocked(&after, &cause);
-    if (timedBefore != timedAfter || before != after)
-        rescheduled_ = true;
+    schedule_.change(settings);
     sensorWake_.notify_all();
     deliveryWake_.notify_all();  // it makes the frames when unpaced
 }
@@ -174,52 +147,17 @@ bool Acquisition::finished()
     return finished_;
 }
 
-// The schedule of the sensor: free-running, a frame every frame period, the
-// largest of 1/frameRate, the exposure and the readout (0: a frame whenever
-// a buffer is free); triggered from line 0, the pulse generator's pulses; no
-// schedule otherwise.
-bool Acquisition::periodLocked(Clock::duration* period, unsigned* cause) const
-{
-    if (settings_.triggerMode == 0) {
-        Clock::duration p = std::max(exposureOf(settings_), readoutOf(settings_, frameBytes_));
-        if (settings_.frameRate > 0.0)
-            p = std::max(p, nanoseconds(std::max(1.0, 1e9 / settings_.frameRate)));
-        *period = p;
-        *cause = MVSIM_CAUSE_FREE_RUN;
-        return true;
-    }
-    if (settings_.triggerSource == MVSIM_TRIGGER_SOURCE_LINE0 && settings_.linePulseRate > 0.0) {
-        *period = nanoseconds(std::max(1.0, 1e9 / settings_.linePulseRate));
-        *cause = MVSIM_CAUSE_LINE0;
-        return true;
-    }
-    return false;
-}
-
-// Free-running frames that take no time (instant timing, or no exposure and
-// no readout) complete at their tick: the delivery thread keeps their
-// schedule itself, so that a frame needs no hand-over between threads.
-bool Acquisition::deliveryTicksLocked(Clock::duration period) const
-{
-    return settings_.triggerMode == 0 && period != Clock::duration::zero() &&
-        exposureOf(settings_) == Clock::duration::zero() &&
-        readoutOf(settings_, frameBytes_) == Clock::duration::zero();
-}
-
 // Ticks of the delivery thread's schedule that are due: each completes into
 // a free buffer, or is lost for want of one.
-void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause)
+void Acquisition::takeDueTicksLocked(std::unique_lock<std::mutex>& lock)
 {
     const Clock::time_point now = Clock::now();
-    if (rescheduled_) {
-        nextTick_ = now + period;
-        rescheduled_ = false;
-    }
     // Frames the sensor still has under way (from before a change of
     // settings) come first; it hands them over when they are complete.
-    while (nextTick_ <= now && !stop_ && inFlight_.empty() && !composing_) {
-        startFrameLocked(cause, nextTick_);
-        nextTick_ += period;
+    for (Clock::time_point tick = schedule_.nextTick(now); tick <= now && !stop_ && inFlight_.empty() && !composing_;
+         tick = schedule_.nextTick(now)) {
+        startFrameLocked(schedule_.tickCause(), tick);
+        schedule_.tickTaken();
         if (!inFlight_.empty())
             completeFrontLocked(lock);
     }
@@ -235,7 +173,7 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
     MvsimLedgerEntry entry{};
     entry.cause = cause;
     entry.triggerTime = toNs(at);
-    if (at < exposingUntil_) {
+    if (schedule_.exposing(at)) {
         ledger_->settle(ledger_->open(entry), MVSIM_FATE_MISSED);
         return Trigger::Missed;
     }
@@ -249,10 +187,7 @@ Acquisition::Trigger Acquisition::startFrameLocked(unsigned cause, Clock::time_p
         return Trigger::Missed;
     }
     entry.pictureIndex = picture;
-    const Clock::time_point exposureEnd = at + exposureOf(settings_);
-    const Clock::time_point readoutEnd = std::max(exposureEnd, readoutFreeAt_) + readoutOf(settings_, frameBytes_);
-    exposingUntil_ = exposureEnd;
-    readoutFreeAt_ = readoutEnd;
+    const Clock::time_point readoutEnd = schedule_.start(at);
     entry.exposureStart = entry.triggerTime;
     const bool done = readoutEnd <= at;
     // Complete as it starts: its readout ended with its trigger, which the
@@ -312,7 +247,7 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
     // nobody looks at its pixels.
     FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[slot].get() : nullptr, frame.number,
                                               frame.picture, frame.settings, &ready.info);
-    ready.shared = filled.shared;
+    ready.zeroCopy = filled.zeroCopy;
     ready.hold = std::move(filled.hold);
     // The ledger has the simulated completion, the end of the readout; the
     // frame record the moment the frame was in its buffer.
@@ -326,7 +261,7 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
     // schedule starts again from now rather than catching up with a burst
     // of frames for the ticks that passed meanwhile.
     if (filled.waited)
-        rescheduled_ = true;
+        schedule_.restart();
     // The sensor waits for the composer only with frames of its own to complete.
     if (sensorWaiting_ && !inFlight_.empty())
         sensorWake_.notify_all();
@@ -340,56 +275,57 @@ void Acquisition::completeFrontLocked(std::unique_lock<std::mutex>& lock)
         deliveryWake_.notify_one();
 }
 
+// The deadline wait of both threads: on the condition until shortly before
+// the deadline (for ever without one), then spinning up to it, which a stop
+// cuts short. A deadline already reached yields once: frames that come
+// faster than a wake-up are polled for.
+void Acquisition::waitLocked(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, bool* waiting,
+                             Clock::time_point deadline, Clock::time_point now)
+{
+    if (deadline == Clock::time_point::max()) {
+        *waiting = true;
+        wake.wait(lock);
+        *waiting = false;
+    } else if (deadline - now > FrameSchedule::wakeUpMargin) {
+        *waiting = true;
+        wake.wait_until(lock, deadline - FrameSchedule::wakeUpMargin);
+        *waiting = false;
+    } else {
+        lock.unlock();
+        do
+            std::this_thread::yield();
+        while (Clock::now() < deadline && !stopping_.load(std::memory_order_relaxed));
+        lock.lock();
+    }
+}
+
+// The sensor thread: completes frames as their readouts end and, when it
+// paces the device, starts a frame at each tick. Ticks keep their absolute
+// times: a late wake-up takes every tick that is due, each at its own time.
 void Acquisition::runSensor()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        Clock::time_point now = Clock::now();
-        // One frame is composed at a time, by whichever thread completed it.
-        if (!inFlight_.empty() && inFlight_.front().readoutEnd <= now && !composing_) {
+        const Clock::time_point now = Clock::now();
+        // One frame is composed at a time, by whichever thread completed it;
+        // the composer wakes the sensor when it is done.
+        const Clock::time_point readoutEnd =
+            !inFlight_.empty() && !composing_ ? inFlight_.front().readoutEnd : Clock::time_point::max();
+        const FrameSchedule::Event event = schedule_.next(now, readoutEnd);
+        if (event.at > now) {
+            waitLocked(lock, sensorWake_, &sensorWaiting_, event.at, now);
+        } else if (event.why == FrameSchedule::Why::ReadoutEnd) {
             completeFrontLocked(lock);
-            continue;
-        }
-        Clock::duration period{};
-        unsigned cause = 0;
-        const bool scheduled = periodLocked(&period, &cause);
-        if (scheduled && period == Clock::duration::zero()) {
-            // Unpaced: the delivery thread makes a frame whenever it is free
-            // for one, without a hand-over between threads.
-        } else if (scheduled && !deliveryTicksLocked(period)) {
-            if (rescheduled_) {
-                nextTick_ = std::max(now + period, exposingUntil_);
-                rescheduled_ = false;
-            }
-            if (nextTick_ <= now) {
-                // Ticks keep their absolute times: a late wake-up takes every
-                // tick that is due, each at its own time.
-                startFrameLocked(cause, nextTick_);
-                nextTick_ += period;
-                continue;
-            }
-        }
-        Clock::time_point deadline = Clock::time_point::max();
-        if (!inFlight_.empty() && !composing_)
-            deadline = inFlight_.front().readoutEnd;
-        if (scheduled && period != Clock::duration::zero() && !deliveryTicksLocked(period))
-            deadline = std::min(deadline, nextTick_);
-        sensorWaiting_ = true;
-        if (deadline == Clock::time_point::max()) {
-            sensorWake_.wait(lock);
-        } else if (deadline - now > spinMargin) {
-            sensorWake_.wait_until(lock, deadline - spinMargin);
         } else {
-            sensorWaiting_ = false;
-            lock.unlock();
-            while (Clock::now() < deadline && !stopping_.load(std::memory_order_relaxed))
-                std::this_thread::yield();
-            lock.lock();
+            startFrameLocked(schedule_.tickCause(), event.at);
+            schedule_.tickTaken();
         }
-        sensorWaiting_ = false;
     }
 }
 
+// The delivery thread: frames to the callback one at a time, oldest first,
+// each through deliverLocked, whether the sensor completed it, a tick of
+// this thread's schedule, or this thread made it at once (unpaced).
 void Acquisition::runDelivery()
 {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -398,95 +334,21 @@ void Acquisition::runDelivery()
     // what to do next: an unpaced frame made at once starts then, which
     // spares a clock read per frame.
     Clock::time_point freedAt{};
+    Ready queued{};
+    InFlight made{};
+    Ready composed{};  // a made frame once composed; kept across frames, as its record is written whole
     while (true) {
-        while (!stop_ && !stopping_.load(std::memory_order_relaxed) && ready_.empty()) {
-            const Clock::time_point freed = freedAt;
-            freedAt = Clock::time_point{};
-            Clock::duration period{};
-            unsigned cause = 0;
-            const bool scheduled = periodLocked(&period, &cause);
-            if (scheduled && period == Clock::duration::zero()) {
-                // Unpaced: the next frame as soon as a buffer is free (and,
-                // replaying once, while there is a picture left).
-                if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
-                    InFlight made{};
-                    made.slot = noSlot;
-                    // It starts when the last callback returned (or now). It
-                    // takes no time, and every frame started before it has
-                    // been read out (none is under way or waiting), so it is
-                    // complete as it starts and comes back in `made` (unless
-                    // no picture is left).
-                    startFrameLocked(cause, freed != Clock::time_point{} ? freed : Clock::now(), &made);
-                    if (made.slot != noSlot)
-                        freedAt = deliverMadeLocked(lock, made);
-                    continue;
-                }
-            } else if (scheduled && deliveryTicksLocked(period)) {
-                takeDueTicksLocked(lock, period, cause);
-                if (!ready_.empty() || stop_)
-                    continue;
-                const Clock::time_point now = Clock::now();
-                if (nextTick_ - now > spinMargin) {
-                    deliveryWaiting_ = true;
-                    deliveryWake_.wait_until(lock, nextTick_ - spinMargin);
-                    deliveryWaiting_ = false;
-                } else {
-                    const Clock::time_point deadline = nextTick_;
-                    lock.unlock();
-                    while (Clock::now() < deadline && !stopping_.load(std::memory_order_relaxed))
-                        std::this_thread::yield();
-                    lock.lock();
-                }
-                continue;
-            } else if (scheduled && period < spinMargin) {
-                // Frames come faster than a wake-up: poll for them.
-                lock.unlock();
-                std::this_thread::yield();
-                lock.lock();
-                continue;
-            }
-            deliveryWaiting_ = true;
-            deliveryWake_.wait(lock);
-            deliveryWaiting_ = false;
-        }
-        if (stop_ || stopping_.load(std::memory_order_relaxed))
+        const Next next = awaitFrameLocked(lock, freedAt, &queued, &made);
+        if (next == Next::Stop)
             break;
-        Ready frame = std::move(ready_.front());
-        ready_.pop_front();
-        inCallback_ = true;
-        lock.unlock();
-        _MV_FRAME_OUT_INFO_ info = frame.info;
-        bool delivered = false;
-        if (!callback_) {
-            ledger_->settle(frame.id, MVSIM_FATE_NO_CALLBACK);
-            delivered = true;
-        } else if (gate_->enter(&stopping_)) {
-            const long long start = nowNs();
-            callback_(frame.shared ? const_cast<unsigned char*>(frame.shared) : buffers_[frame.slot].get(), &info,
-                      user_);
-            const Clock::time_point end = Clock::now();
-            gate_->leave();
-            ledger_->settleDelivered(frame.id, start, toNs(end));
-            delivered = true;
-            freedAt = end;
+        if (next == Next::Made) {
+            composed.id = made.id;
+            composed.slot = made.slot;
+            composed.zeroCopy = nullptr;
+            freedAt = deliverLocked(lock, composed, &made);
+        } else {
+            freedAt = deliverLocked(lock, queued, nullptr);
         }
-        lock.lock();
-        if (!delivered)
-            ledger_->settle(frame.id, stopFate_);
-        {
-            // Ticks that came during the callback found its buffer taken.
-            Clock::duration period{};
-            unsigned cause = 0;
-            if (!stop_ && periodLocked(&period, &cause) && deliveryTicksLocked(period))
-                takeDueTicksLocked(lock, period, cause);
-        }
-        inCallback_ = false;
-        // The sensor never waits for a buffer: a frame that completes with
-        // none free is lost at once.
-        freeSlots_.push_back(frame.slot);
-        frame.hold.reset();
-        if (idleLocked())
-            idle_.notify_all();
     }
     lock.unlock();
     sensorThread_.join();
@@ -502,51 +364,114 @@ void Acquisition::runDelivery()
     --acquisitionsRunning;
 }
 
-// A frame the delivery thread made itself with nothing before it (the
-// unpaced device's frame, complete as it starts): composed and handed to the
-// callback in one stretch without the lock, passing through no queue. The
-// source and the callback are this thread's until it ends. Returns when the
-// callback returned (the epoch when it did not run).
-Acquisition::Clock::time_point Acquisition::deliverMadeLocked(std::unique_lock<std::mutex>& lock, const InFlight& frame)
+// Waits for the next frame for the callback: the oldest complete one in a
+// buffer, or, as the device's pacing has it, one this thread makes itself
+// (`made`: unpaced, complete as it starts) or completes at its tick. Stop
+// once a stop is requested: frames still waiting are dropped, not delivered.
+Acquisition::Next Acquisition::awaitFrameLocked(std::unique_lock<std::mutex>& lock, Clock::time_point freedAt,
+                                                Ready* queued, InFlight* made)
 {
-    composing_ = true;
+    while (!stop_ && !stopping_.load(std::memory_order_relaxed)) {
+        if (!ready_.empty()) {
+            *queued = std::move(ready_.front());
+            ready_.pop_front();
+            return Next::Queued;
+        }
+        const Clock::time_point freed = freedAt;
+        freedAt = Clock::time_point{};
+        switch (schedule_.pacing()) {
+        case Pacing::Unpaced:
+            // The next frame as soon as a buffer is free (and, replaying
+            // once, while there is a picture left).
+            if (inFlight_.empty() && !composing_ && !freeSlots_.empty() && source_->hasPicture()) {
+                made->slot = noSlot;
+                // It starts when the last callback returned (or now). It
+                // takes no time, and every frame started before it has been
+                // read out (none is under way or waiting), so it is complete
+                // as it starts and comes back in `made` (unless no picture
+                // is left).
+                startFrameLocked(schedule_.tickCause(), freed != Clock::time_point{} ? freed : Clock::now(), made);
+                if (made->slot != noSlot)
+                    return Next::Made;
+                continue;
+            }
+            break;
+        case Pacing::Ticks:
+            takeDueTicksLocked(lock);
+            if (ready_.empty() && !stop_) {
+                const Clock::time_point now = Clock::now();
+                waitLocked(lock, deliveryWake_, &deliveryWaiting_, schedule_.nextTick(now), now);
+            }
+            continue;
+        case Pacing::Sensor:
+        case Pacing::Triggered:
+            if (schedule_.fasterThanAWakeUp()) {
+                const Clock::time_point now = Clock::now();
+                waitLocked(lock, deliveryWake_, &deliveryWaiting_, now, now);
+                continue;
+            }
+            break;
+        }
+        waitLocked(lock, deliveryWake_, &deliveryWaiting_, Clock::time_point::max(), Clock::time_point{});
+    }
+    return Next::Stop;
+}
+
+// One frame to the callback, composed first when this thread made it
+// (`toCompose`): without the lock from its composing to the callback's
+// return, so that an unpaced frame passes through no queue. The source and
+// the callback are this thread's until it ends. Returns when the callback
+// returned (the epoch when it did not run).
+Acquisition::Clock::time_point Acquisition::deliverLocked(std::unique_lock<std::mutex>& lock, Ready& frame,
+                                                          const InFlight* toCompose)
+{
+    // A frame from the queue was composed by the thread that completed it,
+    // which may be composing the next one now.
+    if (toCompose)
+        composing_ = true;
     inCallback_ = true;
     lock.unlock();
-    _MV_FRAME_OUT_INFO_ info;
-    const FrameSource::Filled filled = composeFrame(*source_, callback_ ? buffers_[frame.slot].get() : nullptr,
-                                                    frame.number, frame.picture, frame.settings, &info);
-    unsigned char* const buffer =
-        filled.shared ? const_cast<unsigned char*>(filled.shared) : buffers_[frame.slot].get();
-    if (filled.waited)
-        ledger_->markPictureWait(frame.id);
-    Clock::time_point end{};
-    bool settled = false;
-    if (!stopping_.load(std::memory_order_relaxed)) {
-        bool waited = false;
-        if (!callback_) {
-            ledger_->settle(frame.id, MVSIM_FATE_NO_CALLBACK);
-            settled = true;
-        } else if (gate_->enter(&stopping_, &waited)) {
-            // The frame was in its buffer a moment ago; its delivery started
-            // then unless it had to wait for its turn.
-            const long long start = waited ? nowNs() : static_cast<long long>(info.nHostTimeStamp);
-            callback_(buffer, &info, user_);
-            end = Clock::now();
-            gate_->leave();
-            ledger_->settleDelivered(frame.id, start, toNs(end));
-            settled = true;
-        }
+    bool pictureWaited = false;
+    long long readyAt = 0;
+    if (toCompose) {
+        // With no callback the frame goes through a buffer all the same,
+        // but nobody looks at its pixels.
+        FrameSource::Filled filled =
+            composeFrame(*source_, callback_ ? buffers_[frame.slot].get() : nullptr, toCompose->number,
+                         toCompose->picture, toCompose->settings, &frame.info);
+        frame.zeroCopy = filled.zeroCopy;
+        frame.hold = std::move(filled.hold);
+        pictureWaited = filled.waited;
+        if (pictureWaited)
+            ledger_->markPictureWait(frame.id);
+        // In its buffer a moment ago: its delivery starts then.
+        readyAt = static_cast<long long>(frame.info.nHostTimeStamp);
     }
+    Handover handover;
+    handover.callback = callback_;
+    handover.data = frame.zeroCopy ? const_cast<unsigned char*>(frame.zeroCopy) : buffers_[frame.slot].get();
+    handover.info = &frame.info;
+    handover.user = user_;
+    Clock::time_point end{};
+    const bool settled = deliverFrame(handover, *ledger_, frame.id, *gate_, Turn::Take, &stopping_, readyAt, &end);
     lock.lock();
-    composing_ = false;
-    inCallback_ = false;
     if (!settled)
         ledger_->settle(frame.id, stopFate_);
-    if (filled.waited)
-        rescheduled_ = true;
-    if (sensorWaiting_ && !inFlight_.empty())
-        sensorWake_.notify_all();
+    if (toCompose) {
+        composing_ = false;
+        if (pictureWaited)
+            schedule_.restart();
+        if (sensorWaiting_ && !inFlight_.empty())
+            sensorWake_.notify_all();
+    }
+    // Ticks that came during the callback found its buffer taken.
+    if (!stop_ && schedule_.pacing() == Pacing::Ticks)
+        takeDueTicksLocked(lock);
+    inCallback_ = false;
+    // The sensor never waits for a buffer: a frame that completes with
+    // none free is lost at once.
     freeSlots_.push_back(frame.slot);
+    frame.hold.reset();
     if (idleLocked())
         idle_.notify_all();
     return end;

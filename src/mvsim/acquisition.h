@@ -5,9 +5,12 @@
 #ifndef MVSIM_ACQUISITION_H
 #define MVSIM_ACQUISITION_H
 
-#include "device.h"
+#include "deliverygate.h"
+#include "exports.h"
+#include "framesettings.h"
 #include "framesource.h"
 #include "ledger.h"
+#include "schedule.h"
 
 #include <atomic>
 #include <chrono>
@@ -67,6 +70,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    using Pacing = FrameSchedule::Pacing;
 
     struct InFlight {
         Ledger::Id id;
@@ -81,18 +85,21 @@ private:
         Ledger::Id id;
         std::size_t slot;
         _MV_FRAME_OUT_INFO_ info;
-        const unsigned char* shared;  // the source's own pixels instead of the buffer's
+        const unsigned char* zeroCopy;  // the source's own pixels instead of the buffer's
         std::shared_ptr<const void> hold;
     };
+    // What the delivery thread hands to the callback next.
+    enum class Next { Stop, Queued, Made };
 
     void runSensor();
     void runDelivery();
-    bool periodLocked(Clock::duration* period, unsigned* cause) const;
-    bool deliveryTicksLocked(Clock::duration period) const;
-    void takeDueTicksLocked(std::unique_lock<std::mutex>& lock, Clock::duration period, unsigned cause);
+    Next awaitFrameLocked(std::unique_lock<std::mutex>& lock, Clock::time_point freedAt, Ready* queued, InFlight* made);
+    Clock::time_point deliverLocked(std::unique_lock<std::mutex>& lock, Ready& frame, const InFlight* toCompose);
+    void waitLocked(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, bool* waiting,
+                    Clock::time_point deadline, Clock::time_point now);
+    void takeDueTicksLocked(std::unique_lock<std::mutex>& lock);
     Trigger startFrameLocked(unsigned cause, Clock::time_point at, InFlight* made = nullptr);
     void completeFrontLocked(std::unique_lock<std::mutex>& lock);
-    Clock::time_point deliverMadeLocked(std::unique_lock<std::mutex>& lock, const InFlight& frame);
     void settleLeftoversLocked();
     bool idleLocked() const;
 
@@ -106,14 +113,11 @@ private:
     bool finished_ = false;
     bool sensorWaiting_ = false;
     bool deliveryWaiting_ = false;
-    bool rescheduled_ = true;  // the tick schedule restarts from now
     bool composing_ = false;
     bool inCallback_ = false;
-    Clock::time_point nextTick_;
-    Clock::time_point exposingUntil_;  // the sensor is exposing until then
-    Clock::time_point readoutFreeAt_;  // the readout is busy until then
-    std::deque<InFlight> inFlight_;    // in exposure or readout, by readout end
-    std::deque<Ready> ready_;          // complete, in buffers, waiting for the callback
+    FrameSchedule schedule_;
+    std::deque<InFlight> inFlight_;  // in exposure or readout, by readout end
+    std::deque<Ready> ready_;        // complete, in buffers, waiting for the callback
     std::vector<std::size_t> freeSlots_;
     std::thread::id deliveryThread_;
     std::thread sensorThread_;  // started by launch, joined by the delivery thread

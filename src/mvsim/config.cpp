@@ -273,7 +273,7 @@ DeviceSetup readDevice(const QJsonValue& entry, const std::string& where, const 
                        "frameRate", "linePulseRate", "bufferCount", "bandwidthMBps", "timing", "ledgerSize", "images",
                        "replay", "stamp", "sharedFrames"});
     DeviceSetup setup;
-    setup.shared = true;
+    setup.exclusive = true;
     setup.modelName = readName(o, "model", where);
     setup.serialNumber = readName(o, "serial", where);
     const std::string transport = readText(o, "transport", where, false, "gige");
@@ -331,7 +331,7 @@ DeviceSetup camera(const char* model, const char* serial, unsigned transport, un
     setup.gainMax = 20.0f;
     setup.gain = 0.0f;
     setup.frameRate = 30.0;
-    setup.shared = true;
+    setup.exclusive = true;
     return setup;
 }
 

@@ -4,6 +4,7 @@
 #include "acquisition.h"
 #include "calllog.h"
 #include "config.h"
+#include "delivery.h"
 #include "device.h"
 #include "faults.h"
 #include "framesource.h"
@@ -218,13 +219,13 @@ MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once)
         Device* d = knownDevice(registry, deviceId);
         if (!d)
             return MVSIM_E_NODEVICE;
-        if (d->acquisition)
+        if (d->grabbing())
             return MVSIM_E_CALLORDER;
         geometry.width = d->setup().width;
         geometry.height = d->setup().height;
         geometry.pixelType = d->setup().pixelType;
         replay.stamp = d->replay().stamp;
-        replay.shared = d->replay().shared;
+        replay.zeroCopy = d->replay().zeroCopy;
     }
     geometry.widthGiven = geometry.heightGiven = geometry.pixelTypeGiven = true;
     replay.once = once != 0;
@@ -241,7 +242,7 @@ MVSIM_EXPORT int MVSIM_SetPictures(int deviceId, const char* path, int once)
     Device* d = knownDevice(registry, deviceId);
     if (!d)
         return MVSIM_E_NODEVICE;
-    if (d->acquisition)
+    if (d->grabbing())
         return MVSIM_E_CALLORDER;
     d->setPictures(replay);
     return MVSIM_OK;
@@ -258,8 +259,8 @@ MVSIM_EXPORT int MVSIM_RewindPictures(int deviceId)
         return MVSIM_E_CALLORDER;
     if (d->pictureFeedIfMade()) {
         d->pictureFeedIfMade()->rewind();
-        if (d->acquisition)
-            d->acquisition->picturesChanged();
+        if (d->grabbing())
+            d->acquisition()->picturesChanged();
     }
     return MVSIM_OK;
 }
@@ -292,6 +293,32 @@ MVSIM_EXPORT int MVSIM_PictureName(int deviceId, int index, char* buffer, size_t
 MVSIM_EXPORT int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates)
 {
     return readDevice(deviceId, fates, [](Device& d) { return d.ledger().fates(); });
+}
+
+MVSIM_EXPORT int MVSIM_FateCount(void)
+{
+    return static_cast<int>(kFateCount);
+}
+
+MVSIM_EXPORT int MVSIM_FateInfo(unsigned int fate, const char** name, int* countsAsLost)
+{
+    if (fate >= kFateCount)
+        return MVSIM_E_PARAMETER;
+    if (name)
+        *name = kFates[fate].name;
+    if (countsAsLost)
+        *countsAsLost = kFates[fate].countsAsLost ? 1 : 0;
+    return MVSIM_OK;
+}
+
+MVSIM_EXPORT int MVSIM_GetFateCounts(int deviceId, unsigned long long* counts, unsigned int capacity)
+{
+    if (!counts)
+        return MVSIM_E_PARAMETER;
+    return onDevice(deviceId, [&](Device& d) {
+        d.ledger().fateCounts(counts, capacity);
+        return static_cast<int>(capacity < kFateCount ? capacity : kFateCount);
+    });
 }
 
 MVSIM_EXPORT int MVSIM_GetDeviceTiming(int deviceId, MvsimDeviceTiming* timing)
@@ -393,7 +420,7 @@ MVSIM_EXPORT int MVSIM_WaitIdle(int deviceId, unsigned int timeoutMs)
         Device* device = registry.findDevice(deviceId);
         if (!device || !device->present())
             return MVSIM_E_NODEVICE;
-        acquisition = device->acquisition;
+        acquisition = device->acquisition();
     }
     // Waits without the registry lock: the callback may need it to finish.
     if (!acquisition || !acquisition->waitIdle(std::chrono::milliseconds(timeoutMs)))
@@ -463,22 +490,18 @@ MVSIM_EXPORT int MVSIM_DeliverFrameAs(int deviceId, unsigned char* data, unsigne
     }
     ledger->stamp(id, 0, static_cast<long long>(info.nHostTimeStamp), 0, 0);
 
-    unsigned char* const frameData = (flags & MVSIM_DELIVER_NULL_DATA) ? nullptr : data;
-    _MV_FRAME_OUT_INFO_* const frameInfo = (flags & MVSIM_DELIVER_NULL_INFO) ? nullptr : &info;
-    void* const frameUser = (flags & MVSIM_DELIVER_NULL_USER) ? nullptr : user;
+    Handover handover;
+    handover.callback = callback;
+    handover.data = (flags & MVSIM_DELIVER_NULL_DATA) ? nullptr : data;
+    handover.info = (flags & MVSIM_DELIVER_NULL_INFO) ? nullptr : &info;
+    handover.user = (flags & MVSIM_DELIVER_NULL_USER) ? nullptr : user;
     // Takes turns with the acquisition thread's callback. From inside a
     // callback of the same device the turn is already this thread's; a
     // thread of our own then runs while this one only waits for it.
-    const bool nested = gate->heldByThisThread();
+    const Turn turn = gate->heldByThisThread() ? Turn::Held : Turn::Take;
     const auto deliver = [&] {
-        if (!nested)
-            gate->enter();
-        const long long start = nowNs();
-        callback(frameData, frameInfo, frameUser);
-        ledger->stamp(id, 0, 0, start, nowNs());
-        ledger->settle(id, MVSIM_FATE_DELIVERED);
-        if (!nested)
-            gate->leave();
+        std::chrono::steady_clock::time_point end;
+        deliverFrame(handover, *ledger, id, *gate, turn, nullptr, 0, &end);
     };
     if (flags & MVSIM_DELIVER_OWN_THREAD) {
         try {

@@ -2,10 +2,15 @@
 
 #include "acquisition.h"
 #include "picturefeed.h"
+#include "picturesource.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace mvsim {
 
@@ -17,6 +22,14 @@ void copyText(unsigned char* field, std::size_t size, const std::string& text)
 {
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+// Compares a record field with a text as the record would hold it.
+bool fieldHolds(const unsigned char* field, std::size_t size, const std::string& text)
+{
+    unsigned char expected[64] = {};
+    copyText(expected, size, text);
+    return std::memcmp(field, expected, size) == 0;
 }
 
 }  // namespace
@@ -55,7 +68,7 @@ DeviceSetup DeviceSetup::from(const MvsimDeviceSetup& s)
         setup.replay.images = s.images;
     setup.replay.once = s.replayOnce != 0;
     setup.replay.stamp = s.stampPictures != 0;
-    setup.replay.shared = s.sharePictures != 0;
+    setup.replay.zeroCopy = s.sharePictures != 0;
     return setup;
 }
 
@@ -83,7 +96,7 @@ void DeviceSetup::to(MvsimDeviceSetup* s) const
     s->images = replay.images.empty() ? nullptr : replay.images.c_str();
     s->replayOnce = replay.once ? 1 : 0;
     s->stampPictures = replay.stamp ? 1 : 0;
-    s->sharePictures = replay.shared ? 1 : 0;
+    s->sharePictures = replay.zeroCopy ? 1 : 0;
 }
 
 Device::Device(int id, const DeviceSetup& setup)
@@ -110,7 +123,7 @@ std::shared_ptr<PictureFeed> Device::pictureFeed()
         setup.height = live_.height;
         setup.pixelType = live_.pixelType;
         setup.loop = !replay_.once;
-        setup.shared = replay_.shared;
+        setup.zeroCopy = replay_.zeroCopy;
         setup.cacheBytes = replayCacheBytes();
         pictures_ = std::make_shared<PictureFeed>(std::move(setup));
     }
@@ -129,10 +142,16 @@ void Device::fillRecord()
     copyText(record->chSerialNumber, sizeof record->chSerialNumber, live_.serialNumber);
 }
 
+bool Device::namedBy(const MV_CC_DEVICE_INFO& record) const
+{
+    return fieldHolds(record.chModelName, sizeof record.chModelName, live_.modelName) &&
+        fieldHolds(record.chSerialNumber, sizeof record.chSerialNumber, live_.serialNumber);
+}
+
 void Device::pushSettings()
 {
-    if (acquisition)
-        acquisition->update(frameSettings());
+    if (acquisition_)
+        acquisition_->update(frameSettings());
 }
 
 // Exposure time set while automatic exposure runs is accepted and stored.
@@ -203,19 +222,19 @@ int Device::setEnum(const char* key, unsigned value)
 
 int Device::softwareTrigger()
 {
-    if (!acquisition || triggerMode_ != 1 || triggerSource_ != MVSIM_TRIGGER_SOURCE_SOFTWARE)
+    if (!acquisition_ || triggerMode_ != 1 || triggerSource_ != MVSIM_TRIGGER_SOURCE_SOFTWARE)
         return MVSIM_E_CALLORDER;
     // A trigger during an exposure is accepted, and missed.
-    acquisition->trigger(MVSIM_TRIGGER_SOURCE_SOFTWARE);
+    acquisition_->trigger(MVSIM_TRIGGER_SOURCE_SOFTWARE);
     return MVSIM_OK;
 }
 
 int Device::pulseLine0()
 {
-    if (!acquisition)
+    if (!acquisition_)
         return MVSIM_E_CALLORDER;
     // Not armed for line 0, or missed during an exposure.
-    if (acquisition->trigger(MVSIM_TRIGGER_SOURCE_LINE0) != Acquisition::Trigger::Started)
+    if (acquisition_->trigger(MVSIM_TRIGGER_SOURCE_LINE0) != Acquisition::Trigger::Started)
         return MVSIM_E_CALLORDER;
     return MVSIM_OK;
 }
@@ -243,7 +262,7 @@ MvsimDeviceState Device::state() const
     MvsimDeviceState state{};
     state.present = present_ ? 1 : 0;
     state.openHandles = openedBy_ ? 1 : 0;
-    state.grabbing = acquisition ? 1 : 0;
+    state.grabbing = acquisition_ ? 1 : 0;
     state.triggerMode = triggerMode_;
     state.triggerSource = triggerSource_;
     state.exposureAuto = exposureAuto_;
@@ -263,15 +282,27 @@ MvsimDeviceState Device::state() const
     return state;
 }
 
-void Device::open(Handle* handle)
+int Device::open(Handle* handle)
 {
+    if (live_.exclusive) {
+        switch (lock_.acquire(live_.modelName, live_.serialNumber)) {
+        case DeviceLock::Result::Held:
+            break;
+        case DeviceLock::Result::Busy:
+            return MVSIM_E_ACCESS;
+        case DeviceLock::Result::Failed:
+            return MVSIM_E_RESOURCE;
+        }
+    }
     openedBy_ = handle;
     ledger_->restartNumbers();
+    return MVSIM_OK;
 }
 
 void Device::close()
 {
     openedBy_ = nullptr;
+    lock_.release();
 }
 
 void Device::unplug(bool remove)
@@ -279,6 +310,50 @@ void Device::unplug(bool remove)
     present_ = false;
     if (remove)
         removed_ = true;
+    // Gone from the bus: no process holds it any more.
+    lock_.release();
+}
+
+int Device::startGrab(const Handle& handle)
+{
+    const FrameSettings settings = frameSettings();
+    // The frame record carries the length as 32 bits.
+    if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
+        return MVSIM_E_RESOURCE;
+    Acquisition::Identity identity;
+    identity.model = live_.modelName;
+    identity.serial = live_.serialNumber;
+    if (const char* csv = std::getenv("MVSIM_LEDGER"))
+        identity.ledgerCsv = csv;
+    try {
+        std::unique_ptr<FrameSource> source;
+        if (std::shared_ptr<PictureFeed> feed = pictureFeed()) {
+            feed->setActive(true);
+            source = std::make_unique<PictureSource>(std::move(feed), replay_.stamp, replay_.zeroCopy);
+        } else {
+            source = std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType);
+        }
+        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, ledger_, gate_,
+                                                         std::move(source), identity);
+        thread_ = Acquisition::launch(acquisition);
+        acquisition_ = std::move(acquisition);
+    } catch (const std::bad_alloc&) {
+        return MVSIM_E_RESOURCE;
+    } catch (const std::system_error&) {
+        return MVSIM_E_RESOURCE;
+    }
+    return MVSIM_OK;
+}
+
+StoppedGrab Device::stopGrab(unsigned fate)
+{
+    if (!acquisition_)
+        return {};
+    // The loader stops decoding ahead; the cache stays for the next grab.
+    if (pictures_)
+        pictures_->setActive(false);
+    acquisition_->requestStop(fate);
+    return {std::move(thread_), std::move(acquisition_)};
 }
 
 void Device::replug()

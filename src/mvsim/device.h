@@ -6,7 +6,9 @@
 #define MVSIM_DEVICE_H
 
 #include "deliverygate.h"
+#include "devicelock.h"
 #include "exports.h"
+#include "framesettings.h"
 #include "ledger.h"
 #include "replaysetup.h"
 
@@ -44,7 +46,7 @@ struct DeviceSetup {
     // configuration (file or built-in), which stand for cameras every
     // process sees. Devices added through the control interface belong to
     // the process that added them.
-    bool shared = false;
+    bool exclusive = false;
     // Recorded pictures instead of the test pattern, checked and listed.
     ReplaySetup replay;
 
@@ -60,21 +62,11 @@ constexpr double usbBandwidthMBps = 380.0;
 constexpr unsigned maxBufferCount = 64;
 constexpr unsigned maxLedgerSize = 16777216;
 
-// What a frame depends on: the acquisition keeps its own copy, which the
-// device updates (under both locks) when a feature changes.
-struct FrameSettings {
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned pixelType = 0;
-    float exposure = 0.0f;
-    float gain = 0.0f;
-    unsigned triggerMode = 0;
-    unsigned triggerSource = 0;
-    double frameRate = 0.0;
-    double linePulseRate = 0.0;
-    unsigned bufferCount = 3;
-    double bandwidthMBps = 0.0;  // 0: instant readout
-    bool instant = true;
+// A stopped acquisition's thread, handed to whoever joins it, and the
+// acquisition it runs (kept alive until it has finished).
+struct StoppedGrab {
+    std::thread thread;
+    std::shared_ptr<Acquisition> acquisition;
 };
 
 // All members are guarded by the registry mutex.
@@ -106,12 +98,15 @@ public:
     const std::shared_ptr<Ledger>& sharedLedger() const { return ledger_; }
     const std::shared_ptr<DeliveryGate>& gate() const { return gate_; }
 
-    // Open/close by a handle. Opening restarts the frame numbers.
+    // Open/close by a handle. Opening restarts the frame numbers and takes
+    // the device's lock when it is held exclusively across processes:
+    // MVSIM_E_ACCESS when another process holds it, MVSIM_E_RESOURCE when
+    // the lock cannot be had. Closing releases it.
     Handle* openedBy() const { return openedBy_; }
-    void open(Handle* handle);
+    int open(Handle* handle);
     void close();
-    // Gone from the bus (unplug) or forgotten (remove); back in (replug):
-    // live features go back to the configured ones.
+    // Gone from the bus (unplug) or forgotten (remove), which releases its
+    // lock; back in (replug): live features go back to the configured ones.
     void unplug(bool remove);
     void replug();
 
@@ -122,13 +117,21 @@ public:
     std::unique_ptr<MV_CC_DEVICE_INFO> takeRecord() { return std::move(record_); }
     void fillRecord();
 
-    // Set while grabbing. The device owns the thread; whoever stops the
-    // acquisition takes both out of the device and joins the thread.
-    std::shared_ptr<Acquisition> acquisition;
-    std::thread thread;
+    // Grabbing: the frame source and the acquisition for the handle's
+    // callback, its threads started. MVSIM_OK, or MVSIM_E_RESOURCE (no
+    // memory or thread, a frame too long for its record).
+    int startGrab(const Handle& handle);
+    // Frames not yet delivered settle with `fate`. The thread goes to the
+    // caller, who joins it once no lock it holds can keep the callback from
+    // returning (empty when the device was not grabbing).
+    StoppedGrab stopGrab(unsigned fate);
+    bool grabbing() const { return acquisition_ != nullptr; }
+    // For waits that must not hold the registry lock: null unless grabbing.
+    std::shared_ptr<Acquisition> acquisition() const { return acquisition_; }
 
-    // The cross-process lock held while open (a descriptor, -1 without).
-    int lockFd = -1;
+    // The record of an enumeration names this device: model and serial
+    // number as the record holds them.
+    bool namedBy(const MV_CC_DEVICE_INFO& record) const;
 
     // Recorded pictures: what the device replays (files empty for the test
     // pattern), kept across replugs. The feed, with its loader and cache, is
@@ -158,6 +161,11 @@ private:
     std::shared_ptr<DeliveryGate> gate_ = std::make_shared<DeliveryGate>();
     ReplaySetup replay_;
     std::shared_ptr<PictureFeed> pictures_;
+    DeviceLock lock_;  // held while open, for a device held exclusively
+    // Set while grabbing. The device owns the thread until stopGrab hands
+    // it over.
+    std::shared_ptr<Acquisition> acquisition_;
+    std::thread thread_;
 };
 
 // A handle as MV_CC_CreateHandle hands it out. Callers only ever see its

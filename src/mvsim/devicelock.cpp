@@ -50,8 +50,9 @@ std::string lockPath(const std::string& model, const std::string& serial)
     return path + ".lock";
 }
 
-int acquireDeviceLock(const std::string& model, const std::string& serial)
+DeviceLock::Result DeviceLock::acquire(const std::string& model, const std::string& serial)
 {
+    release();
     const std::string path = lockPath(model, serial);
     // Every user of the machine shares the runtime folder's lock files (as
     // they share the cameras): read-only is enough for flock, so a file that
@@ -69,7 +70,7 @@ int acquireDeviceLock(const std::string& model, const std::string& serial)
     }
     if (fd < 0) {
         std::fprintf(stderr, "mvsim: %s: cannot open the device lock: %s\n", path.c_str(), std::strerror(errno));
-        return -2;
+        return Result::Failed;
     }
     int rc;
     do
@@ -77,15 +78,17 @@ int acquireDeviceLock(const std::string& model, const std::string& serial)
     while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         ::close(fd);
-        return -1;
+        return Result::Busy;
     }
-    return fd;
+    fd_ = fd;
+    return Result::Held;
 }
 
-void releaseDeviceLock(int fd)
+void DeviceLock::release()
 {
-    if (fd >= 0)
-        ::close(fd);  // closing the only descriptor drops the lock
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace mvsim

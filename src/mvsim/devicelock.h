@@ -16,11 +16,25 @@ std::string runtimeDirectory();
 // other than letters, digits, '.', '-' and '_' written as %XX.
 std::string lockPath(const std::string& model, const std::string& serial);
 
-// Takes the device's lock. Returns a descriptor (>= 0) to pass to
-// releaseDeviceLock, -1 when another process holds it, -2 when the lock
-// file cannot be opened (reason on stderr).
-int acquireDeviceLock(const std::string& model, const std::string& serial);
-void releaseDeviceLock(int fd);
+// A device's lock, owned: released on release() or when its owner goes.
+class DeviceLock {
+public:
+    enum class Result { Held, Busy, Failed };
+
+    DeviceLock() = default;
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+    ~DeviceLock() { release(); }
+
+    // Takes the lock of the device: Busy when another process holds it,
+    // Failed when the lock file cannot be opened (reason on stderr).
+    Result acquire(const std::string& model, const std::string& serial);
+    void release();
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;  // closing the only descriptor drops the lock
+};
 
 }  // namespace mvsim
 

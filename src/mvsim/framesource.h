@@ -13,12 +13,11 @@ namespace mvsim {
 class FrameSource {
 public:
     struct Filled {
-        unsigned picture = 0;  // the picture the frame shows (0 for a computed one)
-        bool waited = false;   // the picture was not ready: the sensor waited for it
+        bool waited = false;  // the picture was not ready: the sensor waited for it
         // A source that shares its pixels instead of writing them: the frame
         // is these (frameBytes() long), kept alive by `hold` until the
         // frame has been delivered. Null: the frame is in its buffer.
-        const unsigned char* shared = nullptr;
+        const unsigned char* zeroCopy = nullptr;
         std::shared_ptr<const void> hold;
     };
 
@@ -35,7 +34,7 @@ public:
     // Whether a frame event now would find a picture.
     virtual bool hasPicture() const { return true; }
     // Writes the pixels of frame `number`, showing the claimed `picture`,
-    // into `frame` (frameBytes() long), or names them in Filled::shared.
+    // into `frame` (frameBytes() long), or names them in Filled::zeroCopy.
     // May wait for the picture. Called by one thread at a time per source.
     virtual Filled fill(unsigned char* frame, unsigned number, unsigned picture) = 0;
     // Whether the frame stamp goes over the first bytes of each frame.

@@ -5,6 +5,17 @@
 
 namespace mvsim {
 
+// Indexed by MVSIM_FATE_*. A frame counts as lost when the device had it
+// to give and the host never could have had it: no buffer to hold it, a
+// trigger it could not take, no picture to show. Frames cut off by the
+// host's own stop or by the device going away are told apart, not lost.
+const FateInfo kFates[kFateCount] = {
+    {"pending", false},         {"delivered", false},
+    {"no free buffer", true},   {"trigger during exposure", true},
+    {"dropped at stop", false}, {"device unplugged", false},
+    {"no callback", false},     {"no picture left", true},
+};
+
 long long toNs(std::chrono::steady_clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
@@ -84,31 +95,8 @@ void Ledger::settleLocked(MvsimLedgerEntry* e, unsigned fate)
             return;
         e->fate = fate;
     }
-    switch (fate) {
-    case MVSIM_FATE_DELIVERED:
-        ++fates_.delivered;
-        break;
-    case MVSIM_FATE_NO_BUFFER:
-        ++fates_.noBuffer;
-        break;
-    case MVSIM_FATE_MISSED:
-        ++fates_.missed;
-        break;
-    case MVSIM_FATE_DROPPED:
-        ++fates_.dropped;
-        break;
-    case MVSIM_FATE_UNPLUGGED:
-        ++fates_.unplugged;
-        break;
-    case MVSIM_FATE_NO_CALLBACK:
-        ++fates_.noCallback;
-        break;
-    case MVSIM_FATE_NO_PICTURE:
-        ++fates_.noPicture;
-        break;
-    default:
-        break;
-    }
+    if (fate < kFateCount)
+        ++counts_[fate];
 }
 
 void Ledger::markPictureWait(Id id)
@@ -148,41 +136,40 @@ bool Ledger::entry(std::size_t i, MvsimLedgerEntry* out)
 MvsimFrameFates Ledger::fates()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return fates_;
+    MvsimFrameFates f{};
+    f.delivered = counts_[MVSIM_FATE_DELIVERED];
+    f.noBuffer = counts_[MVSIM_FATE_NO_BUFFER];
+    f.missed = counts_[MVSIM_FATE_MISSED];
+    f.dropped = counts_[MVSIM_FATE_DROPPED];
+    f.unplugged = counts_[MVSIM_FATE_UNPLUGGED];
+    f.noCallback = counts_[MVSIM_FATE_NO_CALLBACK];
+    f.noPicture = counts_[MVSIM_FATE_NO_PICTURE];
+    return f;
+}
+
+void Ledger::fateCounts(unsigned long long* counts, unsigned capacity)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (unsigned f = 0; f < capacity && f < kFateCount; ++f)
+        counts[f] = counts_[f];
 }
 
 MvsimCounters Ledger::counters()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     MvsimCounters c{};
-    c.delivered = fates_.delivered;
-    c.produced = fates_.delivered + fates_.noCallback;
-    c.lost = fates_.noBuffer + fates_.missed + fates_.noPicture;
+    c.delivered = counts_[MVSIM_FATE_DELIVERED];
+    c.produced = counts_[MVSIM_FATE_DELIVERED] + counts_[MVSIM_FATE_NO_CALLBACK];
+    for (unsigned f = 0; f < kFateCount; ++f) {
+        if (kFates[f].countsAsLost)
+            c.lost += counts_[f];
+    }
     return c;
 }
 
 const char* fateName(unsigned fate)
 {
-    switch (fate) {
-    case MVSIM_FATE_PENDING:
-        return "pending";
-    case MVSIM_FATE_DELIVERED:
-        return "delivered";
-    case MVSIM_FATE_NO_BUFFER:
-        return "no free buffer";
-    case MVSIM_FATE_MISSED:
-        return "trigger during exposure";
-    case MVSIM_FATE_DROPPED:
-        return "dropped at stop";
-    case MVSIM_FATE_UNPLUGGED:
-        return "device unplugged";
-    case MVSIM_FATE_NO_CALLBACK:
-        return "no callback";
-    case MVSIM_FATE_NO_PICTURE:
-        return "no picture left";
-    default:
-        return "unknown";
-    }
+    return fate < kFateCount ? kFates[fate].name : "unknown";
 }
 
 const char* causeName(unsigned cause)

@@ -18,6 +18,15 @@ namespace mvsim {
 long long nowNs();
 long long toNs(std::chrono::steady_clock::time_point t);
 
+// The table of fates, indexed by MVSIM_FATE_*: the name that the CSV file
+// and the hosts print, and whether a frame of that fate counts as lost.
+struct FateInfo {
+    const char* name;
+    bool countsAsLost;
+};
+constexpr unsigned kFateCount = MVSIM_FATE_NO_PICTURE + 1;
+extern const FateInfo kFates[kFateCount];
+
 // Thread-safe: written by the sensor and delivery threads of an acquisition
 // and by callers that trigger or deliver frames. A leaf lock.
 class Ledger {
@@ -45,6 +54,8 @@ public:
     std::size_t size();
     bool entry(std::size_t i, MvsimLedgerEntry* out);
     MvsimFrameFates fates();
+    // The count of each fate, by MVSIM_FATE_* value, up to capacity of them.
+    void fateCounts(unsigned long long* counts, unsigned capacity);
     MvsimCounters counters();
     // Appends the entries from `first` on to the CSV file at `path` (with a
     // header line when the file is new or empty). False when it cannot.
@@ -68,7 +79,7 @@ private:
     std::size_t oldest_ = 0;  // index of the oldest entry in ring_
     Id first_ = 0;            // id of the oldest entry
     unsigned lastNumber_ = 0;
-    MvsimFrameFates fates_{};
+    unsigned long long counts_[kFateCount] = {};
 };
 
 // The fate's name in the CSV file and the tool's summaries.

@@ -17,11 +17,10 @@ bool PictureSource::nextPicture(unsigned* index)
 FrameSource::Filled PictureSource::fill(unsigned char* frame, unsigned /*number*/, unsigned picture)
 {
     Filled filled;
-    filled.picture = picture;
     const PictureFeed::Next next = feed_->take(picture, interrupted_);
     filled.waited = next.waited;
-    if (next.frame && shared_) {
-        filled.shared = next.frame->data();
+    if (next.frame && zeroCopy_) {
+        filled.zeroCopy = next.frame->data();
         filled.hold = next.frame;
     } else if (next.frame)
         std::memcpy(frame, next.frame->data(), std::min(next.frame->size(), feed_->frameBytes()));
@@ -32,7 +31,7 @@ FrameSource::Filled PictureSource::fill(unsigned char* frame, unsigned /*number*
 
 void PictureSource::grabEnded()
 {
-    feed_->checkShared();
+    feed_->checkZeroCopyFrames();
 }
 
 void PictureSource::interrupt()

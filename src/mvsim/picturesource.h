@@ -13,9 +13,9 @@ namespace mvsim {
 
 class PictureSource : public FrameSource {
 public:
-    // `shared`: frames are the feed's cached pictures, not copies of them.
-    PictureSource(std::shared_ptr<PictureFeed> feed, bool stamp, bool shared)
-        : feed_(std::move(feed)), stamp_(stamp), shared_(shared)
+    // `zeroCopy`: frames are the feed's cached pictures, not copies of them.
+    PictureSource(std::shared_ptr<PictureFeed> feed, bool stamp, bool zeroCopy)
+        : feed_(std::move(feed)), stamp_(stamp), zeroCopy_(zeroCopy)
     {}
 
     std::size_t frameBytes() const override { return feed_->frameBytes(); }
@@ -29,7 +29,7 @@ public:
 private:
     const std::shared_ptr<PictureFeed> feed_;
     const bool stamp_;
-    const bool shared_;
+    const bool zeroCopy_;
     std::atomic<bool> interrupted_{false};
 };
 

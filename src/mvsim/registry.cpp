@@ -2,38 +2,14 @@
 
 #include "acquisition.h"
 #include "calllog.h"
-#include "devicelock.h"
 #include "faults.h"
-#include "picturefeed.h"
-#include "picturesource.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <system_error>
 
 namespace mvsim {
-
-namespace {
-
-void copyText(unsigned char* field, std::size_t size, const std::string& text)
-{
-    std::memset(field, 0, size);
-    std::memcpy(field, text.data(), std::min(size, text.size()));
-}
-
-// Compares a record field with a text as the record would hold it.
-bool fieldHolds(const unsigned char* field, std::size_t size, const std::string& text)
-{
-    unsigned char expected[64] = {};
-    copyText(expected, size, text);
-    return std::memcmp(field, expected, size) == 0;
-}
-
-}  // namespace
 
 ThreadsToJoin::~ThreadsToJoin()
 {
@@ -86,8 +62,7 @@ Device* Registry::findDeviceByRecord(const MV_CC_DEVICE_INFO* record) const
         if (d->record() == record)
             return d.get();
     for (const auto& d : devices_)
-        if (d->present() && fieldHolds(record->chModelName, sizeof record->chModelName, d->setup().modelName) &&
-            fieldHolds(record->chSerialNumber, sizeof record->chSerialNumber, d->setup().serialNumber))
+        if (d->present() && d->namedBy(*record))
             return d.get();
     return nullptr;
 }
@@ -149,8 +124,6 @@ void Registry::destroyHandle(Handle* handle, ThreadsToJoin& joins)
     if (device.openedBy() == handle) {
         stopAcquisition(device, joins);
         device.close();
-        releaseDeviceLock(device.lockFd);
-        device.lockFd = -1;
     }
     handles_.erase(handle);
     retire(handle);
@@ -161,49 +134,16 @@ int Registry::openDevice(Device& device, Handle& handle)
 {
     if (device.openedBy())
         return MVSIM_E_ACCESS;
-    if (device.setup().shared) {
-        const int fd = acquireDeviceLock(device.setup().modelName, device.setup().serialNumber);
-        if (fd == -1)
-            return MVSIM_E_ACCESS;
-        if (fd < 0)
-            return MVSIM_E_RESOURCE;
-        device.lockFd = fd;
-    }
-    handle.open = true;
-    device.open(&handle);
-    return MVSIM_OK;
+    const int code = device.open(&handle);
+    if (code == MVSIM_OK)
+        handle.open = true;
+    return code;
 }
 
 int Registry::startAcquisition(Device& device, Handle& handle, ThreadsToJoin& joins)
 {
     reapParked(false, joins);
-    const FrameSettings settings = device.frameSettings();
-    // The frame record carries the length as 32 bits.
-    if (frameBytes(settings.width, settings.height, settings.pixelType) > UINT_MAX)
-        return MVSIM_E_RESOURCE;
-    Acquisition::Identity identity;
-    identity.model = device.setup().modelName;
-    identity.serial = device.setup().serialNumber;
-    if (const char* csv = std::getenv("MVSIM_LEDGER"))
-        identity.ledgerCsv = csv;
-    try {
-        std::unique_ptr<FrameSource> source;
-        if (std::shared_ptr<PictureFeed> feed = device.pictureFeed()) {
-            feed->setActive(true);
-            source = std::make_unique<PictureSource>(std::move(feed), device.replay().stamp, device.replay().shared);
-        } else {
-            source = std::make_unique<PatternSource>(settings.width, settings.height, settings.pixelType);
-        }
-        auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, device.sharedLedger(),
-                                                         device.gate(), std::move(source), identity);
-        device.thread = Acquisition::launch(acquisition);
-        device.acquisition = std::move(acquisition);
-    } catch (const std::bad_alloc&) {
-        return MVSIM_E_RESOURCE;
-    } catch (const std::system_error&) {
-        return MVSIM_E_RESOURCE;
-    }
-    return MVSIM_OK;
+    return device.startGrab(handle);
 }
 
 void Registry::retire(Handle* handle)
@@ -217,31 +157,23 @@ void Registry::retire(Handle* handle)
 
 void Registry::stopAcquisition(Device& device, ThreadsToJoin& joins, unsigned fate)
 {
-    if (!device.acquisition)
+    StoppedGrab stopped = device.stopGrab(fate);
+    if (!stopped.acquisition)
         return;
-    // The loader stops decoding ahead; the cache stays for the next grab.
-    if (device.pictureFeedIfMade())
-        device.pictureFeedIfMade()->setActive(false);
-    device.acquisition->requestStop(fate);
-    std::thread thread = std::move(device.thread);
-    std::shared_ptr<Acquisition> acquisition = std::move(device.acquisition);
-    if (thread.get_id() == std::this_thread::get_id()) {
+    if (stopped.thread.get_id() == std::this_thread::get_id()) {
         // Called from the image callback, on the acquisition thread itself:
         // it cannot join itself. It leaves its loop as soon as the callback
         // returns and touches nothing but its own context on the way out.
-        parked_.push_back({std::move(thread), std::move(acquisition)});
+        parked_.push_back(std::move(stopped));
         return;
     }
-    joins.add(std::move(thread));
+    joins.add(std::move(stopped.thread));
 }
 
 void Registry::takeDevice(Device& device, bool remove, ThreadsToJoin& joins)
 {
     stopAcquisition(device, joins, MVSIM_FATE_UNPLUGGED);
     device.unplug(remove);
-    // Gone from the bus: no process holds it any more.
-    releaseDeviceLock(device.lockFd);
-    device.lockFd = -1;
 }
 
 void Registry::reapParked(bool all, ThreadsToJoin& joins)
@@ -268,8 +200,7 @@ void Registry::reset(ThreadsToJoin& joins)
     scribbleOnFailure_ = false;
     for (const auto& d : devices_) {
         stopAcquisition(*d, joins);
-        releaseDeviceLock(d->lockFd);
-        d->lockFd = -1;
+        d->close();
     }
     reapParked(true, joins);
     for (Handle* h : handles_)

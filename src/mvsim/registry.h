@@ -79,10 +79,7 @@ private:
     // Threads that stopped themselves from inside their callback: they could
     // not be joined then, so they wait here until whoever next starts,
     // destroys or resets joins them.
-    struct Parked {
-        std::thread thread;
-        std::shared_ptr<Acquisition> acquisition;
-    };
+    using Parked = StoppedGrab;
     void reapParked(bool all, ThreadsToJoin& joins);
 
     std::mutex mutex_;

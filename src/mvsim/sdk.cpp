@@ -194,7 +194,7 @@ MVSIM_EXPORT int MV_CC_RegisterImageCallBack(
     Call call("MV_CC_RegisterImageCallBack", presence(cbOutput), pUser);
     return onOpenHandle(call, hHandle, [&](Device& d) {
         // The acquisition thread copied the callback when it started.
-        if (d.acquisition)
+        if (d.grabbing())
             return MVSIM_E_CALLORDER;
         call.handle->callback = cbOutput;  // null unregisters
         call.handle->user = pUser;
@@ -313,7 +313,7 @@ MVSIM_EXPORT int MV_CC_StartGrabbing(void* hHandle)
     ThreadsToJoin joins;  // parked threads, joined after the lock is released
     Call call("MV_CC_StartGrabbing");
     return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (d.acquisition)
+        if (d.grabbing())
             return MVSIM_E_CALLORDER;
         return call.registry().startAcquisition(d, *call.handle, joins);
     });
@@ -324,7 +324,7 @@ MVSIM_EXPORT int MV_CC_StopGrabbing(void* hHandle)
     ThreadsToJoin joins;  // joined after the lock is released
     Call call("MV_CC_StopGrabbing");
     return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (!d.acquisition)
+        if (!d.grabbing())
             return MVSIM_E_CALLORDER;
         call.registry().stopAcquisition(d, joins);
         return MVSIM_OK;

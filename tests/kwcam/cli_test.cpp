@@ -200,8 +200,9 @@ TEST(KwcamGrab, EveryTriggerModeDeliversTheFramesAskedFor)
         // The stand-in opens with frame number 1 and spends a number on every
         // frame it loses; the counters may also see a loss after the last
         // frame taken, but never fewer losses than the numbers show.
-        const QRegularExpressionMatch lost = QRegularExpression(QStringLiteral("^(\\d+) \\(SDK counters(: [^)]*)?\\)$"))
-                                                 .match(result.summary("frames lost"));
+        const QRegularExpressionMatch lost =
+            QRegularExpression(QStringLiteral("^(\\d+) \\(SDK counters(: [^;)]*)?(; not lost: [^)]*)?\\)$"))
+                .match(result.summary("frames lost"));
         ASSERT_TRUE(lost.hasMatch()) << what;
         const QString sequence = result.summary("in sequence");
         if (lost.captured(1) == QLatin1String("0"))
@@ -402,3 +403,85 @@ TEST(KwcamSet, ReportsTheOutcomeOfEachProperty)
 }
 
 }  // namespace
+
+// An SDK without the stand-in's counters (the tests' other SDK delivers
+// frames stamped 1, 2 and 5): the losses come from the gaps in the numbers.
+TEST(KwcamGrab, CountsLossesFromFrameNumbersOverAnSdkWithoutCounters)
+{
+    QProcessEnvironment environment = toolEnvironment();
+    environment.insert(QStringLiteral("KWCAM_SDK"), QStringLiteral(KWCAM_OTHER_SDK_FILE));
+    const QStringList arguments{"grab", "-n", "3", "--timeout", "30"};
+    const ToolResult result = runTool(arguments, environment);
+    EXPECT_RAN(result, arguments);
+    const std::string what = text(describe(arguments) + "\n" + result.out + result.err);
+    EXPECT_EQ(result.exitCode, 0) << what;
+    EXPECT_EQ(text(result.summary("camera")), "OTHER-GM1 X0001") << what;
+    EXPECT_EQ(text(result.summary("frames lost")), "2 (gaps in frame numbers)") << what;
+    EXPECT_EQ(text(result.summary("in sequence")), "no (frame numbers 1 to 5)") << what;
+}
+
+// The options every host shares mean the same before any command and after
+// it, check included; each run names the SDK it uses in one line unless
+// quiet.
+TEST(KwcamOptions, SharedOptionsBeforeAndAfterEveryCommand)
+{
+    const QString plugin = QStringLiteral(KWCAM_PLUGIN_PATH);
+    const char* simulated = "kwcam: SDK: the simulated cameras (";
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* out;  // in stdout
+        const char* err;  // in stderr; null: stderr is empty
+    };
+    const Case cases[] = {
+        {{"--sim", "list"}, 0, "KW-MONO8 S0001\n", simulated},
+        {{"list", "--sdk", "sim"}, 0, "KW-MONO8 S0001\n", simulated},
+        {{"--sdk", "sim", "--sim", "info", "-c", "0"}, 0, "KW-MONO8 S0001", simulated},
+        {{"--quiet", "--sdk", "sim", "grab", "-n", "1"}, 0, "frames:       1 of 1", nullptr},
+        {{"--sim", "check", plugin, "--only", "library.delete-null"}, 0, "1 checks", "kwcam check: SDK: "},
+        {{"--quiet", "check", "--plugin", plugin, "--only", "library.delete-null"}, 0, "1 checks", nullptr},
+        {{"--plugin", plugin, "check", "--sdk", "sim", "--only", "library.delete-null"}, 0, "1 checks", ""},
+        {{"check", plugin, "--quiet", "--sim", "--only", "library.delete-null"}, 0, "1 checks", nullptr},
+        {{"--sdk", "/nonexistent/libMVCameraControl.so", "list"},
+         1,
+         "",
+         "kwcam: cannot load the SDK /nonexistent/libMVCameraControl.so: no such file\n"},
+        {{"--sim", "--sdk", "/x/libMVCameraControl.so", "list"},
+         2,
+         "",
+         "--sim and --sdk /x/libMVCameraControl.so exclude"},
+        {{"--sdk", "", "list"}, 2, "", "--sdk takes sim, genicam or the path of an SDK library"},
+        {{"check", plugin, "-c", "0", "A B"}, 2, "", "give a camera key or -c, not both"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result = runTool(c.arguments);
+        EXPECT_RAN(result, c.arguments);
+        const std::string what = text(describe(c.arguments) + "\n" + result.out + result.err);
+        EXPECT_EQ(result.exitCode, c.exitCode) << what;
+        EXPECT_TRUE(result.out.contains(QLatin1String(c.out))) << what;
+        if (c.err == nullptr)
+            EXPECT_EQ(text(result.err), "") << what;
+        else
+            EXPECT_TRUE(result.err.contains(QLatin1String(c.err))) << what;
+    }
+
+    // $KWCAM_SDK takes the words --sdk takes.
+    QProcessEnvironment environment = toolEnvironment();
+    environment.insert(QStringLiteral("KWCAM_SDK"), QStringLiteral("sim"));
+    const ToolResult sim = runTool({"list"}, environment);
+    EXPECT_EQ(sim.exitCode, 0) << text(sim.err);
+    EXPECT_TRUE(sim.err.startsWith(QLatin1String(simulated))) << text(sim.err);
+
+    // The GenICam SDK where it is built, else one line that says it is not.
+    const QStringList genicamList{"--sdk", "genicam", "list"};
+    const ToolResult genicam = runTool(genicamList);
+    EXPECT_RAN(genicam, genicamList);
+    if (genicam.exitCode == 1) {
+        EXPECT_TRUE(genicam.err.startsWith(QLatin1String("kwcam: the GenICam SDK is not installed: no ")) &&
+                    genicam.err.count(QLatin1Char('\n')) == 1)
+            << text(genicam.err);
+    } else {
+        EXPECT_EQ(genicam.exitCode, 0) << text(genicam.err);
+        EXPECT_TRUE(genicam.err.contains(QLatin1String("kwcam: SDK: GenICam ("))) << text(genicam.err);
+    }
+}

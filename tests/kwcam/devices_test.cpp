@@ -69,7 +69,10 @@ TEST(KwcamDevices, CameraChosenByIndexOrByAUniquePartOfItsKey)
         {{"grab", "-c", "2", "-n", "1"}, 0, "camera:       KW-RGBA8 S0003\n"},
         {{"set", "-c", "1", "gain", "3"}, 0, "gain = 3: ok"},
         {{"info", "-c", "RGB"}, 1, "'RGB' matches 3 cameras:\n  KW-RGB8 S0002\n  KW-RGBA8 S0003\n  KW-RGB16 S0004\n"},
-        {{"grab", "-c", "7"}, 1, "no camera 7: 7 listed, numbered from 0"},
+        // Past the list a number is a part of a key; "00" is no index.
+        {{"info", "-c", "7"}, 0, "camera:         KW-ENCODER S0007\n"},
+        {{"grab", "-c", "9"}, 1, "no camera 9: 7 listed, numbered from 0, and no key contains '9'"},
+        {{"info", "-c", "00"}, 1, "'00' matches 7 cameras:\n  KW-MONO8 S0001\n"},
         {{"set", "-c", "nothing", "gain", "3"}, 1, "no camera matches 'nothing'; cameras found:\n  KW-MONO8 S0001\n"},
     };
     for (const Case& c : cases) {

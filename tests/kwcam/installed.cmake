@@ -64,6 +64,22 @@ if(NOT system_libraries MATCHES "libMVCameraControl\\.so")
   endif()
 endif()
 
+# The kit over the installed plug-in takes the options every command takes,
+# and finds an SDK as every command does.
+set(installed_plugin ${prefix}/${LIBDIR}/kwcamera/libkwcamhik.so)
+run("kwcam --sim check" ${clean} ${kwcam} --sim check ${installed_plugin} --only library.delete-null)
+if(NOT run_output MATCHES "1 checks" OR NOT run_error MATCHES "kwcam check: SDK: the simulated cameras")
+  message(FATAL_ERROR "kwcam --sim check printed:\n${run_output}\n${run_error}")
+endif()
+run("kwcam --quiet check" ${clean} ${kwcam} --quiet check --plugin ${installed_plugin} --only library.delete-null)
+expect("kwcam --quiet check on stderr" "${run_error}" "")
+if(NOT system_libraries MATCHES "libMVCameraControl\\.so")
+  run("kwcam check without an SDK" ${clean} ${kwcam} check ${installed_plugin} --only library.entry-points)
+  if(NOT run_output MATCHES "1 checks" OR NOT run_error MATCHES "no camera SDK .* found; using the simulated cameras")
+    message(FATAL_ERROR "kwcam check without an SDK printed:\n${run_output}\n${run_error}")
+  endif()
+endif()
+
 if(EXAMPLE_SOURCE_DIR)
   # The example host, built against the installed package only, grabs from
   # the stand-in.

@@ -38,14 +38,6 @@ protected:
     void* handle = nullptr;
 };
 
-std::vector<unsigned> numbersOf(const std::vector<Frame>& frames)
-{
-    std::vector<unsigned> numbers;
-    for (const Frame& f : frames)
-        numbers.push_back(f.number);
-    return numbers;
-}
-
 std::vector<unsigned> oneTo(unsigned n)
 {
     std::vector<unsigned> numbers;

@@ -40,6 +40,24 @@ inline int addDevice(const char* model, const char* serial, unsigned transport =
     return MVSIM_AddDevice(&setup);
 }
 
+// A 64 x 8 Mono8 device of the default setup with the given changes, added
+// and opened (*handle, null when it could not be opened). Returns its id.
+inline int addOpenDevice(const char* model, const char* serial, const std::function<void(MvsimDeviceSetup&)>& change,
+                         void** handle);
+
+// The device's ledger, oldest entry first.
+inline std::vector<MvsimLedgerEntry> ledgerOf(int id)
+{
+    std::vector<MvsimLedgerEntry> entries;
+    const int n = MVSIM_LedgerSize(id);
+    for (int i = 0; i < n; ++i) {
+        MvsimLedgerEntry e{};
+        EXPECT_EQ(MVSIM_LedgerEntry(id, i, &e), MVSIM_OK);
+        entries.push_back(e);
+    }
+    return entries;
+}
+
 inline MV_CC_DEVICE_INFO* recordOf(const char* serial)
 {
     static MV_CC_DEVICE_INFO_LIST list;
@@ -69,6 +87,21 @@ inline void* openHandle(const char* serial)
         return nullptr;
     }
     return handle;
+}
+
+inline int addOpenDevice(const char* model, const char* serial, const std::function<void(MvsimDeviceSetup&)>& change,
+                         void** handle)
+{
+    MvsimDeviceSetup setup;
+    MVSIM_DefaultSetup(&setup, model, serial);
+    setup.width = 64;
+    setup.height = 8;
+    change(setup);
+    const int id = MVSIM_AddDevice(&setup);
+    EXPECT_GE(id, 0);
+    *handle = openHandle(serial);
+    EXPECT_NE(*handle, nullptr);
+    return id;
 }
 
 inline MvsimCounters counters(int deviceId)
@@ -173,6 +206,15 @@ private:
     std::vector<Frame> frames_;
     std::atomic<int> active_{0};
 };
+
+// The frame numbers of recorded frames, in the order they arrived.
+inline std::vector<unsigned> numbersOf(const std::vector<Frame>& frames)
+{
+    std::vector<unsigned> numbers;
+    for (const Frame& f : frames)
+        numbers.push_back(f.number);
+    return numbers;
+}
 
 inline int registerRecorder(void* handle, Recorder& recorder)
 {

@@ -26,16 +26,7 @@ protected:
     // A 64 x 8 Mono8 device with the given changes to the defaults, opened.
     int open(const std::function<void(MvsimDeviceSetup&)>& change)
     {
-        MvsimDeviceSetup setup;
-        MVSIM_DefaultSetup(&setup, "Timing", serial);
-        setup.width = 64;
-        setup.height = 8;
-        change(setup);
-        const int id = MVSIM_AddDevice(&setup);
-        EXPECT_GE(id, 0);
-        handle = openHandle(serial);
-        EXPECT_NE(handle, nullptr);
-        return id;
+        return addOpenDevice("Timing", serial, change, &handle);
     }
 
     // Registers the recorder, grabs until `frames` frames arrived, and stops.
@@ -50,18 +41,6 @@ protected:
 
     void* handle = nullptr;
 };
-
-std::vector<MvsimLedgerEntry> ledgerOf(int id)
-{
-    std::vector<MvsimLedgerEntry> entries;
-    const int n = MVSIM_LedgerSize(id);
-    for (int i = 0; i < n; ++i) {
-        MvsimLedgerEntry e{};
-        EXPECT_EQ(MVSIM_LedgerEntry(id, i, &e), MVSIM_OK);
-        entries.push_back(e);
-    }
-    return entries;
-}
 
 MvsimFrameFates fatesOf(int id)
 {

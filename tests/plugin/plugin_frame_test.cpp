@@ -37,7 +37,7 @@ TEST_F(FrameTest, MembersDescribeTheFrameDuringTheNotification)
     const FrameSnapshot& frame = frames[0];
     EXPECT_EQ(frame.camera, camera.object);
     EXPECT_EQ(frame.frameCount, 1);
-    EXPECT_EQ(frame.imageData, pixels.data()) << "the SDK's buffer, not a copy";
+    EXPECT_EQ(frame.data, pixels.data()) << "the SDK's buffer, not a copy";
     EXPECT_EQ(frame.width, 640);
     EXPECT_EQ(frame.height, 480);
     EXPECT_EQ(frame.pixelFormat, 1);
@@ -188,7 +188,7 @@ TEST_F(FrameTest, CountKeepsGoingAcrossStopAndStartAndRestartsAtOpen)
 // the reference the entry as shipped must match.
 TEST(FrameEntry, ReachesTheHandlerExactlyAsTheStreamedEntry)
 {
-    static const kwhost::Plugin reference = kwhost::loadPlugin(KWCAM_STREAMED_PLUGIN_PATH);
+    static const kwtest::PluginEntries reference = kwtest::loadPluginEntries(KWCAM_STREAMED_PLUGIN_PATH);
     const int device = resetWithOneDevice();
 
     auto entryOf = [&](CreateFn create, DeleteFn destroy) {

@@ -1,5 +1,7 @@
 #include "pluginhost.h"
 
+#include "kwhost/plugin.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,9 +9,9 @@
 
 namespace kwtest {
 
-const kwhost::Plugin& Plugin::get()
+const PluginEntries& Plugin::get()
 {
-    static const kwhost::Plugin plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
+    static const PluginEntries plugin = loadPluginEntries(KWCAM_PLUGIN_PATH);
     return plugin;
 }
 
@@ -100,53 +102,22 @@ QString debug(const QString& text)
     return QStringLiteral("D: ") + text;
 }
 
-void RecordingCallback::OnImageReady(ICameraObject* pCamera)
+RecordingCallback::RecordingCallback()
 {
-    FrameSnapshot snapshot{pCamera,
-                           pCamera->m_nFrameCount,
-                           pCamera->m_pImageData,
-                           pCamera->m_nWidth,
-                           pCamera->m_nHeight,
-                           pCamera->m_nPixelFormat,
-                           pCamera->m_nBitsPerPixel,
-                           pCamera->m_nImageSize,
-                           std::this_thread::get_id()};
-    if (onFrame)
-        onFrame(pCamera);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_frames.push_back(snapshot);
-    m_arrived.notify_all();
-}
-
-std::vector<FrameSnapshot> RecordingCallback::frames() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames;
-}
-
-int RecordingCallback::count() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(m_frames.size());
-}
-
-bool RecordingCallback::waitForFrames(int n, std::chrono::milliseconds timeout) const
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_arrived.wait_for(lock, timeout, [&] { return static_cast<int>(m_frames.size()) >= n; });
+    beforeRecording = [this](ICameraObject* camera) {
+        if (onFrame)
+            onFrame(camera);
+    };
 }
 
 tagQZ_CAMERA_CONFIG hostConfig(const QString& key, int pixelFormat)
 {
-    tagQZ_CAMERA_CONFIG config{};
+    tagQZ_CAMERA_CONFIG config = kwhost::emptyConfig();
     config.nCameraType = CameraTypeHik;
     config.strCameraName = QStringLiteral("test camera");
     config.strCameraKey = key;
-    config.nCameraIndex = 0;
     config.nPixelFormat = pixelFormat;
     config.nTimeout = 1000;
-    config.nExposureTime = 0;
-    config.nGain = 0;
     return config;
 }
 

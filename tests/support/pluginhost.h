@@ -22,6 +22,7 @@
 
 #include "cameraobject.h"
 #include "frameentry.h"
+#include "kwhost/framerecorder.h"
 #include "mvsim/control.h"
 #include "pluginloader.h"
 #include "standin.h"
@@ -33,7 +34,7 @@ using DeleteFn = CameraDeleteFunc;
 
 // The shipped plug-in, loaded once per process from the build tree.
 struct Plugin {
-    static const kwhost::Plugin& get();
+    static const PluginEntries& get();
 };
 
 // One entry of the Qt message log as the message handler received it.
@@ -78,39 +79,28 @@ private:
 QString warning(const QString& text);
 QString debug(const QString& text);
 
-// Snapshot of the frame members taken inside OnImageReady.
-struct FrameSnapshot {
-    ICameraObject* camera;
-    int frameCount;
-    unsigned char* imageData;
-    int width;
-    int height;
-    int pixelFormat;
-    int bitsPerPixel;
-    int imageSize;
-    std::thread::id thread;
-};
+// What the host saw of a frame inside OnImageReady.
+using FrameSnapshot = kwhost::RecordedFrame;
 
-// A host's notification object that records every frame it is told of.
-class RecordingCallback : public ICameraCallback {
+// A host's notification object that records every frame it is told of: the
+// host layer's recorder, with the hooks HostCamera calls.
+class RecordingCallback : public kwhost::FrameRecorder {
 public:
-    void OnImageReady(ICameraObject* pCamera) override;
+    RecordingCallback();
     // What HostCamera tells its callback: the object it serves, and that
     // Camera_Delete returned.
     void attached(ICameraObject*) {}
     void deleted() {}
-    // Runs inside OnImageReady after the snapshot, on the delivering thread.
+    // Runs inside OnImageReady once the frame's members are read, before
+    // the frame is recorded, on the delivering thread.
     std::function<void(ICameraObject*)> onFrame;
 
-    std::vector<FrameSnapshot> frames() const;
-    int count() const;
+    int count() const { return static_cast<int>(FrameRecorder::count()); }
     // Waits until at least n frames arrived; false on time-out.
-    bool waitForFrames(int n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-
-private:
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_arrived;
-    std::vector<FrameSnapshot> m_frames;
+    bool waitForFrames(int n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
+    {
+        return waitFor(static_cast<size_t>(n), static_cast<int>(timeout.count()));
+    }
 };
 
 // The record a host fills in for a camera of this plug-in.

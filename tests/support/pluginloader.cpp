@@ -5,16 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace kwhost {
+namespace kwtest {
 
-Plugin loadPlugin(const char* path)
+PluginEntries loadPluginEntries(const char* path)
 {
     void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, dlerror());
         std::abort();
     }
-    Plugin plugin;
+    PluginEntries plugin;
     plugin.create = reinterpret_cast<CameraCreateFunc>(dlsym(library, "Camera_Create"));
     plugin.destroy = reinterpret_cast<CameraDeleteFunc>(dlsym(library, "Camera_Delete"));
     if (plugin.create == nullptr || plugin.destroy == nullptr) {
@@ -24,4 +24,4 @@ Plugin loadPlugin(const char* path)
     return plugin;
 }
 
-}  // namespace kwhost
+}  // namespace kwtest

@@ -5,9 +5,9 @@
 
 #include "cameraobject.h"
 
-namespace kwhost {
+namespace kwtest {
 
-struct Plugin {
+struct PluginEntries {
     CameraCreateFunc create = nullptr;
     CameraDeleteFunc destroy = nullptr;
 };
@@ -15,8 +15,8 @@ struct Plugin {
 // The plug-in at `path` with both entry points resolved. Nothing can run
 // without them: when the library or an entry point is missing, the process
 // ends with the reason on stderr.
-Plugin loadPlugin(const char* path);
+PluginEntries loadPluginEntries(const char* path);
 
-}  // namespace kwhost
+}  // namespace kwtest
 
 #endif  // KWCAM_TESTS_SUPPORT_PLUGINLOADER_H

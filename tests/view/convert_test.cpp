@@ -10,7 +10,6 @@
 
 #include "frameconvert.h"
 #include "latestframe.h"
-#include "lostframes.h"
 
 using kwhost::PixelLayout;
 using kwview::BayerPattern;
@@ -318,33 +317,4 @@ TEST(ViewTripleBuffer, NeverTearsAFrame)
     EXPECT_FALSE(torn);
     EXPECT_FALSE(backwards);
     EXPECT_EQ(last, frames);
-}
-
-TEST(ViewLostFrames, CountSinceOpenByFate)
-{
-    using kwview::LostFrames;
-    kwhost::FrameFates fates = {};
-    fates.delivered = 100;
-    fates.noBuffer = 5;
-    fates.missed = 1;
-    fates.noCallback = 7;
-    const LostFrames atOpen = kwview::lostFramesOf(fates);
-    // Neither delivered frames nor frames made with no callback are lost.
-    EXPECT_EQ(atOpen.total, 6u);
-    fates.delivered = 300;
-    fates.noBuffer = 15;
-    fates.missed = 3;
-    // Counts since the open, each fate on its own; fates without losses are
-    // not named.
-    EXPECT_EQ(kwview::lostFramesOf(fates).since(atOpen).text(),
-              QStringLiteral("12 (no free buffer 10, trigger during exposure 2)"));
-    EXPECT_EQ(atOpen.since(atOpen).text(), QStringLiteral("0"));
-    fates.missed = 1;
-    EXPECT_EQ(kwview::lostFramesOf(fates).since(atOpen).text(), QStringLiteral("10 (no free buffer 10)"));
-    // Another source than at open: no difference is taken.
-    LostFrames counters;
-    counters.source = LostFrames::Source::Counters;
-    counters.total = 4;
-    EXPECT_EQ(counters.since(atOpen).text(), QStringLiteral("4"));
-    EXPECT_EQ(LostFrames().text(), QStringLiteral("unknown"));
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "harness.h"
+#include "kwhost/losses.h"
+#include "report.h"
 
 namespace kwcheck {
 
@@ -128,6 +130,8 @@ Outcome freeRunningCounters(Context& context)
     Verdict verdict;
     const int device = deviceOf(context, context.key);
     const MvsimCounters before = context.sim->counters(device);
+    kwhost::LossWatch losses(*context.sim, device);
+    losses.begin();
     Session session(context, context.key);
     if (!session.open(&verdict) || !session.start(CameraTriggerModeFreeRun, &verdict))
         return verdict.outcome();
@@ -138,7 +142,7 @@ Outcome freeRunningCounters(Context& context)
     verdict.expect(
         session.recorder.count() == delivered,
         QStringLiteral("the host got %1 frames, the device delivered %2").arg(session.recorder.count()).arg(delivered));
-    verdict.note(QStringLiteral("%1 frames, %2 lost by the device").arg(delivered).arg(after.lost - before.lost));
+    verdict.note(QStringLiteral("%1 frames, %2").arg(delivered).arg(lossesNote(losses.sinceBegin(false, 0))));
     return verdict.outcome();
 }
 

@@ -1,6 +1,7 @@
 // Properties: values inside the limits reach the device, values outside are
 // refused and change nothing, white balance, unknown and missing records.
 #include "harness.h"
+#include "kwhost/property.h"
 
 namespace kwcheck {
 
@@ -18,11 +19,7 @@ const Limited kExposure = {"exposure", CameraPropertyExposureTime, &MvsimDeviceS
                            cameras::kExposureMax};
 const Limited kGain = {"gain", CameraPropertyGain, &MvsimDeviceState::gain, cameras::kGainMin, cameras::kGainMax};
 
-bool setProperty(ICameraObject* camera, int property, int value)
-{
-    tagQZ_CAMERA_PROPERTY record = {property, value};
-    return camera->ISetProperty(&record);
-}
+using kwhost::setProperty;
 
 enum class Side { Inside, Outside };
 

@@ -1,5 +1,6 @@
 // kwcam check: the command line, the run of the selected checks each in a
 // child, and the child's side of it.
+#include <QtCore/QCommandLineParser>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
@@ -10,10 +11,12 @@
 #include <dlfcn.h>
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "harness.h"
 #include "kwcheck/check.h"
+#include "kwhost/camera.h"
 #include "report.h"
 #include "runner.h"
 
@@ -27,6 +30,7 @@ const int kExitUsage = 2;
 
 const char kUsage[] =
     "Usage: kwcam check PLUGIN [KEY] [OPTIONS]\n"
+    "       kwcam check --plugin PLUGIN [KEY] [OPTIONS]\n"
     "       kwcam check --list\n"
     "\n"
     "Checks that a camera plug-in keeps the contract, each check in a process of\n"
@@ -40,12 +44,19 @@ const char kUsage[] =
     "  --timeout SECONDS  Time allowed to each check (default 10).\n"
     "  --list             Print the checks and what each needs, then exit.\n"
     "  -h, --help         Show this help.\n"
+    "As for every kwcam command, before 'check' or after it:\n"
+    "  --plugin PATH      The plug-in to check, instead of PLUGIN.\n"
+    "  --sdk SDK, --sim   The camera SDK the plug-in binds to: sim, genicam or the\n"
+    "                     path of an SDK library (default: $KWCAM_SDK, else the one\n"
+    "                     the system finds, else sim).\n"
+    "  -c CAMERA          The camera by index or by a part of its key, instead of KEY.\n"
+    "  --quiet            Only errors on stderr.\n"
     "\n"
     "Exit codes: 0 no check failed, 1 a check failed or the plug-in does not load,\n"
     "2 usage.\n";
 
 struct Options {
-    QString plugin;
+    kwhost::HostOptions host;  // host.pluginPath: the plug-in to check
     QString key;
     QString json;
     QStringList only;
@@ -59,62 +70,53 @@ struct Options {
 
 bool parse(const QStringList& arguments, Options* options, QString* error)
 {
-    QStringList positional;
-    for (int i = 2; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        auto value = [&](QString* into) {
-            if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(a);
-                return false;
-            }
-            *into = arguments.at(++i);
-            return true;
-        };
-        if (a == QLatin1String("--json")) {
-            if (!value(&options->json))
-                return false;
-        } else if (a == QLatin1String("--only")) {
-            QString glob;
-            if (!value(&glob))
-                return false;
-            options->only.append(glob);
-        } else if (a == QLatin1String("--timeout")) {
-            QString text;
-            if (!value(&text))
-                return false;
-            bool ok = false;
-            options->timeoutSeconds = text.toDouble(&ok);
-            if (!ok || !(options->timeoutSeconds > 0) || options->timeoutSeconds > 3600) {
-                *error = QStringLiteral("--timeout takes seconds from above 0 to 3600, not \"%1\"").arg(text);
-                return false;
-            }
-        } else if (a == QLatin1String("--list")) {
-            options->list = true;
-        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            options->help = true;
-        } else if (a == QLatin1String("--run-one")) {
-            if (!value(&options->runOne))
-                return false;
-        } else if (a == QLatin1String("--probe")) {
-            options->probe = true;
-        } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
-            *error = QStringLiteral("unknown option %1").arg(a);
+    const QCommandLineOption json(QStringLiteral("json"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption only(QStringLiteral("only"), QString(), QStringLiteral("GLOB"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption list(QStringLiteral("list"), QString());
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption runOne(QStringLiteral("run-one"), QString(), QStringLiteral("ID"));
+    const QCommandLineOption probe(QStringLiteral("probe"), QString());
+    QCommandLineParser parser;
+    parser.addOptions(kwhost::hostOptions(kwhost::kLoadOptions | kwhost::kCameraOption) +
+                      QList<QCommandLineOption>{json, only, timeout, list, help, runOne, probe});
+    if (!parser.parse(QStringList{QStringLiteral("kwcam check")} + arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (!kwhost::readHostOptions(parser, kwhost::kLoadOptions | kwhost::kCameraOption, &options->host, error))
+        return false;
+    options->json = parser.value(json);
+    options->only = parser.values(only);
+    options->list = parser.isSet(list);
+    options->help = parser.isSet(help);
+    options->runOne = parser.value(runOne);
+    options->probe = parser.isSet(probe);
+    if (parser.isSet(timeout)) {
+        const QString text = parser.value(timeout);
+        if (!kwhost::parseNumber(text, 0, 3600, &options->timeoutSeconds) || options->timeoutSeconds <= 0) {
+            *error = QStringLiteral("--timeout takes seconds from above 0 to 3600, not \"%1\"").arg(text);
             return false;
-        } else {
-            positional.append(a);
         }
     }
     if (options->help || options->list)
         return true;
-    if (positional.isEmpty()) {
-        *error = QStringLiteral("no plug-in given");
-        return false;
+    QStringList positional = parser.positionalArguments();
+    if (options->host.pluginPath.isEmpty()) {
+        if (positional.isEmpty()) {
+            *error = QStringLiteral("no plug-in given");
+            return false;
+        }
+        options->host.pluginPath = positional.takeFirst();
     }
-    options->plugin = positional.takeFirst();
     // A key as one quoted argument or as its two words.
     options->key = positional.join(QLatin1Char(' '));
     if (positional.size() > 2) {
         *error = QStringLiteral("too many arguments: a KEY is \"MODEL SERIAL\"");
+        return false;
+    }
+    if (!options->key.isEmpty() && !options->host.camera.isNull()) {
+        *error = QStringLiteral("give a camera key or -c, not both");
         return false;
     }
     return true;
@@ -134,11 +136,7 @@ bool selected(const CheckInfo& check, const QStringList& globs)
 
 QString sdkDescription(const Sim* sim)
 {
-    void* symbol = dlsym(RTLD_DEFAULT, "MV_CC_EnumDevices");
-    Dl_info info;
-    const QString path = symbol != nullptr && dladdr(symbol, &info) != 0 && info.dli_fname != nullptr
-        ? QString::fromLocal8Bit(info.dli_fname)
-        : QString();
+    const QString path = kwhost::loadedSdkPath();
     if (sim != nullptr)
         return QStringLiteral("stand-in %1").arg(path);
     return path.isEmpty() ? QStringLiteral("unknown") : path;
@@ -149,7 +147,8 @@ int runChildSide(const Options& options)
 {
     kwhost::Plugin plugin;
     QString error;
-    if (!plugin.load(options.plugin, &error)) {
+    QString sdkLine;
+    if (!kwhost::loadPluginAndSdk(options.host, &plugin, &sdkLine, &error)) {
         writeAnswer(QStringLiteral("status"), statusName(Status::Fail));
         writeAnswer(QStringLiteral("detail"), error);
         return kExitFailure;
@@ -161,13 +160,10 @@ int runChildSide(const Options& options)
 
     if (options.probe) {
         writeAnswer(QStringLiteral("sdk"), sdkDescription(context.sim));
+        writeAnswer(QStringLiteral("sdkline"), sdkLine);
         writeAnswer(QStringLiteral("simulator"), context.sim != nullptr ? QStringLiteral("yes") : QStringLiteral("no"));
-        tagQZ_CAMERA_CONFIG config = kwhost::emptyConfig();
-        kwhost::CameraObject camera(plugin, &config, nullptr);
-        if (camera) {
-            for (const QString& key : camera->IGetCameraList())
-                writeAnswer(QStringLiteral("key"), key);
-        }
+        for (const QString& key : kwhost::listCameras(plugin))
+            writeAnswer(QStringLiteral("key"), key);
         writeAnswer(QStringLiteral("status"), statusName(Status::Pass));
         return kExitSuccess;
     }
@@ -197,15 +193,172 @@ int listChecks()
     return kExitSuccess;
 }
 
+// One run of the kit in the parent: the children it starts and what it
+// learns of the plug-in from the probe.
+class KitRun {
+public:
+    explicit KitRun(const Options& options) : m_options(options), m_err(stderr), m_out(stdout) {}
+
+    int run();
+
+private:
+    bool chooseChecks();
+    bool writeCameras();
+    bool probePlugin();
+    Row runRow(const CheckInfo* check);
+    QList<QByteArray> childArguments(const QList<QByteArray>& mode) const;
+
+    const Options& m_options;
+    QTextStream m_err;
+    QTextStream m_out;
+    std::vector<const CheckInfo*> m_chosen;
+    QTemporaryDir m_scratch;
+    QList<QByteArray> m_environment;
+    QByteArray m_program;
+    int m_timeoutMs = 0;
+    Report m_report;
+    ChildRun m_probe;
+    bool m_loaded = false;
+    bool m_simulator = false;
+};
+
+int KitRun::run()
+{
+    const auto began = std::chrono::steady_clock::now();
+    if (!chooseChecks())
+        return kExitUsage;
+    if (!writeCameras())
+        return kExitFailure;
+    if (!probePlugin())
+        return kExitFailure;
+    printHeader(m_out, m_report);
+    if (m_simulator && !m_options.key.isEmpty())
+        m_out << "note: over the stand-in the kit uses its own cameras; " << m_options.key << " is not used\n";
+    for (const CheckInfo* check : m_chosen) {
+        const Row row = runRow(check);
+        printRow(m_out, row);
+        m_report.rows.push_back(row);
+    }
+    // A plug-in that does not load fails even when its check was not chosen.
+    if (!m_loaded && m_report.count(Status::Fail) == 0) {
+        m_err << "kwcam check: " << m_probe.outcome.detail << '\n';
+        m_report.rows.push_back(
+            Row{findCheck(QStringLiteral("library.entry-points")), m_probe.outcome, m_probe.seconds});
+    }
+    m_report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    printSummary(m_out, m_report);
+
+    QString error;
+    if (!m_options.json.isEmpty() && !writeJson(m_options.json, m_report, &error)) {
+        m_err << "kwcam check: " << error << '\n';
+        return kExitFailure;
+    }
+    return m_report.count(Status::Fail) > 0 ? kExitFailure : kExitSuccess;
+}
+
+bool KitRun::chooseChecks()
+{
+    for (const CheckInfo& check : allChecks()) {
+        if (selected(check, m_options.only))
+            m_chosen.push_back(&check);
+    }
+    if (m_chosen.empty())
+        m_err << "kwcam check: no check matches " << m_options.only.join(QStringLiteral(", "))
+              << " (kwcam check --list shows them)\n";
+    return !m_chosen.empty();
+}
+
+// The kit's cameras for the stand-in; any other SDK ignores the variables.
+bool KitRun::writeCameras()
+{
+    const QString configPath = m_scratch.filePath(QStringLiteral("cameras.json"));
+    QFile config(configPath);
+    if (!m_scratch.isValid() || !config.open(QIODevice::WriteOnly) || config.write(cameras::configuration()) < 0) {
+        m_err << "kwcam check: cannot write the cameras' configuration into a temporary directory\n";
+        return false;
+    }
+    config.close();
+    m_program = QCoreApplication::applicationFilePath().toLocal8Bit();
+    m_report.plugin = QFileInfo(m_options.host.pluginPath).absoluteFilePath();
+    // The stand-in locks a configured device across processes while one holds
+    // it open; the kit's cameras are its own, so their locks live in the
+    // kit's scratch directory and another kit or host running at the same
+    // time neither blocks them nor is blocked.
+    m_environment = {"MVSIM_CONFIG=" + QFile::encodeName(configPath),
+                     "MVSIM_RUNTIME_DIR=" + QFile::encodeName(m_scratch.path())};
+    m_timeoutMs = static_cast<int>(m_options.timeoutSeconds * 1000);
+    return true;
+}
+
+// Loads the plug-in in a child: the SDK it binds to, the cameras it lists,
+// and so the camera the checks use.
+bool KitRun::probePlugin()
+{
+    m_probe = runChild(m_program, childArguments({"--probe"}), m_environment, m_timeoutMs);
+    m_loaded = m_probe.outcome.status == Status::Pass;
+    m_simulator = m_probe.answer.value(QStringLiteral("simulator")) == QLatin1String("yes");
+    QStringList keys = m_probe.answer.values(QStringLiteral("key"));  // newest first
+    std::reverse(keys.begin(), keys.end());
+    m_report.sdk = m_probe.answer.value(QStringLiteral("sdk"), QStringLiteral("unknown"));
+    const QString sdkLine = m_probe.answer.value(QStringLiteral("sdkline"));
+    if (!m_options.host.quiet && !sdkLine.isEmpty())
+        m_err << "kwcam check: " << sdkLine << '\n';
+    QString error;
+    if (m_simulator)
+        m_report.camera = QString::fromLatin1(cameras::kMain);
+    else if (!m_options.host.camera.isNull() && m_loaded &&
+             !kwhost::chooseCameraByPart(keys, m_options.host.camera, &m_report.camera, &error)) {
+        m_err << "kwcam check: " << error << '\n';
+        return false;
+    } else if (!m_options.key.isEmpty())
+        m_report.camera = m_options.key;
+    else if (m_report.camera.isEmpty() && !keys.isEmpty())
+        m_report.camera = keys.first();
+    return true;
+}
+
+Row KitRun::runRow(const CheckInfo* check)
+{
+    Row row;
+    row.check = check;
+    const bool entryPoints = check->id == QLatin1String("library.entry-points");
+    if (!m_loaded) {
+        // The probe was that check.
+        row.outcome = entryPoints ? m_probe.outcome : skip(QStringLiteral("the plug-in does not load"));
+        row.seconds = entryPoints ? m_probe.seconds : 0;
+    } else if (check->needs != nullptr && !m_simulator) {
+        row.outcome = skip(QStringLiteral("needs %1").arg(QString::fromLatin1(check->needs)));
+    } else {
+        const ChildRun run =
+            runChild(m_program, childArguments({"--run-one", check->id.toUtf8()}), m_environment, m_timeoutMs);
+        row.outcome = run.outcome;
+        row.seconds = run.seconds;
+    }
+    return row;
+}
+
+// The camera the children check: the one chosen, else the first listed.
+QList<QByteArray> KitRun::childArguments(const QList<QByteArray>& mode) const
+{
+    QList<QByteArray> list{"check"};
+    list << mode << "--plugin" << QFile::encodeName(m_report.plugin);
+    const QString sdk = kwhost::sdkWord(m_options.host.sdk);
+    if (!sdk.isEmpty())
+        list << "--sdk" << QFile::encodeName(sdk);
+    if (!m_report.camera.isEmpty())
+        list << m_report.camera.toLocal8Bit();
+    return list;
+}
+
 }  // namespace
 
-int runCheckCommand(const QStringList& arguments)
+int runCheckCommand(const QStringList& arguments, const kwhost::HostOptions& global)
 {
     Options options;
+    options.host = global;
     QString error;
-    QTextStream err(stderr);
     if (!parse(arguments, &options, &error)) {
-        err << "kwcam check: " << error << "\n\n" << kUsage;
+        QTextStream(stderr) << "kwcam check: " << error << "\n\n" << kUsage;
         return kExitUsage;
     }
     if (options.help) {
@@ -216,99 +369,7 @@ int runCheckCommand(const QStringList& arguments)
         return listChecks();
     if (!options.runOne.isEmpty() || options.probe)
         return runChildSide(options);
-
-    std::vector<const CheckInfo*> chosen;
-    for (const CheckInfo& check : allChecks()) {
-        if (selected(check, options.only))
-            chosen.push_back(&check);
-    }
-    if (chosen.empty()) {
-        err << "kwcam check: no check matches " << options.only.join(QStringLiteral(", "))
-            << " (kwcam check --list shows them)\n";
-        return kExitUsage;
-    }
-
-    const auto began = std::chrono::steady_clock::now();
-    // The kit's cameras for the stand-in; any other SDK ignores the variables.
-    QTemporaryDir scratch;
-    const QString configPath = scratch.filePath(QStringLiteral("cameras.json"));
-    QFile config(configPath);
-    if (!scratch.isValid() || !config.open(QIODevice::WriteOnly) || config.write(cameras::configuration()) < 0) {
-        err << "kwcam check: cannot write the cameras' configuration into a temporary directory\n";
-        return kExitFailure;
-    }
-    config.close();
-
-    const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
-    const QString plugin = QFileInfo(options.plugin).absoluteFilePath();
-    // The stand-in locks a configured device across processes while one holds
-    // it open; the kit's cameras are its own, so their locks live in the
-    // kit's scratch directory and another kit or host running at the same
-    // time neither blocks them nor is blocked.
-    const QList<QByteArray> environment{"MVSIM_CONFIG=" + QFile::encodeName(configPath),
-                                        "MVSIM_RUNTIME_DIR=" + QFile::encodeName(scratch.path())};
-    const int timeoutMs = static_cast<int>(options.timeoutSeconds * 1000);
-    // The camera the children check: the one given, else the first listed.
-    QString key = options.key;
-    auto childArguments = [&](const QList<QByteArray>& mode) {
-        QList<QByteArray> list{"check"};
-        list << mode << QFile::encodeName(plugin);
-        if (!key.isEmpty())
-            list << key.toLocal8Bit();
-        return list;
-    };
-
-    Report report;
-    report.plugin = plugin;
-    const ChildRun probe = runChild(program, childArguments({"--probe"}), environment, timeoutMs);
-    const bool loaded = probe.outcome.status == Status::Pass;
-    const bool simulator = probe.answer.value(QStringLiteral("simulator")) == QLatin1String("yes");
-    const QStringList keys = probe.answer.values(QStringLiteral("key"));  // newest first
-    report.sdk = probe.answer.value(QStringLiteral("sdk"), QStringLiteral("unknown"));
-    if (simulator)
-        report.camera = QString::fromLatin1(cameras::kMain);
-    else if (!options.key.isEmpty())
-        report.camera = options.key;
-    else if (!keys.isEmpty())
-        report.camera = keys.last();
-    key = report.camera;
-
-    QTextStream out(stdout);
-    printHeader(out, report);
-    if (simulator && !options.key.isEmpty())
-        out << "note: over the stand-in the kit uses its own cameras; " << options.key << " is not used\n";
-    for (const CheckInfo* check : chosen) {
-        Row row;
-        row.check = check;
-        if (!loaded) {
-            row.outcome = check->id == QLatin1String("library.entry-points")
-                ? probe.outcome
-                : skip(QStringLiteral("the plug-in does not load"));
-            row.seconds = check->id == QLatin1String("library.entry-points") ? probe.seconds : 0;
-        } else if (check->needs != nullptr && !simulator) {
-            row.outcome = skip(QStringLiteral("needs %1").arg(QString::fromLatin1(check->needs)));
-        } else {
-            const ChildRun run =
-                runChild(program, childArguments({"--run-one", check->id.toUtf8()}), environment, timeoutMs);
-            row.outcome = run.outcome;
-            row.seconds = run.seconds;
-        }
-        printRow(out, row);
-        report.rows.push_back(row);
-    }
-    // A plug-in that does not load fails even when its check was not chosen.
-    if (!loaded && report.count(Status::Fail) == 0) {
-        err << "kwcam check: " << probe.outcome.detail << '\n';
-        report.rows.push_back(Row{findCheck(QStringLiteral("library.entry-points")), probe.outcome, probe.seconds});
-    }
-    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    printSummary(out, report);
-
-    if (!options.json.isEmpty() && !writeJson(options.json, report, &error)) {
-        err << "kwcam check: " << error << '\n';
-        return kExitFailure;
-    }
-    return report.count(Status::Fail) > 0 ? kExitFailure : kExitSuccess;
+    return KitRun(options).run();
 }
 
 }  // namespace kwcheck

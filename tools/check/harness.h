@@ -16,107 +16,44 @@
 
 #include "cameraobject.h"
 #include "kit.h"
+#include "kwhost/framerecorder.h"
 #include "kwhost/sdkcontrol.h"
 #include "mvsim/control.h"
 
 namespace kwcheck {
 
 // Generous limits: a frame that takes longer than this has not come.
-const int kFrameWaitMs = 3000;
+const int kFrameWaitMs = kwhost::kRecorderWaitMs;
 // How long a check watches for frames that must not come.
-const int kQuietMs = 100;
+const int kQuietMs = kwhost::kRecorderQuietMs;
 
-// The stand-in's control functions, looked up in the process once the
-// plug-in has pulled its SDK in. find() gives null over any other SDK.
-class Sim {
+// The stand-in's control functions (kwhost::SdkControl, looked up once the
+// plug-in has pulled its SDK in) with the shorthands of the checks. find()
+// gives null over any other SDK.
+class Sim : public kwhost::SdkControl {
 public:
     static const Sim* find();
 
-    int device(const QString& key) const { return m_control.findDevice(key); }
-    bool state(int device, MvsimDeviceState* state) const { return m_control.deviceState(device, state); }
+    int device(const QString& key) const { return findDevice(key); }
+    using SdkControl::deviceState;
+    bool state(int device, MvsimDeviceState* state) const { return deviceState(device, state); }
     MvsimDeviceState state(int device) const;
     MvsimCounters counters(int device) const;
-    bool pulse(int device) const { return m_control.pulseLine0(device); }
+    using SdkControl::counters;
+    bool pulse(int device) const { return pulseLine0(device); }
     // Until the device takes the next trigger without losing it; true when
     // it is idle (also false when it does not grab).
-    bool waitIdle(int device) const;
-    void failCall(const char* function, unsigned int nth, int code) const { m_failCall(function, nth, code); }
-    void clearFaults() const { m_clearFaults(); }
-    QStringList callLog() const;
-    void clearCallLog() const { m_clearCallLog(); }
-    int liveHandles() const { return m_liveHandles(); }
-    bool unplug(int device) const { return m_unplug(device) == MVSIM_OK; }
+    bool waitIdle(int device) const { return SdkControl::waitIdle(device, kFrameWaitMs); }
 
 private:
     Sim() = default;
-
-    kwhost::SdkControl m_control;
-    void (*m_failCall)(const char*, unsigned int, int) = nullptr;
-    void (*m_clearFaults)() = nullptr;
-    int (*m_callLogSize)() = nullptr;
-    int (*m_callLogEntry)(int, char*, size_t) = nullptr;
-    void (*m_clearCallLog)() = nullptr;
-    int (*m_liveHandles)() = nullptr;
-    int (*m_unplug)(int) = nullptr;
-    int (*m_waitIdle)(int, unsigned int) = nullptr;
 };
 
 // The function names of a call log, in order ("MV_CC_OpenDevice", ...).
 QStringList callNames(const QStringList& log);
 
-// What the host saw of one frame, read at the entry of OnImageReady.
-struct Frame {
-    ICameraObject* camera = nullptr;
-    int frameCount = 0;
-    int width = 0;
-    int height = 0;
-    int imageSize = 0;
-    int bitsPerPixel = 0;
-    int pixelFormat = 0;
-    const unsigned char* data = nullptr;
-    bool stamped = false;  // the stand-in's stamp was found in the pixels
-    unsigned int stampNumber = 0;
-    bool pixelsKept = true;  // the pixels were the same at the return
-    std::chrono::steady_clock::time_point at;
-};
-
-// The host's callback for the checks: records every frame, wakes waiters,
-// and can run a hook inside the call (to stop, close or delete from there).
-class Recorder : public ICameraCallback {
-public:
-    void OnImageReady(ICameraObject* camera) override;
-
-    // Runs inside OnImageReady after the frame is recorded, with the frame's
-    // index from 1. Set before frames can come.
-    std::function<void(ICameraObject*, int index)> hook;
-    // Bytes compared at the entry and the return of each call (0: none) and
-    // how long to keep the frame before returning.
-    int keepBytes = 0;
-    std::chrono::microseconds keepFor{0};
-    // Read the stand-in's stamp from the pixels.
-    bool readStamps = false;
-
-    size_t count() const;
-    std::vector<Frame> frames() const;
-    // Until at least n frames came; false after timeoutMs.
-    bool waitFor(size_t n, int timeoutMs = kFrameWaitMs) const;
-    // Watches for quietMs: true when no frame came meanwhile.
-    bool staysQuiet(int quietMs = kQuietMs) const;
-    // From now on every call counts as late: the host was promised none.
-    // Until every frame recorded so far has returned from OnImageReady.
-    bool waitReturned(int timeoutMs = kFrameWaitMs) const;
-    void markClosed() { m_closed.store(true); }
-    void reopen() { m_closed.store(false); }
-    int late() const { return m_late.load(); }
-
-private:
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_arrived;
-    std::vector<Frame> m_frames;
-    size_t m_returned = 0;
-    std::atomic<bool> m_closed{false};
-    std::atomic<int> m_late{0};
-};
+using Frame = kwhost::RecordedFrame;
+using Recorder = kwhost::FrameRecorder;
 
 // A camera object for one key with a recorder as its callback, deleted at
 // the end of the scope unless something deleted it before.

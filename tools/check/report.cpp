@@ -27,6 +27,11 @@ int Report::count(Status status) const
     return n;
 }
 
+QString lossesNote(const kwhost::Losses& losses)
+{
+    return QStringLiteral("frames lost: %1").arg(losses.text());
+}
+
 void printHeader(QTextStream& out, const Report& report)
 {
     out << "plug-in: " << report.plugin << '\n'

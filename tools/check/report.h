@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kit.h"
+#include "kwhost/losses.h"
 
 namespace kwcheck {
 
@@ -27,6 +28,10 @@ struct Report {
 
     int count(Status status) const;
 };
+
+// Frames lost as the kit's report states them: "frames lost: " and the
+// losses as every host prints them.
+QString lossesNote(const kwhost::Losses& losses);
 
 void printHeader(QTextStream& out, const Report& report);
 void printRow(QTextStream& out, const Row& row);

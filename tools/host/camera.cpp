@@ -1,5 +1,7 @@
 #include "kwhost/camera.h"
 
+#include <QtCore/QRegularExpression>
+
 #include "kwhost/sdkcontrol.h"
 
 namespace kwhost {
@@ -39,15 +41,13 @@ bool chooseCameraByPart(const QStringList& keys, const QString& choice, QString*
     if (keys.isEmpty())
         return chooseCamera(keys, choice, key, error);
     const QString wanted = choice.simplified();
-    bool isIndex = false;
-    const int index = wanted.toInt(&isIndex);
-    if (isIndex && !wanted.startsWith(QLatin1Char('+')) && !wanted.startsWith(QLatin1Char('-'))) {
-        if (index >= 0 && index < keys.size()) {
-            *key = keys.at(index);
-            return true;
-        }
-        *error = QStringLiteral("no camera %1: %2 listed, numbered from 0").arg(wanted).arg(keys.size());
-        return false;
+    // An index is written as a number is: digits, no sign, no leading zero.
+    static const QRegularExpression indexForm(QStringLiteral("^(0|[1-9][0-9]{0,8})$"));
+    const bool numeric = indexForm.match(wanted).hasMatch();
+    const int index = numeric ? wanted.toInt() : -1;
+    if (numeric && index < keys.size()) {
+        *key = keys.at(index);
+        return true;
     }
     QStringList matches;
     for (const QString& candidate : keys) {
@@ -62,7 +62,11 @@ bool chooseCameraByPart(const QStringList& keys, const QString& choice, QString*
         *key = matches.first();
         return true;
     }
-    if (matches.isEmpty())
+    if (matches.isEmpty() && numeric)
+        *error = QStringLiteral("no camera %1: %2 listed, numbered from 0, and no key contains '%1'")
+                     .arg(wanted)
+                     .arg(keys.size());
+    else if (matches.isEmpty())
         *error = QStringLiteral("no camera matches '%1'; cameras found:\n  %2")
                      .arg(choice, keys.join(QStringLiteral("\n  ")));
     else
@@ -103,6 +107,12 @@ bool Camera::open(ICameraCallback* callback, QString* error)
 ICameraObject* Camera::object() const
 {
     return m_object ? m_object->get() : nullptr;
+}
+
+bool Camera::choose(const HostOptions& options, const QString& key, QString* error)
+{
+    const bool byPart = !options.camera.isNull();
+    return select(byPart ? options.camera : key, error, byPart);
 }
 
 }  // namespace kwhost

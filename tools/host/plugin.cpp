@@ -53,6 +53,88 @@ bool sdkMissing(const QString& error)
         error.contains(QLatin1String("cannot open shared object file"));
 }
 
+QString genicamPath()
+{
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(KWCAM_GENICAM_RELATIVE));
+    if (QFileInfo::exists(installed))
+        return QDir::cleanPath(installed);
+    return QStringLiteral(KWCAM_GENICAM_BUILD_PATH);
+}
+
+QString loadedSdkPath()
+{
+    void* symbol = dlsym(RTLD_DEFAULT, "MV_CC_EnumDevices");
+    Dl_info info;
+    if (symbol == nullptr || dladdr(symbol, &info) == 0 || info.dli_fname == nullptr)
+        return QString();
+    return QString::fromLocal8Bit(info.dli_fname);
+}
+
+namespace {
+
+// The library a choice names; empty for the loader's own. False when the
+// named SDK is not there.
+bool chosenLibrary(const SdkChoice& choice, QString* path, QString* what, QString* error)
+{
+    switch (choice.kind) {
+    case SdkKind::Default:
+        path->clear();
+        return true;
+    case SdkKind::Simulator:
+        *path = simulatorPath();
+        *what = QStringLiteral("the simulated cameras");
+        return true;
+    case SdkKind::GenICam:
+        *path = genicamPath();
+        *what = QStringLiteral("GenICam");
+        if (!QFileInfo(*path).isFile()) {
+            *error = QStringLiteral("the GenICam SDK is not installed: no %1").arg(*path);
+            return false;
+        }
+        return true;
+    case SdkKind::Path:
+        *path = choice.path;
+        return true;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool loadPluginAndSdk(const HostOptions& options, Plugin* plugin, QString* sdkLine, QString* error)
+{
+    SdkChoice choice = options.sdk;
+    const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
+    if (choice.kind == SdkKind::Default && !fromEnvironment.isEmpty() && !sdkFromWord(fromEnvironment, &choice, error))
+        return false;
+    QString library;
+    QString what;
+    if (!chosenLibrary(choice, &library, &what, error))
+        return false;
+    // A chosen SDK is loaded first, so that the plug-in binds to it rather
+    // than to what the system's loader would find.
+    if (!library.isEmpty()) {
+        if (!preloadSdk(library, error) || !plugin->load(options.pluginPath, error))
+            return false;
+        const QString loaded = loadedSdkPath();
+        *sdkLine = what.isEmpty() ? QStringLiteral("SDK: %1").arg(loaded.isEmpty() ? library : loaded)
+                                  : QStringLiteral("SDK: %1 (%2)").arg(what, loaded.isEmpty() ? library : loaded);
+        return true;
+    }
+    if (plugin->load(options.pluginPath, error)) {
+        *sdkLine = QStringLiteral("SDK: %1").arg(loadedSdkPath());
+        return true;
+    }
+    if (!sdkMissing(*error))
+        return false;
+    error->clear();
+    if (!preloadSdk(simulatorPath(), error) || !plugin->load(options.pluginPath, error))
+        return false;
+    *sdkLine = QStringLiteral("no camera SDK (libMVCameraControl.so) found; using the simulated cameras");
+    return true;
+}
+
 bool Plugin::load(const QString& path, QString* error)
 {
     QString chosen = path;

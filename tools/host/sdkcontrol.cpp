@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <vector>
 
 namespace kwhost {
 
@@ -27,7 +28,20 @@ SdkControl::SdkControl()
     : m_find(lookUp<FindDevice>("MVSIM_FindDevice")), m_state(lookUp<GetDeviceState>("MVSIM_GetDeviceState")),
       m_counters(lookUp<GetCounters>("MVSIM_GetCounters")), m_pulse(lookUp<PulseLine0>("MVSIM_PulseLine0")),
       m_enum(lookUp<EnumDevices>("MV_CC_EnumDevices")), m_fates(lookUp<GetFrameFates>("MVSIM_GetFrameFates")),
-      m_timing(lookUp<GetDeviceTiming>("MVSIM_GetDeviceTiming"))
+      m_timing(lookUp<GetDeviceTiming>("MVSIM_GetDeviceTiming")), m_fateCount(lookUp<FateCount>("MVSIM_FateCount")),
+      m_fateInfo(lookUp<FateInfo>("MVSIM_FateInfo")), m_fateCounts(lookUp<GetFateCounts>("MVSIM_GetFateCounts")),
+      m_failCall(lookUp<decltype(m_failCall)>("MVSIM_FailCall")),
+      m_clearFaults(lookUp<decltype(m_clearFaults)>("MVSIM_ClearFaults")),
+      m_callLogSize(lookUp<decltype(m_callLogSize)>("MVSIM_CallLogSize")),
+      m_callLogEntry(lookUp<decltype(m_callLogEntry)>("MVSIM_CallLogEntry")),
+      m_clearCallLog(lookUp<decltype(m_clearCallLog)>("MVSIM_ClearCallLog")),
+      m_liveHandles(lookUp<decltype(m_liveHandles)>("MVSIM_LiveHandles")),
+      m_unplug(lookUp<decltype(m_unplug)>("MVSIM_UnplugDevice")),
+      m_waitIdle(lookUp<decltype(m_waitIdle)>("MVSIM_WaitIdle")),
+      m_ledgerSize(lookUp<decltype(m_ledgerSize)>("MVSIM_LedgerSize")),
+      m_ledgerEntry(lookUp<decltype(m_ledgerEntry)>("MVSIM_LedgerEntry")),
+      m_pictureCount(lookUp<decltype(m_pictureCount)>("MVSIM_PictureCount")),
+      m_pictureName(lookUp<decltype(m_pictureName)>("MVSIM_PictureName"))
 {}
 
 int SdkControl::findDevice(const QString& key) const
@@ -114,6 +128,108 @@ bool SdkControl::deviceTiming(int device, MvsimDeviceTiming* timing) const
 bool SdkControl::pulseLine0(int device) const
 {
     return m_pulse != nullptr && device >= 0 && m_pulse(device) == MVSIM_OK;
+}
+
+bool SdkControl::fateInfo(unsigned int fate, QString* name, bool* countsAsLost) const
+{
+    const char* text = nullptr;
+    int lost = 0;
+    if (m_fateInfo == nullptr || m_fateInfo(fate, &text, &lost) != MVSIM_OK || text == nullptr)
+        return false;
+    *name = QString::fromUtf8(text);
+    *countsAsLost = lost != 0;
+    return true;
+}
+
+bool SdkControl::fateCounts(int device, QVector<quint64>* counts) const
+{
+    if (m_fateCount == nullptr || m_fateCounts == nullptr || device < 0)
+        return false;
+    const int fates = m_fateCount();
+    if (fates <= 0)
+        return false;
+    std::vector<unsigned long long> raw(static_cast<size_t>(fates), 0);
+    const int written = m_fateCounts(device, raw.data(), static_cast<unsigned int>(fates));
+    if (written < 0)
+        return false;
+    counts->clear();
+    for (int i = 0; i < written; ++i)
+        counts->append(raw[static_cast<size_t>(i)]);
+    return true;
+}
+
+QVector<MvsimLedgerEntry> SdkControl::ledger(int device) const
+{
+    QVector<MvsimLedgerEntry> entries;
+    if (m_ledgerSize == nullptr || m_ledgerEntry == nullptr || device < 0)
+        return entries;
+    const int size = m_ledgerSize(device);
+    for (int i = 0; i < size; ++i) {
+        MvsimLedgerEntry entry{};
+        if (m_ledgerEntry(device, i, &entry) == MVSIM_OK)
+            entries.append(entry);
+    }
+    return entries;
+}
+
+QStringList SdkControl::pictureNames(int device) const
+{
+    QStringList names;
+    if (m_pictureCount == nullptr || m_pictureName == nullptr || device < 0)
+        return names;
+    const int count = m_pictureCount(device);
+    for (int i = 0; i < count; ++i) {
+        char buffer[4096];
+        names << (m_pictureName(device, i, buffer, sizeof buffer) >= 0 ? QString::fromUtf8(buffer) : QString());
+    }
+    return names;
+}
+
+void SdkControl::failCall(const char* function, unsigned int nth, int code) const
+{
+    if (m_failCall != nullptr)
+        m_failCall(function, nth, code);
+}
+
+void SdkControl::clearFaults() const
+{
+    if (m_clearFaults != nullptr)
+        m_clearFaults();
+}
+
+QStringList SdkControl::callLog() const
+{
+    QStringList log;
+    if (m_callLogSize == nullptr || m_callLogEntry == nullptr)
+        return log;
+    const int size = m_callLogSize();
+    for (int i = 0; i < size; ++i) {
+        char entry[512];
+        if (m_callLogEntry(i, entry, sizeof entry) >= 0)
+            log << QString::fromUtf8(entry);
+    }
+    return log;
+}
+
+void SdkControl::clearCallLog() const
+{
+    if (m_clearCallLog != nullptr)
+        m_clearCallLog();
+}
+
+int SdkControl::liveHandles() const
+{
+    return m_liveHandles != nullptr ? m_liveHandles() : -1;
+}
+
+bool SdkControl::unplug(int device) const
+{
+    return m_unplug != nullptr && m_unplug(device) == MVSIM_OK;
+}
+
+bool SdkControl::waitIdle(int device, unsigned int timeoutMs) const
+{
+    return m_waitIdle != nullptr && device >= 0 && m_waitIdle(device, timeoutMs) == MVSIM_OK;
 }
 
 }  // namespace kwhost

@@ -5,10 +5,12 @@
 #include <QtCore/QRegularExpression>
 
 #include <cmath>
+#include <functional>
 
 #include "cameraobject.h"
 
 #include "kwhost/imagewriter.h"
+#include "kwhost/property.h"
 
 namespace kwcam {
 
@@ -20,7 +22,7 @@ const double kMaxRateHz = 1000.0;
 const double kMaxTimeoutSeconds = 24.0 * 24 * 3600;
 
 const char kGeneralUsage[] =
-    "Usage: kwcam [--plugin PATH] [--sim] COMMAND [ARGUMENTS]\n"
+    "Usage: kwcam [--plugin PATH] [--sdk SDK | --sim] [--quiet] COMMAND [ARGUMENTS]\n"
     "\n"
     "Drives a camera through the kwcamera plug-in, as a host application does.\n"
     "\n"
@@ -34,35 +36,20 @@ const char kGeneralUsage[] =
     "\n"
     "A KEY is \"MODEL SERIAL\" as 'kwcam list' prints it: one quoted argument or two.\n"
     "Instead of KEY, -c CAMERA chooses by index in the list or by a unique part\n"
-    "of the key.\n"
+    "of the key (a number past the list is a part of a key).\n"
     "Run 'kwcam COMMAND --help' for the options of a command.\n"
     "\n"
-    "Options:\n"
+    "Options (before the command or after it):\n"
     "  --plugin PATH  The plug-in library to load. Default: $KWCAM_PLUGIN, else\n"
     "                 ../lib/kwcamera/libkwcamhik.so relative to the tool.\n"
-    "  --sim          Use the simulated cameras (the SDK stand-in) even where a\n"
-    "                 camera SDK is installed. $KWCAM_SDK=PATH loads that SDK.\n"
+    "  --sdk SDK      The camera SDK: sim (the simulated cameras), genicam, or the\n"
+    "                 path of an SDK library. Default: $KWCAM_SDK (the same\n"
+    "                 values), else the one the system finds, else sim.\n"
+    "  --sim          Short for --sdk sim.\n"
     "  --quiet        Only errors on stderr.\n"
     "  --verbose      Also the plug-in's log entry for every frame.\n"
     "  -h, --help     Show this help.\n"
     "  -v, --version  Show the version.\n";
-
-struct PropertyName {
-    const char* name;
-    int id;
-};
-
-const PropertyName kProperties[] = {
-    {"exposure", CameraPropertyExposureTime},    {"gain", CameraPropertyGain},
-    {"wb-red", CameraPropertyBalanceRatioRed},   {"wb-green", CameraPropertyBalanceRatioGreen},
-    {"wb-blue", CameraPropertyBalanceRatioBlue},
-};
-
-QCommandLineOption pluginOption()
-{
-    return QCommandLineOption(QStringLiteral("plugin"), QStringLiteral("The plug-in library to load."),
-                              QStringLiteral("PATH"));
-}
 
 QCommandLineOption helpOption()
 {
@@ -160,12 +147,6 @@ QStringList valueOptionsOf(const QList<QCommandLineOption>& options)
     return names;
 }
 
-QCommandLineOption quietOption()
-{
-    return QCommandLineOption(QStringLiteral("quiet"),
-                              QStringLiteral("Only errors on stderr: no log entries of the plug-in, no progress."));
-}
-
 QCommandLineOption verboseOption()
 {
     return QCommandLineOption(QStringLiteral("verbose"),
@@ -173,34 +154,39 @@ QCommandLineOption verboseOption()
                                              "frame."));
 }
 
-QCommandLineOption cameraOption()
-{
-    return QCommandLineOption(QStringList{QStringLiteral("c"), QStringLiteral("camera")},
-                              QStringLiteral("The camera by its index in 'kwcam list' (0, 1, ...) or by any part of "
-                                             "its key that no other key has, instead of KEY."),
-                              QStringLiteral("CAMERA"));
-}
-
-QCommandLineOption simOption()
-{
-    return QCommandLineOption(QStringLiteral("sim"),
-                              QStringLiteral("Use the simulated cameras: load the SDK stand-in before the plug-in."));
-}
-
+// Before the command and after it: the shared options that load the plug-in
+// and its SDK, and kwcam's own --verbose and --help.
 QList<QCommandLineOption> commonOptions()
 {
-    return {pluginOption(), simOption(), quietOption(), verboseOption(), helpOption()};
+    return kwhost::hostOptions(kwhost::kLoadOptions) + QList<QCommandLineOption>{verboseOption(), helpOption()};
 }
 
-// Adds the command's own options and parses; positional gets the arguments
-// that are no options, negative numbers among them.
-bool parseWith(QCommandLineParser& parser, const QList<QCommandLineOption>& own, const QStringList& arguments,
-               QStringList* positional)
+// Adds the shared options of groups (beyond the common ones) and the
+// command's own, parses, and reads the shared ones over what the options
+// before the command (global) gave. positional gets the arguments that are
+// no options, negative numbers among them. False when result is made
+// already: a usage error, or the command's help.
+bool parseWith(QCommandLineParser& parser, const QString& command, unsigned groups,
+               const QList<QCommandLineOption>& own, const QStringList& arguments, const kwhost::HostOptions& global,
+               QStringList* positional, ParseResult* result)
 {
-    parser.addOptions(own);
-    const NegativeNumbers negatives(arguments, valueOptionsOf(own + commonOptions()));
-    if (!parser.parse(negatives.arguments()))
+    const QList<QCommandLineOption> shared = kwhost::hostOptions(groups & ~kwhost::kLoadOptions);
+    parser.addOptions(commonOptions() + shared + own);
+    const NegativeNumbers negatives(arguments, valueOptionsOf(own + shared + commonOptions()));
+    result->invocation.host = global;
+    QString error;
+    if (!parser.parse(negatives.arguments())) {
+        *result = usageError(parser.errorText(), commandHint(command));
         return false;
+    }
+    if (!kwhost::readHostOptions(parser, groups | kwhost::kLoadOptions, &result->invocation.host, &error)) {
+        *result = usageError(error, commandHint(command));
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        *result = help(commandHelp(parser, command));
+        return false;
+    }
     *positional = negatives.restore(parser.positionalArguments());
     return true;
 }
@@ -208,16 +194,6 @@ bool parseWith(QCommandLineParser& parser, const QList<QCommandLineOption>& own,
 QString joinKey(const QStringList& words)
 {
     return words.join(QLatin1Char(' '));
-}
-
-bool parseDouble(const QString& text, double low, double high, double* out)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value < low || value > high)
-        return false;
-    *out = value;
-    return true;
 }
 
 bool parseWhiteBalance(const QString& text, int out[3])
@@ -235,7 +211,7 @@ bool parseWhiteBalance(const QString& text, int out[3])
     return true;
 }
 
-ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
+ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments, const kwhost::HostOptions& global)
 {
     const QString usage = commandHint(QStringLiteral("list"));
     parser.setApplicationDescription(QStringLiteral("Print the camera keys, one per line."));
@@ -243,19 +219,17 @@ ParseResult parseList(QCommandLineParser& parser, const QStringList& arguments)
                                         QStringLiteral("One row per camera: key, transport, geometry, pixel type, "
                                                        "exposure and gain (opens each camera)."));
     QStringList positional;
-    if (!parseWith(parser, {longFormat}, arguments, &positional))
-        return usageError(parser.errorText(), usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("list")));
+    ParseResult result;
+    if (!parseWith(parser, QStringLiteral("list"), 0, {longFormat}, arguments, global, &positional, &result))
+        return result;
     if (!positional.isEmpty())
         return usageError(QStringLiteral("list takes no arguments"), usage);
-    ParseResult result;
     result.invocation.command = Command::List;
     result.invocation.list.longFormat = parser.isSet(longFormat);
     return result;
 }
 
-ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
+ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments, const kwhost::HostOptions& global)
 {
     const QString usage = commandHint(QStringLiteral("info"));
     parser.setApplicationDescription(QStringLiteral("Describe a camera as the SDK and the plug-in report it."));
@@ -263,149 +237,165 @@ ParseResult parseInfo(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
     QStringList positional;
-    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
-        return usageError(parser.errorText(), usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("info")));
+    ParseResult result;
+    if (!parseWith(parser, QStringLiteral("info"), kwhost::kCameraOption, {}, arguments, global, &positional, &result))
+        return result;
     if (positional.size() > 2)
         return usageError(QStringLiteral("info takes one camera key"), usage);
     if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
         return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
-    ParseResult result;
     result.invocation.command = Command::Info;
     result.invocation.info.key = joinKey(positional);
     return result;
 }
 
-ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments)
+// One option of grab: its declaration and how its value goes into the
+// options, false with the reason when it cannot.
+struct GrabOption {
+    QCommandLineOption option;
+    std::function<bool(const QString& value, GrabOptions* options, QString* error)> read;
+};
+
+const QList<GrabOption>& grabOptions()
+{
+    static const QList<GrabOption> options = {
+        {QCommandLineOption(QStringList{QStringLiteral("n"), QStringLiteral("frames")},
+                            QStringLiteral("Frames to receive (default 10); 0 grabs until Ctrl-C or --timeout, "
+                                           "with a statistics line a second."),
+                            QStringLiteral("FRAMES")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             bool ok = false;
+             options->frames = value.toULongLong(&ok);
+             if (ok && !value.startsWith(QLatin1Char('-')) && !value.startsWith(QLatin1Char('+')))
+                 return true;
+             *error = QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'").arg(value);
+             return false;
+         }},
+        {QCommandLineOption(QStringLiteral("duration"),
+                            QStringLiteral("Grab for this many seconds instead of a number of frames."),
+                            QStringLiteral("SECONDS")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             if (kwhost::parseNumber(value, 0.0, kMaxTimeoutSeconds, &options->durationSeconds) &&
+                 options->durationSeconds > 0.0) {
+                 options->frames = 0;
+                 return true;
+             }
+             *error = QStringLiteral("--duration needs a number of seconds above 0 (at most %1), not '%2'")
+                          .arg(kMaxTimeoutSeconds)
+                          .arg(value);
+             return false;
+         }},
+        {QCommandLineOption(QStringLiteral("rate"),
+                            QStringLiteral("Triggers per second in the triggered modes (default 10, at most "
+                                           "1000). In hardware mode 0 sends no pulses and waits for pulses "
+                                           "from outside."),
+                            QStringLiteral("HZ")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             if (options->trigger == TriggerChoice::Free) {
+                 *error = QStringLiteral("--rate applies to the hardware and software trigger modes");
+                 return false;
+             }
+             // Below one trigger in 1000 s the tool would only wait for its
+             // timeout; 0 is meaningful in hardware mode only.
+             const bool zeroAllowed = options->trigger == TriggerChoice::Hardware;
+             if (kwhost::parseNumber(value, 0.0, kMaxRateHz, &options->rateHz) &&
+                 (options->rateHz > 0.0 || zeroAllowed) && (options->rateHz == 0.0 || options->rateHz >= 1e-3))
+                 return true;
+             *error = QStringLiteral("--rate needs triggers per second from 0.001 to %1%2, not '%3'")
+                          .arg(kMaxRateHz)
+                          .arg(zeroAllowed ? QStringLiteral(" (or 0)") : QString())
+                          .arg(value);
+             return false;
+         }},
+        {QCommandLineOption(QStringLiteral("exposure"), QStringLiteral("Exposure time, microseconds."),
+                            QStringLiteral("N")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             bool ok = false;
+             options->exposure = value.toInt(&ok);
+             options->exposureGiven = ok;
+             if (!ok)
+                 *error = QStringLiteral("--exposure needs a whole number, not '%1'").arg(value);
+             return ok;
+         }},
+        {QCommandLineOption(QStringLiteral("gain"), QStringLiteral("Gain."), QStringLiteral("N")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             bool ok = false;
+             options->gain = value.toInt(&ok);
+             options->gainGiven = ok;
+             if (!ok)
+                 *error = QStringLiteral("--gain needs a whole number, not '%1'").arg(value);
+             return ok;
+         }},
+        {QCommandLineOption(QStringLiteral("wb"), QStringLiteral("White-balance ratios red,green,blue."),
+                            QStringLiteral("R,G,B")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             options->whiteBalanceGiven = parseWhiteBalance(value, options->whiteBalance);
+             if (!options->whiteBalanceGiven)
+                 *error = QStringLiteral("--wb needs three whole numbers R,G,B, not '%1'").arg(value);
+             return options->whiteBalanceGiven;
+         }},
+        {QCommandLineOption(QStringLiteral("save"),
+                            QStringLiteral("Save the last frame to FILE (.png, .pgm or .ppm); with %d "
+                                           "(or %0Nd) in the name, save every frame, the frame number in "
+                                           "its place."),
+                            QStringLiteral("FILE")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             options->savePath = value;
+             const QString problem = kwhost::checkSavePath(value);
+             if (!problem.isEmpty())
+                 *error = QStringLiteral("--save: %1").arg(problem);
+             return problem.isEmpty();
+         }},
+        {QCommandLineOption(QStringLiteral("timeout"),
+                            QStringLiteral("Give up after this many seconds (default 10, at most 2073600: 24 "
+                                           "days)."),
+                            QStringLiteral("SECONDS")),
+         [](const QString& value, GrabOptions* options, QString* error) {
+             options->timeoutGiven = true;
+             if (kwhost::parseNumber(value, 0.0, kMaxTimeoutSeconds, &options->timeoutSeconds) &&
+                 options->timeoutSeconds > 0.0)
+                 return true;
+             *error = QStringLiteral("--timeout needs a number of seconds above 0, not '%1'").arg(value);
+             return false;
+         }},
+    };
+    return options;
+}
+
+ParseResult parseGrab(QCommandLineParser& parser, const QStringList& arguments, const kwhost::HostOptions& global)
 {
     const QString usage = commandHint(QStringLiteral("grab"));
-    const QCommandLineOption frames(QStringList{QStringLiteral("n"), QStringLiteral("frames")},
-                                    QStringLiteral("Frames to receive (default 10); 0 grabs until Ctrl-C or --timeout, "
-                                                   "with a statistics line a second."),
-                                    QStringLiteral("FRAMES"));
-    const QCommandLineOption duration(QStringLiteral("duration"),
-                                      QStringLiteral("Grab for this many seconds instead of a number of frames."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption trigger(QStringLiteral("trigger"),
-                                     QStringLiteral("hardware (line 0), free (free-running, the default) or "
-                                                    "software."),
-                                     QStringLiteral("MODE"));
-    const QCommandLineOption rate(QStringLiteral("rate"),
-                                  QStringLiteral("Triggers per second in the triggered modes (default 10, at most "
-                                                 "1000). In hardware mode 0 sends no pulses and waits for pulses "
-                                                 "from outside."),
-                                  QStringLiteral("HZ"));
-    const QCommandLineOption exposure(QStringLiteral("exposure"), QStringLiteral("Exposure time, microseconds."),
-                                      QStringLiteral("N"));
-    const QCommandLineOption gain(QStringLiteral("gain"), QStringLiteral("Gain."), QStringLiteral("N"));
-    const QCommandLineOption wb(QStringLiteral("wb"), QStringLiteral("White-balance ratios red,green,blue."),
-                                QStringLiteral("R,G,B"));
-    const QCommandLineOption save(QStringLiteral("save"),
-                                  QStringLiteral("Save the last frame to FILE (.png, .pgm or .ppm); with %d "
-                                                 "(or %0Nd) in the name, save every frame, the frame number in "
-                                                 "its place."),
-                                  QStringLiteral("FILE"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Give up after this many seconds (default 10, at most 2073600: 24 "
-                                                    "days)."),
-                                     QStringLiteral("SECONDS"));
     parser.addPositionalArgument(QStringLiteral("key"),
                                  QStringLiteral("The camera, \"MODEL SERIAL\" (default: the first listed)."),
                                  QStringLiteral("[KEY]"));
+    QList<QCommandLineOption> own;
+    for (const GrabOption& option : grabOptions())
+        own << option.option;
     QStringList positional;
-    if (!parseWith(parser, {cameraOption(), frames, duration, trigger, rate, exposure, gain, wb, save, timeout},
-                   arguments, &positional))
-        return usageError(parser.errorText(), usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("grab")));
-
     ParseResult result;
+    if (!parseWith(parser, QStringLiteral("grab"), kwhost::kCameraOption | kwhost::kTriggerOption, own, arguments,
+                   global, &positional, &result))
+        return result;
+    QString error;
+
     result.invocation.command = Command::Grab;
     GrabOptions& options = result.invocation.grab;
-
+    options.trigger = result.invocation.host.trigger;
     if (positional.size() > 2)
         return usageError(QStringLiteral("grab takes one camera key"), usage);
     if (!positional.isEmpty() && parser.isSet(QStringLiteral("camera")))
         return usageError(QStringLiteral("give a camera key or -c, not both"), usage);
+    if (parser.isSet(QStringLiteral("duration")) && parser.isSet(QStringLiteral("frames")))
+        return usageError(QStringLiteral("--duration and -n exclude each other"), usage);
     options.key = joinKey(positional);
-
-    if (parser.isSet(frames)) {
-        bool ok = false;
-        options.frames = parser.value(frames).toULongLong(&ok);
-        if (!ok || parser.value(frames).startsWith(QLatin1Char('-')) ||
-            parser.value(frames).startsWith(QLatin1Char('+')))
-            return usageError(
-                QStringLiteral("-n needs a whole number of frames, 0 or more, not '%1'").arg(parser.value(frames)),
-                usage);
+    for (const GrabOption& option : grabOptions()) {
+        if (parser.isSet(option.option) && !option.read(parser.value(option.option), &options, &error))
+            return usageError(error, usage);
     }
-    if (parser.isSet(trigger)) {
-        const QString mode = parser.value(trigger);
-        if (!kwhost::triggerFromWord(mode, &options.trigger))
-            return usageError(QStringLiteral("--trigger is hardware, free or software, not '%1'").arg(mode), usage);
-    }
-    if (parser.isSet(rate)) {
-        if (options.trigger == TriggerChoice::Free)
-            return usageError(QStringLiteral("--rate applies to the hardware and software trigger modes"), usage);
-        // Below one trigger in 1000 s the tool would only wait for its timeout;
-        // 0 is meaningful in hardware mode only.
-        const bool zeroAllowed = options.trigger == TriggerChoice::Hardware;
-        if (!parseDouble(parser.value(rate), 0.0, kMaxRateHz, &options.rateHz) ||
-            (options.rateHz == 0.0 && !zeroAllowed) || (options.rateHz > 0.0 && options.rateHz < 1e-3))
-            return usageError(QStringLiteral("--rate needs triggers per second from 0.001 to %1%2, not '%3'")
-                                  .arg(kMaxRateHz)
-                                  .arg(zeroAllowed ? QStringLiteral(" (or 0)") : QString())
-                                  .arg(parser.value(rate)),
-                              usage);
-    }
-    if (parser.isSet(exposure)) {
-        bool ok = false;
-        options.exposure = parser.value(exposure).toInt(&ok);
-        if (!ok)
-            return usageError(QStringLiteral("--exposure needs a whole number, not '%1'").arg(parser.value(exposure)),
-                              usage);
-        options.exposureGiven = true;
-    }
-    if (parser.isSet(gain)) {
-        bool ok = false;
-        options.gain = parser.value(gain).toInt(&ok);
-        if (!ok)
-            return usageError(QStringLiteral("--gain needs a whole number, not '%1'").arg(parser.value(gain)), usage);
-        options.gainGiven = true;
-    }
-    if (parser.isSet(wb)) {
-        if (!parseWhiteBalance(parser.value(wb), options.whiteBalance))
-            return usageError(QStringLiteral("--wb needs three whole numbers R,G,B, not '%1'").arg(parser.value(wb)),
-                              usage);
-        options.whiteBalanceGiven = true;
-    }
-    if (parser.isSet(save)) {
-        options.savePath = parser.value(save);
-        const QString problem = kwhost::checkSavePath(options.savePath);
-        if (!problem.isEmpty())
-            return usageError(QStringLiteral("--save: %1").arg(problem), usage);
-    }
-    if (parser.isSet(duration)) {
-        if (parser.isSet(frames))
-            return usageError(QStringLiteral("--duration and -n exclude each other"), usage);
-        if (!parseDouble(parser.value(duration), 0.0, kMaxTimeoutSeconds, &options.durationSeconds) ||
-            options.durationSeconds <= 0.0)
-            return usageError(QStringLiteral("--duration needs a number of seconds above 0 (at most %1), not '%2'")
-                                  .arg(kMaxTimeoutSeconds)
-                                  .arg(parser.value(duration)),
-                              usage);
-        options.frames = 0;
-    }
-    options.timeoutGiven = parser.isSet(timeout);
-    if (parser.isSet(timeout) &&
-        (!parseDouble(parser.value(timeout), 0.0, kMaxTimeoutSeconds, &options.timeoutSeconds) ||
-         options.timeoutSeconds <= 0.0))
-        return usageError(
-            QStringLiteral("--timeout needs a number of seconds above 0, not '%1'").arg(parser.value(timeout)), usage);
     return result;
 }
 
-ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
+ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments, const kwhost::HostOptions& global)
 {
     const QString usage = commandHint(QStringLiteral("set"));
     parser.addPositionalArgument(QStringLiteral("key"), QStringLiteral("The camera, \"MODEL SERIAL\"."),
@@ -416,10 +406,9 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("value"), QStringLiteral("A whole number, may be negative."),
                                  QStringLiteral("VALUE"));
     QStringList positional;
-    if (!parseWith(parser, {cameraOption()}, arguments, &positional))
-        return usageError(parser.errorText(), usage);
-    if (parser.isSet(QStringLiteral("help")))
-        return help(commandHelp(parser, QStringLiteral("set")));
+    ParseResult result;
+    if (!parseWith(parser, QStringLiteral("set"), kwhost::kCameraOption, {}, arguments, global, &positional, &result))
+        return result;
     // With -c the key is left out.
     const bool chosen = parser.isSet(QStringLiteral("camera"));
     if (chosen && positional.size() != 2)
@@ -428,11 +417,8 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
         positional.prepend(QString());
 
     const auto isProperty = [](const QString& name) {
-        for (const PropertyName& property : kProperties) {
-            if (name == QLatin1String(property.name))
-                return true;
-        }
-        return false;
+        int id = 0;
+        return kwhost::propertyFromName(name, &id);
     };
     // Four arguments are a key in two words, unless a property stands second:
     // then a quoted key is followed by more than one value.
@@ -440,20 +426,14 @@ ParseResult parseSet(QCommandLineParser& parser, const QStringList& arguments)
         (positional.size() < 3 || positional.size() > 4 || (positional.size() == 4 && isProperty(positional.at(1)))))
         return usageError(QStringLiteral("set takes a camera key, a property and one value"), usage);
 
-    ParseResult result;
     result.invocation.command = Command::Set;
     SetOptions& options = result.invocation.set;
     const int count = positional.size();
     options.key = joinKey(positional.mid(0, count - 2));
     options.property = positional.at(count - 2);
-    for (const PropertyName& property : kProperties) {
-        if (options.property == QLatin1String(property.name))
-            options.propertyId = property.id;
-    }
-    if (options.propertyId == 0)
-        return usageError(
-            QStringLiteral("unknown property '%1' (exposure, gain, wb-red, wb-green, wb-blue)").arg(options.property),
-            usage);
+    if (!kwhost::propertyFromName(options.property, &options.propertyId))
+        return usageError(QStringLiteral("unknown property '%1' (%2)").arg(options.property, kwhost::propertyNames()),
+                          usage);
     bool ok = false;
     options.value = positional.at(count - 1).toInt(&ok);
     if (!ok)
@@ -476,6 +456,10 @@ ParseResult parseCommandLine(const QStringList& arguments)
     global.addOptions(commonOptions() + QList<QCommandLineOption>{version});
     if (!global.parse(arguments))
         return usageError(global.errorText(), usage);
+    kwhost::HostOptions host;
+    QString error;
+    if (!kwhost::readHostOptions(global, kwhost::kLoadOptions, &host, &error))
+        return usageError(error, usage);
 
     const QStringList rest = global.positionalArguments();
     if (rest.isEmpty()) {
@@ -488,36 +472,33 @@ ParseResult parseCommandLine(const QStringList& arguments)
 
     const QString command = rest.first();
     QCommandLineParser parser;
-    parser.addOptions(commonOptions());
     const QStringList commandArguments = QStringList{arguments.value(0, QStringLiteral("kwcam"))} + rest.mid(1);
     ParseResult result;
+    if (command == QLatin1String("check")) {
+        // The kit reads its own command line, the shared options included.
+        result.invocation.command = Command::Check;
+        result.invocation.host = host;
+        result.invocation.checkArguments = rest.mid(1);
+        result.invocation.verbosity = host.quiet ? Verbosity::Quiet : Verbosity::Normal;
+        return result;
+    }
     if (command == QLatin1String("list"))
-        result = parseList(parser, commandArguments);
+        result = parseList(parser, commandArguments, host);
     else if (command == QLatin1String("grab"))
-        result = parseGrab(parser, commandArguments);
+        result = parseGrab(parser, commandArguments, host);
     else if (command == QLatin1String("set"))
-        result = parseSet(parser, commandArguments);
+        result = parseSet(parser, commandArguments, host);
     else if (command == QLatin1String("info"))
-        result = parseInfo(parser, commandArguments);
+        result = parseInfo(parser, commandArguments, host);
     else
         return usageError(QStringLiteral("unknown command '%1'").arg(command), usage);
 
     if (result.status == ParseResult::Run) {
-        const bool here = parser.isSet(QStringLiteral("plugin"));
-        if (here || global.isSet(QStringLiteral("plugin"))) {
-            result.invocation.pluginPath = (here ? parser : global).value(QStringLiteral("plugin"));
-            // An empty path would silently mean "search as usual".
-            if (result.invocation.pluginPath.isEmpty())
-                return usageError(QStringLiteral("--plugin needs the path of a library"), usage);
-        }
-        const bool quiet = parser.isSet(QStringLiteral("quiet")) || global.isSet(QStringLiteral("quiet"));
+        const bool quiet = result.invocation.host.quiet;
         const bool verbose = parser.isSet(QStringLiteral("verbose")) || global.isSet(QStringLiteral("verbose"));
         if (quiet && verbose)
             return usageError(QStringLiteral("--quiet and --verbose exclude each other"), usage);
-        result.invocation.useSimulator = parser.isSet(QStringLiteral("sim")) || global.isSet(QStringLiteral("sim"));
         result.invocation.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
-        if (command != QLatin1String("list") && parser.isSet(QStringLiteral("camera")))
-            result.invocation.cameraChoice = parser.value(QStringLiteral("camera"));
     }
     return result;
 }

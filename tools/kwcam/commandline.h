@@ -7,11 +7,12 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include "kwhost/options.h"
 #include "kwhost/trigger.h"
 
 namespace kwcam {
 
-enum class Command { List, Grab, Set, Info };
+enum class Command { List, Grab, Set, Info, Check };
 
 using kwhost::TriggerChoice;
 
@@ -21,11 +22,11 @@ using kwhost::TriggerChoice;
 enum class Verbosity { Quiet, Normal, Verbose };
 
 struct GrabOptions {
-    QString key;                 // empty: the first camera listed
-    quint64 frames = 10;         // 0: until Ctrl-C, --timeout or --duration
-    double durationSeconds = 0;  // above 0: grab this long, whatever the frame count
-    TriggerChoice trigger = TriggerChoice::Free;
-    double rateHz = 10.0;  // triggered modes; 0 in hardware mode: pulses come from outside
+    QString key;                                  // empty: the first camera listed
+    quint64 frames = 10;                          // 0: until Ctrl-C, --timeout or --duration
+    double durationSeconds = 0;                   // above 0: grab this long, whatever the frame count
+    TriggerChoice trigger = TriggerChoice::Free;  // the shared --trigger
+    double rateHz = 10.0;                         // triggered modes; 0 in hardware mode: pulses come from outside
     bool exposureGiven = false;
     int exposure = 0;
     bool gainGiven = false;
@@ -54,10 +55,12 @@ struct InfoOptions {
 
 struct Invocation {
     Command command = Command::List;
-    QString pluginPath;         // empty: search the usual places
-    bool useSimulator = false;  // --sim: the stand-in before any other SDK
+    // The options every host shares (--plugin, --sdk, --sim, --quiet, -c,
+    // --trigger), before the command and after it.
+    kwhost::HostOptions host;
     Verbosity verbosity = Verbosity::Normal;
-    QString cameraChoice;  // -c: an index or a part of a key; null when not given
+    // check: its own arguments, after the command word.
+    QStringList checkArguments;
     ListOptions list;
     GrabOptions grab;
     SetOptions set;

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <limits>
 
-#include "mvsim/control.h"
-
 namespace kwcam {
 
 FrameReceiver::FrameReceiver(quint64 target, kwhost::PixelLayout deviceLayout, SaveMode saveMode,
@@ -22,29 +20,24 @@ void FrameReceiver::OnImageReady(ICameraObject* pCamera)
 
     measureInterval();
 
-    // The members describe this frame during this call only.
-    const int width = pCamera->m_nWidth;
-    const int height = pCamera->m_nHeight;
-    const kwhost::PixelLayout layout = m_deviceLayout != kwhost::PixelLayout::Unknown
-        ? m_deviceLayout
-        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
-    const unsigned char* data = pCamera->m_pImageData;
-    const quint64 frameBytes = data == nullptr || width <= 0 || height <= 0 ? 0
-                                                                            : static_cast<quint64>(width) *
-            static_cast<quint64>(height) * static_cast<quint64>(kwhost::bytesPerPixel(layout));
+    const kwhost::HostFrame frame = kwhost::readFrame(pCamera, m_deviceLayout);
+    const int width = frame.width;
+    const int height = frame.height;
+    const kwhost::PixelLayout layout = frame.layout;
+    const unsigned char* data = frame.data;
+    const quint64 frameBytes = frame.bytes;
 
-    if (m_stats.frames > 0 &&
-        (width != m_stats.width || height != m_stats.height || pCamera->m_nPixelFormat != m_stats.pluginFormat))
+    kwhost::HostFrame& last = m_stats.last;
+    if (m_stats.frames > 0 && (width != last.width || height != last.height || frame.pluginFormat != last.pluginFormat))
         m_stats.geometryChanged = true;
-    m_stats.width = width;
-    m_stats.height = height;
-    m_stats.pluginFormat = pCamera->m_nPixelFormat;
-    m_stats.pluginBitsPerPixel = pCamera->m_nBitsPerPixel;
-    m_stats.layout = layout;
+    last = frame;
+    last.data = nullptr;  // gone once the call returns
 
-    bool stamped = false;
-    quint32 stampNumber = 0;
-    readFrameNumber(data, frameBytes, &stamped, &stampNumber);
+    const bool stamped = frame.stamped;
+    const quint32 stampNumber = frame.number;
+    m_stats.numbers.add(stamped, stampNumber);
+    m_missing.store(m_stats.numbers.missing(), std::memory_order_relaxed);
+    m_numbered.store(m_stats.numbers.numbered(), std::memory_order_relaxed);
     const quint64 number = stamped ? stampNumber : count + 1;
 
     if (m_saveMode == SaveMode::LastFrame && frameBytes > 0) {
@@ -87,42 +80,6 @@ void FrameReceiver::measureInterval()
     }
     m_havePrevious = true;
     m_previousArrival = now;
-}
-
-void FrameReceiver::readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number)
-{
-    // The stand-in writes its stamp over the first bytes of every frame; a
-    // frame from any other SDK has no magic there, or only by chance, and
-    // then the numbers will not run in sequence either.
-    MvsimFrameStamp stamp;
-    const quint64 needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
-    if (data != nullptr && frameBytes >= needed) {
-        memcpy(&stamp, data, static_cast<size_t>(needed));
-        if (stamp.magic == MVSIM_STAMP_MAGIC) {
-            *stamped = true;
-            *number = stamp.frameNumber;
-        }
-    }
-
-    if (!*stamped) {
-        m_stats.numbered = false;
-        return;
-    }
-    if (m_stats.frames == 0 || !m_stats.numbered) {
-        if (m_stats.frames == 0)
-            m_stats.firstNumber = *number;
-        m_stats.lastNumber = *number;
-        return;
-    }
-    const quint32 previous = static_cast<quint32>(m_stats.lastNumber);
-    if (*number != static_cast<quint32>(previous + 1u)) {
-        m_stats.inSequence = false;
-        if (*number > previous) {
-            m_stats.missingNumbers += *number - previous - 1u;
-            m_missing.store(m_stats.missingNumbers, std::memory_order_relaxed);
-        }
-    }
-    m_stats.lastNumber = *number;
 }
 
 }  // namespace kwcam

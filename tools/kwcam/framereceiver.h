@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "cameraobject.h"
+#include "kwhost/frame.h"
+#include "kwhost/framestamp.h"
 #include "kwhost/framewriter.h"
 #include "kwhost/imagewriter.h"
 #include "kwhost/pixellayout.h"
@@ -31,20 +33,12 @@ struct FrameStats {
     double minIntervalMs = 0;
     double maxIntervalMs = 0;
     double sumIntervalMs = 0;
-    // The last frame's geometry as the plug-in announced it, and the layout
-    // the tool read it with.
-    int width = 0;
-    int height = 0;
-    int pluginFormat = 0;
-    int pluginBitsPerPixel = 0;
-    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
+    // The last frame's members as the plug-in announced them, and the layout
+    // the tool read it with (no pixels).
+    kwhost::HostFrame last;
     bool geometryChanged = false;
-    // Frame numbers from the stand-in's stamp. numbered: every frame had one.
-    bool numbered = true;
-    quint64 firstNumber = 0;
-    quint64 lastNumber = 0;
-    bool inSequence = true;      // each number followed its predecessor
-    quint64 missingNumbers = 0;  // numbers skipped between consecutive frames
+    // Frame numbers from the stand-in's stamp.
+    kwhost::FrameNumbers numbers;
 };
 
 class FrameReceiver : public ICameraCallback {
@@ -66,6 +60,8 @@ public:
     quint64 bytesSoFar() const { return m_bytes.load(std::memory_order_relaxed); }
     // Frame numbers skipped so far (stamped frames only).
     quint64 missingSoFar() const { return m_missing.load(std::memory_order_relaxed); }
+    // Every frame so far carried a stamp.
+    bool numberedSoFar() const { return m_numbered.load(std::memory_order_relaxed); }
     bool targetReached() const { return m_frames.load(std::memory_order_acquire) >= m_target; }
 
     // Only once the SDK has stopped calling OnImageReady.
@@ -76,7 +72,6 @@ public:
 
 private:
     void measureInterval();
-    void readFrameNumber(const unsigned char* data, quint64 frameBytes, bool* stamped, quint32* number);
 
     const quint64 m_target;
     const kwhost::PixelLayout m_deviceLayout;
@@ -87,6 +82,7 @@ private:
     std::atomic<quint64> m_frames{0};
     std::atomic<quint64> m_bytes{0};
     std::atomic<quint64> m_missing{0};
+    std::atomic<bool> m_numbered{true};
 
     // Owned by the SDK thread while frames arrive.
     FrameStats m_stats;

@@ -7,22 +7,19 @@
 
 #include "exitcodes.h"
 #include "kwhost/imagewriter.h"
+#include "kwhost/property.h"
 #include "output.h"
 #include "picturereport.h"
 
 namespace kwcam {
 
-GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
-                         const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device,
-                         const GrabOptions& options, const QString& plugin, const QString& key,
-                         const QString& deviceType)
-    : m_camera(camera), m_receiver(receiver), m_writer(writer), m_sdk(sdk), m_device(device), m_options(options),
-      m_plugin(plugin), m_key(key), m_deviceType(deviceType),
-      m_progress(options.frames, isatty(STDERR_FILENO) != 0, noticesShown())
+GrabSession::GrabSession(const kwhost::Plugin& plugin, const Invocation& invocation)
+    : m_plugin(plugin), m_host(invocation.host), m_options(invocation.grab), m_camera(plugin),
+      m_progress(invocation.grab.frames, isatty(STDERR_FILENO) != 0, noticesShown())
 {
     // The receiver's news arrive through the wake-up, on the main thread,
     // where all of the session's work happens.
-    connect(&wakeup, &kwhost::SelfPipe::woken, this, &GrabSession::takeNews);
+    connect(&m_wakeup, &kwhost::SelfPipe::woken, this, &GrabSession::takeNews);
     connect(&m_signals, &kwhost::SelfPipe::woken, this, &GrabSession::onSignal);
 
     m_triggerTimer.setTimerType(Qt::PreciseTimer);
@@ -38,24 +35,129 @@ GrabSession::GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost:
 
 int GrabSession::run()
 {
-    m_haveLostBefore = readLostCounter(&m_lostBefore);
-    m_haveFates = m_sdk.frameFates(m_device, &m_fatesBefore);
+    if (!setUp() || !applySettings()) {
+        m_camera.close();
+        return kExitFailure;
+    }
+    if (!start())
+        return kExitFailure;
+    if (m_outcome == Outcome::Running)
+        m_loop.exec();
+    stopCamera();
+    const Summary summary = summarise();
+    QTextStream(stdout) << formatSummary(summary);
+    return exitCode(summary);
+}
 
-    m_camera->m_nTriggerMode = kwhost::contractTriggerMode(m_options.trigger);
+// The camera chosen and open with the receiver, and the saving ready: every
+// failure is said here, before acquisition starts.
+bool GrabSession::setUp()
+{
+    QString error;
+    if (!m_camera.choose(m_host, m_options.key, &error)) {
+        printError(error);
+        return false;
+    }
+    if (m_options.trigger == TriggerChoice::Hardware && m_options.rateHz > 0 && !m_camera.sdk().canPulse()) {
+        printError(
+            QStringLiteral("the loaded SDK cannot pulse line 0; with --rate 0 the tool waits for pulses "
+                           "from outside"));
+        return false;
+    }
+    FrameReceiver::SaveMode saveMode = FrameReceiver::SaveMode::None;
+    if (!m_options.savePath.isEmpty())
+        saveMode = kwhost::savesEveryFrame(m_options.savePath) ? FrameReceiver::SaveMode::EveryFrame
+                                                               : FrameReceiver::SaveMode::LastFrame;
+    if (saveMode == FrameReceiver::SaveMode::EveryFrame)
+        m_writer.reset(
+            new kwhost::FrameWriter(m_options.savePath, kwhost::kFrameWriterBudget, [this]() { m_wakeup.notify(); }));
+    m_receiver.reset(new FrameReceiver(m_options.frames, m_camera.deviceLayout(), saveMode, m_wakeup, m_writer.get()));
+    // The destination is checked with the device's layout before the camera
+    // opens, where the SDK tells it; else with the plug-in's report, known
+    // once the camera is open.
+    const bool layoutKnown = m_camera.deviceLayout() != kwhost::PixelLayout::Unknown;
+    if (layoutKnown && !destinationUsable())
+        return false;
+    if (!m_camera.open(m_receiver.get(), &error)) {
+        printError(error);
+        return false;
+    }
+    return layoutKnown || destinationUsable();
+}
+
+bool GrabSession::destinationUsable() const
+{
+    if (m_options.savePath.isEmpty())
+        return true;
+    const QString problem = kwhost::checkDestination(m_options.savePath, m_camera.layout());
+    if (problem.isEmpty())
+        return true;
+    printError(QStringLiteral("cannot save to %1: %2").arg(m_options.savePath, problem));
+    return false;
+}
+
+// Exposure and gain reach the camera twice, as a host configures them: once
+// through the configuration record and IApplyParameters, which pushes both
+// and reports nothing, then one by one through ISetProperty, which turns the
+// automatic modes off and says whether the camera took the value.
+bool GrabSession::applySettings()
+{
+    ICameraObject* camera = m_camera.object();
+    if (m_options.exposureGiven || m_options.gainGiven) {
+        // IApplyParameters would also push the value not given; it runs only
+        // when that value can be kept as the device has it.
+        tagQZ_CAMERA_CONFIG* config = m_camera.config();
+        config->nExposureTime = m_options.exposureGiven ? m_options.exposure : 0;
+        config->nGain = m_options.gainGiven ? m_options.gain : 0;
+        const bool haveBoth = m_options.exposureGiven && m_options.gainGiven;
+        const kwhost::Limits& kept = m_options.exposureGiven ? m_camera.gain() : m_camera.exposure();
+        if (!haveBoth && kept.known) {
+            (m_options.exposureGiven ? config->nGain : config->nExposureTime) =
+                static_cast<int>(std::lround(kept.value));
+        }
+        if (haveBoth || kept.known)
+            camera->IApplyParameters();
+    }
+    struct Setting {
+        bool given;
+        const char* name;
+        int id;
+        int value;
+    };
+    const Setting settings[] = {
+        {m_options.exposureGiven, "exposure", CameraPropertyExposureTime, m_options.exposure},
+        {m_options.gainGiven, "gain", CameraPropertyGain, m_options.gain},
+        {m_options.whiteBalanceGiven, "wb-red", CameraPropertyBalanceRatioRed, m_options.whiteBalance[0]},
+        {m_options.whiteBalanceGiven, "wb-green", CameraPropertyBalanceRatioGreen, m_options.whiteBalance[1]},
+        {m_options.whiteBalanceGiven, "wb-blue", CameraPropertyBalanceRatioBlue, m_options.whiteBalance[2]},
+    };
+    bool ok = true;
+    for (const Setting& setting : settings) {
+        if (setting.given && !kwhost::setProperty(camera, setting.id, setting.value)) {
+            printError(QStringLiteral("%1 = %2: failed").arg(QLatin1String(setting.name)).arg(setting.value));
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool GrabSession::start()
+{
     m_clock.start();
     m_startNs = steadyNowNs();
-    if (!m_camera->IStartCamera()) {
-        printError(QStringLiteral("cannot start acquisition on %1 (%2)").arg(m_key, triggerDescription()));
-        m_camera->ICloseCamera();
-        return kExitFailure;
+    QString error;
+    if (!m_camera.start(m_options.trigger, &error)) {
+        printError(QStringLiteral("%1 (%2)").arg(error, triggerDescription()));
+        m_camera.close();
+        return false;
     }
     const QString amount = m_options.durationSeconds > 0 ? QStringLiteral("for %1 s").arg(m_options.durationSeconds)
         : continuous()                                   ? QStringLiteral("continuously")
                                                          : QStringLiteral("%1 frames").arg(m_options.frames);
-    printNotice(QStringLiteral("grabbing %1 from %2, %3; Ctrl-C stops").arg(amount, m_key, triggerDescription()));
+    printNotice(
+        QStringLiteral("grabbing %1 from %2, %3; Ctrl-C stops").arg(amount, m_camera.key(), triggerDescription()));
 
-    const bool triggering = m_options.trigger != TriggerChoice::Free && m_options.rateHz > 0;
-    if (triggering) {
+    if (m_options.trigger != TriggerChoice::Free && m_options.rateHz > 0) {
         m_triggerTimer.setInterval(qMax(1, static_cast<int>(std::lround(1000.0 / m_options.rateHz))));
         m_triggerTimer.start();
         fireTrigger();
@@ -65,10 +167,7 @@ int GrabSession::run()
         m_timeoutTimer.start(static_cast<int>(std::ceil(m_options.timeoutSeconds * 1000.0)));
     if (m_options.durationSeconds > 0)
         m_durationTimer.start(static_cast<int>(std::ceil(m_options.durationSeconds * 1000.0)));
-
-    if (m_outcome == Outcome::Running)
-        m_loop.exec();
-    return conclude();
+    return true;
 }
 
 void GrabSession::finish(Outcome outcome)
@@ -79,27 +178,19 @@ void GrabSession::finish(Outcome outcome)
     m_seconds = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
     // Before the stop: frames the SDK loses while the grab winds down were
     // never wanted.
-    m_haveLostAfter = m_haveLostBefore && readLostCounter(&m_lostAfter);
-    m_haveFates = m_haveFates && m_sdk.frameFates(m_device, &m_fatesAfter);
+    m_losses = currentLosses();
     m_loop.quit();
 }
 
 void GrabSession::fireTrigger()
 {
-    if (m_options.trigger == TriggerChoice::Software)
-        m_camera->ISnapCamera();
-    else
-        m_sdk.pulseLine0(m_device);  // a pulse the camera cannot take counts as lost
+    m_camera.trigger();
 }
 
 void GrabSession::reportProgress()
 {
-    qint64 lost = -1;
-    quint64 counted = 0;
-    if (m_haveLostBefore && readLostCounter(&counted))
-        lost = static_cast<qint64>(counted - m_lostBefore);
-    else if (m_receiver->framesSoFar() > 0)
-        lost = static_cast<qint64>(m_receiver->missingSoFar());
+    const kwhost::Losses losses = currentLosses();
+    const qint64 lost = losses.source == kwhost::Losses::Source::Unknown ? -1 : static_cast<qint64>(losses.lost);
     m_progress.report(m_receiver->framesSoFar(), m_receiver->bytesSoFar(),
                       static_cast<double>(m_clock.nsecsElapsed()) / 1e9, lost);
 }
@@ -154,13 +245,11 @@ void GrabSession::endWrites()
     m_writingAfterSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
-bool GrabSession::readLostCounter(quint64* lost) const
+kwhost::Losses GrabSession::currentLosses() const
 {
-    MvsimCounters counters;
-    if (!m_sdk.counters(m_device, &counters))
-        return false;
-    *lost = counters.lost;
-    return true;
+    // Frame numbers are the fallback once a frame came: every frame so far
+    // must have been stamped (the receiver counts the stamped frames' gaps).
+    return m_camera.losses(m_receiver->framesSoFar() > 0 && m_receiver->numberedSoFar(), m_receiver->missingSoFar());
 }
 
 QString GrabSession::triggerDescription() const
@@ -178,109 +267,87 @@ QString GrabSession::triggerDescription() const
     return QStringLiteral("hardware trigger (line 0) from outside");
 }
 
-int GrabSession::conclude()
+// Once the camera is closed the SDK runs no callback any more: from here on
+// the receiver's statistics and buffers belong to this thread.
+void GrabSession::stopCamera()
 {
     m_triggerTimer.stop();
     m_progressTimer.stop();
     m_timeoutTimer.stop();
     m_durationTimer.stop();
-
-    // Once the camera is closed the SDK runs no callback any more: from here
-    // on the receiver's statistics and buffers belong to this thread.
-    m_camera->IStopCamera();
-    m_camera->ICloseCamera();
+    m_camera.close();
     m_progress.finish();
     endWrites();
+    // What the stop cut off is told beside the losses, not among them.
+    m_losses = m_losses.withEndingFrom(currentLosses());
+}
 
-    const FrameStats& stats = m_receiver->stats();
+Summary GrabSession::summarise()
+{
     Summary summary;
-    summary.plugin = m_plugin;
-    summary.key = m_key;
+    summary.plugin = m_plugin.fileName();
+    summary.key = m_camera.key();
     summary.trigger = triggerDescription();
     summary.target = m_options.frames;
-    summary.stats = stats;
+    summary.stats = m_receiver->stats();
     summary.seconds = m_seconds;
-    summary.deviceType = m_deviceType;
-    summary.pictures = picturesReceived(m_device, m_startNs);
-    if (m_haveLostAfter) {
-        summary.lostSource = Summary::LostSource::Counters;
-        summary.lost = m_lostAfter - m_lostBefore;
-        if (m_haveFates) {
-            // The fates the stand-in's ledger has settled up to the end of the grab.
-            const struct {
-                const char* name;
-                unsigned long long before, after;
-            } fates[] = {
-                {"no free buffer", m_fatesBefore.noBuffer, m_fatesAfter.noBuffer},
-                {"trigger during exposure", m_fatesBefore.missed, m_fatesAfter.missed},
-                {"dropped at stop", m_fatesBefore.dropped, m_fatesAfter.dropped},
-                {"unplugged", m_fatesBefore.unplugged, m_fatesAfter.unplugged},
-            };
-            QStringList parts;
-            for (const auto& fate : fates) {
-                if (fate.after > fate.before)
-                    parts << QStringLiteral("%1 %2").arg(fate.after - fate.before).arg(QLatin1String(fate.name));
-            }
-            summary.lostCauses = parts.join(QStringLiteral(", "));
-        }
-    } else if (stats.frames > 0 && stats.numbered) {
-        summary.lostSource = Summary::LostSource::FrameNumbers;
-        summary.lost = stats.missingNumbers;
+    if (m_camera.devicePixelType() != 0)
+        summary.deviceType = kwhost::deviceTypeName(m_camera.devicePixelType());
+    summary.pictures = picturesReceived(m_camera.sdk(), m_camera.device(), m_startNs);
+    summary.losses = m_losses;
+    saveFrames(&summary);
+    return summary;
+}
+
+// The last frame is written now; every frame was written on the way.
+void GrabSession::saveFrames(Summary* summary)
+{
+    if (m_options.savePath.isEmpty())
+        return;
+    if (m_writer != nullptr) {
+        const kwhost::FrameWriter::Counts counts = m_writer->counts();
+        m_saveError = counts.error;
+        summary->everyFrame = true;
+        summary->savedFrames = counts.saved;
+        summary->notSaved = counts.notSaved;
+        summary->abandoned = counts.abandoned;
+        summary->writesAbandoned = m_writesAbandoned;
+        summary->writingSeconds = counts.writingSeconds;
+        summary->writingAfterSeconds = m_writingAfterSeconds;
+        summary->saved = m_options.savePath;
+    } else if (m_receiver->hasLastFrame()) {
+        const QString path = kwhost::framePath(m_options.savePath, 0);
+        const QString error = kwhost::writeImage(path, m_receiver->lastFrame());
+        if (error.isEmpty())
+            summary->saved = QStringLiteral("%1 (frame %2)").arg(path).arg(m_receiver->lastFrameNumber());
+        else
+            m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(path, error);
+    } else {
+        m_saveError = QStringLiteral("no frame to save to %1").arg(m_options.savePath);
     }
+}
 
-    if (!m_options.savePath.isEmpty()) {
-        if (m_writer != nullptr) {
-            const kwhost::FrameWriter::Counts counts = m_writer->counts();
-            m_saveError = counts.error;
-            summary.everyFrame = true;
-            summary.savedFrames = counts.saved;
-            summary.notSaved = counts.notSaved;
-            summary.abandoned = counts.abandoned;
-            summary.writesAbandoned = m_writesAbandoned;
-            summary.writingSeconds = counts.writingSeconds;
-            summary.writingAfterSeconds = m_writingAfterSeconds;
-            summary.saved = m_options.savePath;
-        } else if (m_receiver->hasLastFrame()) {
-            const QString path = kwhost::framePath(m_options.savePath, 0);
-            const QString error = kwhost::writeImage(path, m_receiver->lastFrame());
-            if (error.isEmpty())
-                summary.saved = QStringLiteral("%1 (frame %2)").arg(path).arg(m_receiver->lastFrameNumber());
-            else
-                m_saveError = QStringLiteral("cannot save the last frame to %1: %2").arg(path, error);
-        } else {
-            m_saveError = QStringLiteral("no frame to save to %1").arg(m_options.savePath);
-        }
-    }
-
-    QTextStream(stdout) << formatSummary(summary);
-
+int GrabSession::exitCode(const Summary& summary) const
+{
+    const quint64 frames = summary.stats.frames;
     // A grab without a frame count ends by time or by Ctrl-C: that is its
     // success, as long as frames came.
-    if (continuous() && m_outcome != Outcome::SaveFailed) {
-        if (stats.frames == 0) {
-            printError(QStringLiteral("no frame arrived in %1 s").arg(m_seconds, 0, 'f', 1));
-            return kExitFailure;
-        }
-        if (!m_saveError.isEmpty()) {
-            printError(m_saveError);
-            return kExitFailure;
-        }
-        return kExitSuccess;
+    if (continuous() && m_outcome != Outcome::SaveFailed && frames == 0) {
+        printError(QStringLiteral("no frame arrived in %1 s").arg(m_seconds, 0, 'f', 1));
+        return kExitFailure;
     }
-    switch (m_outcome) {
-    case Outcome::TimedOut:
+    if (!continuous() && m_outcome == Outcome::TimedOut) {
         printError(QStringLiteral("timed out after %1 s with %2 of %3 frames")
                        .arg(m_options.timeoutSeconds)
-                       .arg(stats.frames)
+                       .arg(frames)
                        .arg(m_options.frames));
         if (!m_saveError.isEmpty())
             printError(m_saveError);
         return kExitFailure;
-    case Outcome::Interrupted:
-        printError(QStringLiteral("interrupted with %1 of %2 frames").arg(stats.frames).arg(m_options.frames));
+    }
+    if (!continuous() && m_outcome == Outcome::Interrupted) {
+        printError(QStringLiteral("interrupted with %1 of %2 frames").arg(frames).arg(m_options.frames));
         return kExitFailure;
-    default:
-        break;
     }
     if (!m_saveError.isEmpty()) {
         printError(m_saveError);

@@ -1,7 +1,8 @@
-// One acquisition from start to summary: starts the opened camera in the
-// chosen trigger mode, fires triggers from the main thread's timer, reports
-// progress, saves frames, and ends on the frame target, the time-out or an
-// interrupt, always stopping and closing the camera before it reports.
+// One acquisition from choice to summary: chooses and opens the camera,
+// starts it in the chosen trigger mode, fires triggers from the main
+// thread's timer, reports progress, saves frames, and ends on the frame
+// target, the time-out or an interrupt, always stopping and closing the
+// camera before it reports.
 #ifndef KWCAM_GRABSESSION_H
 #define KWCAM_GRABSESSION_H
 
@@ -11,9 +12,14 @@
 #include <QtCore/QString>
 #include <QtCore/QTimer>
 
+#include <memory>
+
 #include "cameraobject.h"
 #include "commandline.h"
 #include "framereceiver.h"
+#include "kwhost/camerasession.h"
+#include "kwhost/framewriter.h"
+#include "kwhost/losses.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/selfpipe.h"
 #include "progress.h"
@@ -24,19 +30,25 @@ namespace kwcam {
 class GrabSession : public QObject {
     Q_OBJECT
 public:
-    // camera is open and has receiver as its callback, which notifies
-    // wakeup; device is the SDK's device id when the SDK can tell it, else -1.
-    // writer, when every frame is saved, notifies wakeup too.
-    GrabSession(ICameraObject* camera, FrameReceiver* receiver, kwhost::FrameWriter* writer,
-                const kwhost::SelfPipe& wakeup, const kwhost::SdkControl& sdk, int device, const GrabOptions& options,
-                const QString& plugin, const QString& key, const QString& deviceType);
+    GrabSession(const kwhost::Plugin& plugin, const Invocation& invocation);
 
-    // Runs to the end, prints the summary on stdout, returns the exit code.
+    // Sets itself up, grabs, and ends: prints the summary on stdout and
+    // returns the exit code.
     int run();
 
 private:
     // Ended: the --duration is over.
     enum class Outcome { Running, Completed, Ended, TimedOut, Interrupted, SaveFailed };
+
+    // The steps of run().
+    bool setUp();
+    bool destinationUsable() const;
+    bool applySettings();
+    bool start();
+    void stopCamera();
+    Summary summarise();
+    void saveFrames(Summary* summary);
+    int exitCode(const Summary& summary) const;
 
     void finish(Outcome outcome);
     void fireTrigger();
@@ -44,20 +56,17 @@ private:
     void takeNews();
     void onSignal();
     void endWrites();
-    bool readLostCounter(quint64* lost) const;
+    kwhost::Losses currentLosses() const;
     QString triggerDescription() const;
     bool continuous() const { return m_options.frames == 0; }
-    int conclude();
 
-    ICameraObject* const m_camera;
-    FrameReceiver* const m_receiver;
-    kwhost::FrameWriter* const m_writer;
-    const kwhost::SdkControl& m_sdk;
-    const int m_device;
+    const kwhost::Plugin& m_plugin;
+    const kwhost::HostOptions m_host;
     const GrabOptions m_options;
-    const QString m_plugin;
-    const QString m_key;
-    const QString m_deviceType;
+    kwhost::CameraSession m_camera;
+    kwhost::SelfPipe m_wakeup;  // the receiver's and the writer's news
+    std::unique_ptr<kwhost::FrameWriter> m_writer;
+    std::unique_ptr<FrameReceiver> m_receiver;
 
     QEventLoop m_loop;
     QEventLoop m_writesLoop;  // after the grab: waits for the queued writes
@@ -75,13 +84,7 @@ private:
     double m_seconds = 0;
 
     Outcome m_outcome = Outcome::Running;
-    bool m_haveLostBefore = false;
-    quint64 m_lostBefore = 0;
-    bool m_haveLostAfter = false;
-    quint64 m_lostAfter = 0;
-    bool m_haveFates = false;
-    kwhost::FrameFates m_fatesBefore = {};
-    kwhost::FrameFates m_fatesAfter = {};
+    kwhost::Losses m_losses;  // read as the grab ends, before the stop
     QString m_saveError;
     bool m_draining = false;
     bool m_writesAbandoned = false;

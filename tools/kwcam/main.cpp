@@ -17,10 +17,6 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(KWCAM_VERSION));
     kwcam::installMessageLog(kwcam::Verbosity::Normal);
 
-    // The conformance kit has a command line of its own.
-    if (QCoreApplication::arguments().value(1) == QLatin1String("check"))
-        return kwcheck::runCheckCommand(QCoreApplication::arguments());
-
     const kwcam::ParseResult parsed = kwcam::parseCommandLine(QCoreApplication::arguments());
     switch (parsed.status) {
     case kwcam::ParseResult::Help:
@@ -43,6 +39,9 @@ int main(int argc, char* argv[])
         return kwcam::runSet(parsed.invocation);
     case kwcam::Command::Info:
         return kwcam::runInfo(parsed.invocation);
+    case kwcam::Command::Check:
+        // The conformance kit reads a command line of its own.
+        return kwcheck::runCheckCommand(parsed.invocation.checkArguments, parsed.invocation.host);
     }
     return kwcam::kExitUsage;
 }

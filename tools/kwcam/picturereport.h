@@ -6,6 +6,8 @@
 
 #include <QtCore/QString>
 
+#include "kwhost/sdkcontrol.h"
+
 namespace kwcam {
 
 // Steady-clock nanoseconds, the clock of the stand-in's ledger.
@@ -14,7 +16,7 @@ qint64 steadyNowNs();
 // "12 frames: pictures 0-9, 0-1 of 10 (shot-0.png to shot-9.png) in DIR"
 // for the frames the device delivered since `sinceNs`; empty when the SDK
 // has no such functions or the device shows no pictures.
-QString picturesReceived(int device, qint64 sinceNs);
+QString picturesReceived(const kwhost::SdkControl& sdk, int device, qint64 sinceNs);
 
 }  // namespace kwcam
 

@@ -58,11 +58,11 @@ QString formatSummary(const Summary& summary)
 
     if (stats.frames > 0) {
         QString geometry = QStringLiteral("%1x%2, plug-in format %3 at %4 bits, read as %5")
-                               .arg(stats.width)
-                               .arg(stats.height)
-                               .arg(pluginFormatName(stats.pluginFormat))
-                               .arg(stats.pluginBitsPerPixel)
-                               .arg(kwhost::layoutName(stats.layout));
+                               .arg(stats.last.width)
+                               .arg(stats.last.height)
+                               .arg(pluginFormatName(stats.last.pluginFormat))
+                               .arg(stats.last.pluginBitsPerPixel)
+                               .arg(kwhost::layoutName(stats.last.layout));
         if (!summary.deviceType.isEmpty())
             geometry += QStringLiteral(" (device pixel type %1)").arg(summary.deviceType);
         if (stats.geometryChanged)
@@ -77,31 +77,19 @@ QString formatSummary(const Summary& summary)
         text += line("geometry", QStringLiteral("unknown (no frame)"));
     }
 
-    switch (summary.lostSource) {
-    case Summary::LostSource::Counters:
-        text += line("frames lost",
-                     summary.lostCauses.isEmpty()
-                         ? QStringLiteral("%1 (SDK counters)").arg(summary.lost)
-                         : QStringLiteral("%1 (SDK counters: %2)").arg(summary.lost).arg(summary.lostCauses));
-        break;
-    case Summary::LostSource::FrameNumbers:
-        text += line("frames lost", QStringLiteral("%1 (gaps in frame numbers)").arg(summary.lost));
-        break;
-    case Summary::LostSource::Unknown:
-        text += line("frames lost", QStringLiteral("unknown"));
-        break;
-    }
+    text += line("frames lost", summary.losses.text());
 
+    const kwhost::FrameNumbers& numbers = stats.numbers;
     if (stats.frames == 0)
         text += line("in sequence", QStringLiteral("unknown (no frame)"));
-    else if (!stats.numbered)
+    else if (!numbers.numbered())
         text += line("in sequence", QStringLiteral("unknown (frames carry no frame number)"));
-    else if (stats.inSequence)
+    else if (numbers.inSequence())
         text += line("in sequence",
-                     QStringLiteral("yes (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
+                     QStringLiteral("yes (frame numbers %1 to %2)").arg(numbers.first()).arg(numbers.last()));
     else
-        text += line("in sequence",
-                     QStringLiteral("no (frame numbers %1 to %2)").arg(stats.firstNumber).arg(stats.lastNumber));
+        text +=
+            line("in sequence", QStringLiteral("no (frame numbers %1 to %2)").arg(numbers.first()).arg(numbers.last()));
 
     if (!summary.pictures.isEmpty())
         text += line("pictures", summary.pictures);

@@ -6,6 +6,7 @@
 #include <QtCore/QString>
 
 #include "framereceiver.h"
+#include "kwhost/losses.h"
 
 namespace kwcam {
 
@@ -17,11 +18,9 @@ struct Summary {
     FrameStats stats;
     double seconds = 0;
     QString deviceType;  // the device's own pixel type name, when the SDK tells it
-    enum class LostSource { Counters, FrameNumbers, Unknown } lostSource = LostSource::Unknown;
-    quint64 lost = 0;
-    QString pictures;    // recorded pictures the frames showed, empty when the device shows none
-    QString lostCauses;  // "2 no free buffer, 1 trigger during exposure", where the SDK tells
-    QString saved;       // what was saved (the file, or the name pattern), empty for nothing
+    kwhost::Losses losses;
+    QString pictures;  // recorded pictures the frames showed, empty when the device shows none
+    QString saved;     // what was saved (the file, or the name pattern), empty for nothing
     // Saving every frame: the writer's counts and times.
     bool everyFrame = false;
     quint64 savedFrames = 0;

@@ -1,34 +1,8 @@
 #include "camerasession.h"
 
-#include <algorithm>
-#include <cmath>
-
 namespace kwview {
 
-namespace {
-
-Bounds boundsOf(bool known, const MVCC_FLOATVALUE& record)
-{
-    Bounds bounds;
-    bounds.known = known;
-    bounds.value = record.fCurValue;
-    bounds.min = record.fMin;
-    bounds.max = record.fMax;
-    return bounds;
-}
-
-// A whole value within the limits, both rounded inwards; as it is when
-// they are not known.
-int bounded(int value, const Bounds& bounds)
-{
-    const int lowest = static_cast<int>(std::ceil(bounds.min));
-    const int highest = static_cast<int>(std::floor(bounds.max));
-    return !bounds.known || highest < lowest ? value : std::min(std::max(value, lowest), highest);
-}
-
-}  // namespace
-
-CameraSession::CameraSession(const kwhost::Plugin& plugin) : m_plugin(plugin)
+CameraSession::CameraSession(const kwhost::Plugin& plugin) : m_plugin(plugin), m_host(plugin)
 {}
 
 CameraSession::~CameraSession()
@@ -44,67 +18,48 @@ QStringList CameraSession::cameraKeys() const
 bool CameraSession::open(const QString& key, QString* error)
 {
     close();
-    std::unique_ptr<kwhost::Camera> camera(new kwhost::Camera(m_plugin));
-    if (!camera->select(key, error))
+    if (!m_host.choose(kwhost::HostOptions(), key, error))
         return false;
-
-    // The limits first: reading them takes the camera for a moment.
-    kwhost::DeviceReport report;
-    QString reportError;
-    const bool reported = kwhost::readDevice(camera->key(), &report, &reportError);
-    m_exposure = boundsOf(reported && report.exposureKnown, report.exposure);
-    m_gain = boundsOf(reported && report.gainKnown, report.gain);
-
-    m_device = m_sdk.findDevice(camera->key());
+    const kwhost::SdkControl& sdk = m_host.sdk();
     MvsimDeviceState state;
-    kwhost::PixelLayout layout = kwhost::PixelLayout::Unknown;
     BayerPattern bayer = BayerPattern::None;
     m_pixelTypeName.clear();
-    if (m_sdk.deviceState(m_device, &state)) {
-        layout = kwhost::layoutOfDeviceType(state.pixelType);
+    if (sdk.deviceState(m_host.device(), &state)) {
         bayer = bayerPatternOfDeviceType(state.pixelType);
         m_pixelTypeName = kwhost::deviceTypeName(state.pixelType);
         m_whiteBalance[0] = static_cast<int>(state.balanceRatioRed);
         m_whiteBalance[1] = static_cast<int>(state.balanceRatioGreen);
         m_whiteBalance[2] = static_cast<int>(state.balanceRatioBlue);
     }
-    m_receiver.setDeviceFormat(layout, bayer);
+    m_receiver.setDeviceFormat(m_host.deviceLayout(), bayer);
     m_receiver.resetCounts();
 
-    if (!camera->open(&m_receiver, error))
+    if (!m_host.open(&m_receiver, error))
         return false;
-    m_camera = std::move(camera);
-    if (m_pixelTypeName.isEmpty()) {
-        const ICameraObject* object = m_camera->object();
-        m_pixelTypeName =
-            kwhost::layoutName(kwhost::layoutOfPluginFormat(object->m_nPixelFormat, object->m_nBitsPerPixel)) +
-            QStringLiteral(" (as the plug-in reports it)");
-    }
-    m_lostAtOpen = LostFrames();
-    m_lostAtOpen = lostFrames();
+    if (m_pixelTypeName.isEmpty())
+        m_pixelTypeName = kwhost::layoutName(m_host.layout()) + QStringLiteral(" (as the plug-in reports it)");
+    m_lostAtOpen = kwhost::sdkLosses(sdk, m_host.device());
     return true;
 }
 
 void CameraSession::close()
 {
-    if (!m_camera)
-        return;
-    // Stop before close: a camera that waits for a trigger is woken by the
-    // stop, and once it returns the SDK runs no callback any more.
-    m_camera->object()->IStopCamera();
-    m_camera->object()->ICloseCamera();
-    m_camera.reset();
-    m_device = -1;
+    m_host.close();
+}
+
+bool CameraSession::isOpen() const
+{
+    return m_host.isOpen();
 }
 
 bool CameraSession::isGrabbing() const
 {
-    return m_camera && m_camera->object()->m_bGrabbing;
+    return m_host.isGrabbing();
 }
 
 QString CameraSession::key() const
 {
-    return m_camera ? m_camera->key() : QString();
+    return isOpen() ? m_host.key() : QString();
 }
 
 bool CameraSession::setTrigger(TriggerChoice trigger, QString* error)
@@ -118,78 +73,47 @@ bool CameraSession::setTrigger(TriggerChoice trigger, QString* error)
 
 bool CameraSession::start(QString* error)
 {
-    if (!m_camera) {
-        *error = QStringLiteral("no camera is open");
-        return false;
-    }
-    if (isGrabbing())
-        return true;
-    m_camera->object()->m_nTriggerMode = kwhost::contractTriggerMode(m_trigger);
-    if (!m_camera->object()->IStartCamera()) {
-        *error = QStringLiteral("cannot start acquisition on %1").arg(m_camera->key());
-        return false;
-    }
-    return true;
+    return m_host.start(m_trigger, error);
 }
 
 void CameraSession::stop()
 {
-    if (m_camera)
-        m_camera->object()->IStopCamera();
+    m_host.stop();
 }
 
 void CameraSession::snap()
 {
-    if (m_camera)
-        m_camera->object()->ISnapCamera();
+    if (ICameraObject* camera = m_host.object())
+        camera->ISnapCamera();
 }
 
 bool CameraSession::canPulse() const
 {
-    return m_sdk.canPulse() && m_device >= 0;
+    return m_host.canPulse();
 }
 
 bool CameraSession::pulseLine0()
 {
-    return m_camera && m_sdk.pulseLine0(m_device);
+    return isOpen() && m_host.sdk().pulseLine0(m_host.device());
 }
-
-namespace {
-
-bool sendProperty(kwhost::Camera* camera, int id, int value, const char* what, QString* error)
-{
-    if (camera == nullptr) {
-        *error = QStringLiteral("no camera is open");
-        return false;
-    }
-    tagQZ_CAMERA_PROPERTY property;
-    property.nPropertyId = id;
-    property.nValue = value;
-    if (!camera->object()->ISetProperty(&property)) {
-        *error = QStringLiteral("the camera refused %1 %2").arg(QLatin1String(what)).arg(value);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool CameraSession::setExposure(int microseconds, QString* error)
 {
-    const int value = bounded(microseconds, m_exposure);
-    if (!sendProperty(m_camera.get(), CameraPropertyExposureTime, value, "exposure", error))
-        return false;
-    m_exposure.value = static_cast<float>(value);
-    return true;
+    int value = 0;
+    if (m_host.setExposure(microseconds, &value))
+        return true;
+    *error =
+        isOpen() ? QStringLiteral("the camera refused exposure %1").arg(value) : QStringLiteral("no camera is open");
+    return false;
 }
 
 bool CameraSession::setGain(int decibels, QString* error)
 {
-    const int value = bounded(decibels, m_gain);
-    if (!sendProperty(m_camera.get(), CameraPropertyGain, value, "gain", error))
-        return false;
-    m_gain.value = static_cast<float>(value);
-    return true;
+    int value = 0;
+    if (m_host.setGain(decibels, &value))
+        return true;
+    *error = isOpen() ? QStringLiteral("the camera refused gain %1").arg(value) : QStringLiteral("no camera is open");
+    return false;
 }
 
 bool CameraSession::setWhiteBalance(int channel, int ratio, QString* error)
@@ -200,9 +124,15 @@ bool CameraSession::setWhiteBalance(int channel, int ratio, QString* error)
         *error = QStringLiteral("no white-balance channel %1").arg(channel);
         return false;
     }
-    const int value = std::min(std::max(ratio, 0), maxWhiteBalance());
-    if (!sendProperty(m_camera.get(), ids[channel], value, "white-balance ratio", error))
+    kwhost::Limits ratios;
+    ratios.known = true;
+    ratios.max = static_cast<float>(kwhost::kMaxWhiteBalance);
+    int value = 0;
+    if (!kwhost::setBounded(m_host.object(), ids[channel], ratio, ratios, &value)) {
+        *error = isOpen() ? QStringLiteral("the camera refused white-balance ratio %1").arg(value)
+                          : QStringLiteral("no camera is open");
         return false;
+    }
     m_whiteBalance[channel] = value;
     return true;
 }
@@ -212,22 +142,15 @@ int CameraSession::whiteBalance(int channel) const
     return channel >= 0 && channel < 3 ? m_whiteBalance[channel] : 0;
 }
 
-LostFrames CameraSession::lostFrames() const
+kwhost::Losses CameraSession::lostFrames() const
 {
-    LostFrames lost;
-    MvsimCounters counters;
-    kwhost::FrameFates fates;
-    if (m_camera && m_sdk.frameFates(m_device, &fates))
-        return lostFramesOf(fates).since(m_lostAtOpen);
-    if (m_camera && m_sdk.counters(m_device, &counters)) {
-        lost.source = LostFrames::Source::Counters;
-        lost.total = counters.lost;
-    } else if (m_receiver.stamped()) {
-        lost.source = LostFrames::Source::FrameNumbers;
-        lost.total = m_receiver.stampGaps();
-        return lost;  // counted from open on already
-    }
-    return lost.since(m_lostAtOpen);
+    if (!isOpen())
+        return kwhost::Losses();
+    const kwhost::Losses sdk = kwhost::sdkLosses(m_host.sdk(), m_host.device());
+    if (sdk.source != kwhost::Losses::Source::Unknown)
+        return sdk.since(m_lostAtOpen);
+    // Counted from open on already.
+    return m_receiver.stamped() ? kwhost::lossesFromFrameNumbers(m_receiver.stampGaps()) : kwhost::Losses();
 }
 
 }  // namespace kwview

@@ -16,11 +16,13 @@
 #include <memory>
 
 #include "kwhost/camera.h"
+#include "kwhost/camerasession.h"
+#include "kwhost/losses.h"
 #include "kwhost/plugin.h"
+#include "kwhost/property.h"
 #include "kwhost/sdkcontrol.h"
 #include "kwhost/sdkdevice.h"
 #include "kwhost/trigger.h"
-#include "lostframes.h"
 #include "viewreceiver.h"
 
 namespace kwview {
@@ -28,12 +30,7 @@ namespace kwview {
 using kwhost::TriggerChoice;
 
 // A setting's value and limits as the device reports them.
-struct Bounds {
-    bool known = false;
-    float value = 0;
-    float min = 0;
-    float max = 0;
-};
+using Bounds = kwhost::Limits;
 
 class CameraSession {
 public:
@@ -50,7 +47,7 @@ public:
     // Stops acquisition and closes the camera; also while the camera waits
     // for a trigger that never comes.
     void close();
-    bool isOpen() const { return m_camera != nullptr; }
+    bool isOpen() const;
     bool isGrabbing() const;
     QString key() const;
 
@@ -72,11 +69,11 @@ public:
 
     // Exposure time (µs) and gain (dB) with their limits, read as kwcam info
     // reads them: through the SDK, before the plug-in opens the camera.
-    const Bounds& exposure() const { return m_exposure; }
-    const Bounds& gain() const { return m_gain; }
+    const Bounds& exposure() const { return m_host.exposure(); }
+    const Bounds& gain() const { return m_host.gain(); }
     // The last ratios set, or the device's when the stand-in tells them.
     int whiteBalance(int channel) const;
-    static int maxWhiteBalance() { return 16383; }
+    static int maxWhiteBalance() { return kwhost::kMaxWhiteBalance; }
 
     // How frames are read: "Mono8", "BayerRG8", ... when the SDK tells the
     // device's type, else the plug-in's report.
@@ -85,20 +82,16 @@ public:
     ViewReceiver& receiver() { return m_receiver; }
     // Frames the camera lost since open, with their fates where the SDK
     // keeps them.
-    LostFrames lostFrames() const;
+    kwhost::Losses lostFrames() const;
 
 private:
     const kwhost::Plugin& m_plugin;
-    kwhost::SdkControl m_sdk;
-    ViewReceiver m_receiver;
-    std::unique_ptr<kwhost::Camera> m_camera;
-    int m_device = -1;
+    ViewReceiver m_receiver;  // outlives the camera of m_host
+    kwhost::CameraSession m_host;
     TriggerChoice m_trigger = TriggerChoice::Free;
-    Bounds m_exposure;
-    Bounds m_gain;
     int m_whiteBalance[3] = {1024, 1024, 1024};
     QString m_pixelTypeName;
-    LostFrames m_lostAtOpen;
+    kwhost::Losses m_lostAtOpen;
 };
 
 }  // namespace kwview

@@ -7,6 +7,7 @@
 
 #include "camerasession.h"
 #include "imageview.h"
+#include "kwhost/camera.h"
 #include "kwhost/plugin.h"
 #include "theme.h"
 #include "viewerwindow.h"
@@ -23,23 +24,6 @@ void printError(const QString& text)
 {
     const QByteArray line = "kwcam-view: " + text.toLocal8Bit() + '\n';
     fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-}
-
-// The plug-in binds to the SDK loaded before it: the stand-in with --sim,
-// else the library $KWCAM_SDK names, else the one the system's loader finds;
-// with none at all, the stand-in after all (and a word on stderr).
-bool loadPlugin(const kwview::ViewOptions& options, kwhost::Plugin* plugin, QString* error)
-{
-    const QString sdk = options.simulator ? kwhost::simulatorPath() : QString::fromLocal8Bit(qgetenv("KWCAM_SDK"));
-    if (!sdk.isEmpty())
-        return kwhost::preloadSdk(sdk, error) && plugin->load(options.pluginPath, error);
-    if (plugin->load(options.pluginPath, error))
-        return true;
-    if (!kwhost::sdkMissing(*error))
-        return false;
-    printError(QStringLiteral("no camera SDK (libMVCameraControl.so) found; showing the simulated cameras"));
-    error->clear();
-    return kwhost::preloadSdk(kwhost::simulatorPath(), error) && plugin->load(options.pluginPath, error);
 }
 
 }  // namespace
@@ -86,20 +70,29 @@ int main(int argc, char* argv[])
 
     kwhost::Plugin plugin;
     QString error;
-    if (!loadPlugin(options, &plugin, &error)) {
+    QString sdkLine;
+    if (!kwhost::loadPluginAndSdk(options.host, &plugin, &sdkLine, &error)) {
         printError(error);
         return kExitFailure;
     }
+    if (!options.host.quiet)
+        printError(sdkLine);
     kwview::CameraSession session(plugin);
+    QString key = options.key;
+    if (!options.host.camera.isNull() &&
+        !kwhost::chooseCameraByPart(session.cameraKeys(), options.host.camera, &key, &error)) {
+        printError(error);
+        return kExitFailure;
+    }
     kwview::ViewerWindow window(session);
     window.setDisplayOptions(options.display);
-    window.setTrigger(options.trigger);
+    window.setTrigger(options.host.trigger);
     if (options.zoom > 0)
         window.imageView()->setZoom(options.zoom);
     window.show();
 
     const bool scripted = !options.screenshotPath.isEmpty();
-    if (!window.openCamera(options.key, &error)) {
+    if (!window.openCamera(key, &error)) {
         printError(error);
         // A window with nothing to show is still useful for choosing another
         // camera; a script has nothing left to do.

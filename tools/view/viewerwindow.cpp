@@ -439,13 +439,7 @@ void ViewerWindow::updateStatus()
         m_fps = 0;
         m_mibPerSecond = 0;
     }
-    m_status = tr("%1 frames · %2 fps · %3 MiB/s · lost %4 · shown %5, skipped %6")
-                   .arg(frames)
-                   .arg(m_fps, 0, 'f', 1)
-                   .arg(m_mibPerSecond, 0, 'f', 1)
-                   .arg(m_session.lostFrames().text())
-                   .arg(m_framesShown)
-                   .arg(framesSkipped());
+    m_status = statusText(frames, m_fps, m_mibPerSecond, m_session.lostFrames(), m_framesShown, framesSkipped());
     m_countsLabel->setText(m_status);
     if (m_error.isEmpty()) {
         const QString warning = lastWarning();
@@ -504,6 +498,18 @@ void ViewerWindow::closeEvent(QCloseEvent* event)
     m_statusTimer.stop();
     closeCamera();
     event->accept();
+}
+
+QString ViewerWindow::statusText(quint64 frames, double fps, double mibPerSecond, const kwhost::Losses& lost,
+                                 quint64 shown, quint64 skipped)
+{
+    return tr("%1 frames · %2 fps · %3 MiB/s · lost %4 · shown %5, skipped %6")
+        .arg(frames)
+        .arg(fps, 0, 'f', 1)
+        .arg(mibPerSecond, 0, 'f', 1)
+        .arg(lost.text())
+        .arg(shown)
+        .arg(skipped);
 }
 
 }  // namespace kwview

@@ -57,6 +57,9 @@ public:
     // The status line's counts as shown; updated every half second and by
     // updateStatus().
     QString statusText() const;
+    // The status line of those counts; lost as every host states losses.
+    static QString statusText(quint64 frames, double fps, double mibPerSecond, const kwhost::Losses& lost,
+                              quint64 shown, quint64 skipped);
     void updateStatus();
     QString cursorReadout() const;
     ImageView* imageView() const { return m_view; }

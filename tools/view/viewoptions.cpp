@@ -23,14 +23,6 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
                                  QStringLiteral("The camera (\"MODEL SERIAL\"); the first listed when left out."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
-    const QCommandLineOption plugin(QStringLiteral("plugin"), QStringLiteral("The camera plug-in to load."),
-                                    QStringLiteral("PATH"));
-    const QCommandLineOption sim(QStringLiteral("sim"),
-                                 QStringLiteral("Use the simulated cameras (the SDK stand-in) even where a camera "
-                                                "SDK is installed. $KWCAM_SDK=PATH loads that SDK."));
-    const QCommandLineOption trigger(QStringLiteral("trigger"),
-                                     QStringLiteral("free (default), hardware (line 0) or software."),
-                                     QStringLiteral("MODE"));
     const QCommandLineOption raw(QStringLiteral("raw"), QStringLiteral("Show Bayer frames as the raw mosaic."));
     const QCommandLineOption stretch(QStringLiteral("stretch"),
                                      QStringLiteral("Show 16-bit samples from LOW to HIGH (default: each frame's "
@@ -49,7 +41,9 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("Give up a screenshot after this long (default 10)."),
                                      QStringLiteral("SECONDS"));
-    parser.addOptions({help, version, plugin, sim, trigger, raw, stretch, zoom, screenshot, after, timeout});
+    const unsigned shared = kwhost::kLoadOptions | kwhost::kCameraOption | kwhost::kTriggerOption;
+    parser.addOptions(QList<QCommandLineOption>{help, version} + kwhost::hostOptions(shared) +
+                      QList<QCommandLineOption>{raw, stretch, zoom, screenshot, after, timeout});
 
     if (!parser.parse(arguments)) {
         *text = usageError(parser.errorText());
@@ -71,15 +65,14 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
         return ParseOutcome::Error;
     }
     options->key = words.join(QLatin1Char(' '));
-    options->pluginPath = parser.value(plugin);
-    options->simulator = parser.isSet(sim);
-
-    if (parser.isSet(trigger)) {
-        const QString mode = parser.value(trigger);
-        if (!kwhost::triggerFromWord(mode, &options->trigger)) {
-            *text = usageError(QStringLiteral("--trigger takes free, hardware or software, not '%1'").arg(mode));
-            return ParseOutcome::Error;
-        }
+    QString error;
+    if (!kwhost::readHostOptions(parser, shared, &options->host, &error)) {
+        *text = usageError(error);
+        return ParseOutcome::Error;
+    }
+    if (!options->key.isEmpty() && !options->host.camera.isNull()) {
+        *text = usageError(QStringLiteral("give a camera key or -c, not both"));
+        return ParseOutcome::Error;
     }
     options->display.demosaic = !parser.isSet(raw);
     if (parser.isSet(stretch)) {
@@ -97,14 +90,16 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
         options->display.high = high;
     }
     if (parser.isSet(zoom)) {
-        bool ok = false;
-        options->zoom = parser.value(zoom).toDouble(&ok);
-        if (!ok || options->zoom < 1.0 / 32 || options->zoom > 64) {
+        if (!kwhost::parseNumber(parser.value(zoom), 1.0 / 32, 64, &options->zoom)) {
             *text = usageError(QStringLiteral("--zoom takes a factor from 1/32 to 64"));
             return ParseOutcome::Error;
         }
     }
     options->screenshotPath = parser.value(screenshot);
+    if (parser.isSet(screenshot) && options->screenshotPath.isEmpty()) {
+        *text = usageError(QStringLiteral("--screenshot needs the name of a PNG file"));
+        return ParseOutcome::Error;
+    }
     if (parser.isSet(after)) {
         bool ok = false;
         options->screenshotAfter = parser.value(after).toULongLong(&ok);
@@ -114,9 +109,8 @@ ParseOutcome parseViewOptions(const QStringList& arguments, ViewOptions* options
         }
     }
     if (parser.isSet(timeout)) {
-        bool ok = false;
-        options->timeoutSeconds = parser.value(timeout).toDouble(&ok);
-        if (!ok || options->timeoutSeconds <= 0 || options->timeoutSeconds > 86400) {
+        if (!kwhost::parseNumber(parser.value(timeout), 0, 86400, &options->timeoutSeconds) ||
+            options->timeoutSeconds <= 0) {
             *text = usageError(QStringLiteral("--timeout takes seconds above 0"));
             return ParseOutcome::Error;
         }

@@ -7,14 +7,14 @@
 
 #include "camerasession.h"
 #include "frameconvert.h"
+#include "kwhost/options.h"
 
 namespace kwview {
 
 struct ViewOptions {
-    QString key;  // empty: the first camera listed
-    QString pluginPath;
-    bool simulator = false;  // load the SDK stand-in before the plug-in
-    TriggerChoice trigger = TriggerChoice::Free;
+    QString key;  // empty: the first camera listed (or the one -c names)
+    // The options every host shares: plug-in, SDK, --quiet, -c, --trigger.
+    kwhost::HostOptions host;
     DisplayOptions display;
     double zoom = 0;  // 0: fit to the window
     QString screenshotPath;

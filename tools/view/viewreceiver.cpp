@@ -1,5 +1,8 @@
 #include "viewreceiver.h"
 
+#include "kwhost/frame.h"
+#include "kwhost/framestamp.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -27,17 +30,16 @@ void ViewReceiver::OnImageReady(ICameraObject* pCamera)
 {
     if (pCamera == nullptr)
         return;
-    // The members describe this frame during this call only.
+    const kwhost::HostFrame seen = kwhost::readFrame(pCamera, m_deviceLayout);
     FrameView frame;
-    frame.data = pCamera->m_pImageData;
-    frame.width = pCamera->m_nWidth;
-    frame.height = pCamera->m_nHeight;
-    frame.layout = m_deviceLayout != kwhost::PixelLayout::Unknown
-        ? m_deviceLayout
-        : kwhost::layoutOfPluginFormat(pCamera->m_nPixelFormat, pCamera->m_nBitsPerPixel);
+    frame.data = seen.data;
+    frame.width = seen.width;
+    frame.height = seen.height;
+    frame.layout = seen.layout;
     frame.bayer = m_deviceLayout == kwhost::PixelLayout::Gray8 ? m_bayer : BayerPattern::None;
     const qsizetype size = frame.byteCount();
-    readStamp(frame.data, size);
+    if (seen.stamped)
+        countStamp(seen.number);
 
     const quint64 sequence = m_frames.load(std::memory_order_relaxed) + 1;
     if (size > 0 && (m_copyEveryFrame || !m_latest.pending())) {
@@ -56,22 +58,13 @@ void ViewReceiver::OnImageReady(ICameraObject* pCamera)
     m_frames.store(sequence, std::memory_order_relaxed);
 }
 
-void ViewReceiver::readStamp(const unsigned char* data, qsizetype bytes)
+void ViewReceiver::countStamp(quint32 number)
 {
-    // The stand-in writes its stamp over a frame's first bytes; frames of
-    // another SDK have no magic there.
-    MvsimFrameStamp stamp;
-    const size_t needed = offsetof(MvsimFrameStamp, frameNumber) + sizeof stamp.frameNumber;
-    if (data == nullptr || bytes < static_cast<qsizetype>(needed))
-        return;
-    memcpy(&stamp, data, needed);
-    if (stamp.magic != MVSIM_STAMP_MAGIC)
-        return;
     m_stamped.store(true, std::memory_order_relaxed);
-    if (m_haveNumber && stamp.frameNumber > m_lastNumber + 1u)
-        m_stampGaps.fetch_add(stamp.frameNumber - m_lastNumber - 1u, std::memory_order_relaxed);
+    if (m_haveNumber)
+        m_stampGaps.fetch_add(kwhost::framesMissingBetween(m_lastNumber, number), std::memory_order_relaxed);
     m_haveNumber = true;
-    m_lastNumber = stamp.frameNumber;
+    m_lastNumber = number;
 }
 
 }  // namespace kwview

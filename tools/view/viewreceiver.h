@@ -48,7 +48,7 @@ public:
     LatestFrame& latest() { return m_latest; }
 
 private:
-    void readStamp(const unsigned char* data, qsizetype bytes);
+    void countStamp(quint32 number);
 
     kwhost::PixelLayout m_deviceLayout = kwhost::PixelLayout::Unknown;
     BayerPattern m_bayer = BayerPattern::None;

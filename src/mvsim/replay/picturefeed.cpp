@@ -221,7 +221,7 @@ void PictureFeed::evictLocked()
             ++it;
             continue;
         }
-        if (setup_.shared)
+        if (setup_.zeroCopy)
             intactLocked(it->first);  // reported; it goes anyway
         it = cache_.erase(it);
     }
@@ -239,9 +239,9 @@ bool PictureFeed::intactLocked(std::size_t index) const
     return false;
 }
 
-void PictureFeed::checkShared()
+void PictureFeed::checkZeroCopyFrames()
 {
-    if (!setup_.shared)
+    if (!setup_.zeroCopy)
         return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -287,7 +287,7 @@ void PictureFeed::run()
         }
         lock.unlock();
         Frame frame = decode(index);
-        const std::uint64_t sum = setup_.shared ? pictureSum(*frame) : 0;
+        const std::uint64_t sum = setup_.zeroCopy ? pictureSum(*frame) : 0;
         lock.lock();
         ++stats_.decoded;
         if (inWindowLocked(index)) {

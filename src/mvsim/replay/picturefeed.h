@@ -38,8 +38,8 @@ public:
         unsigned pixelType = 0;
         bool loop = true;
         // Frames are the cached pictures themselves: each picture's sum is
-        // kept, so that checkShared() can tell when a host wrote into one.
-        bool shared = false;
+        // kept, so that checkZeroCopyFrames() can tell when a host wrote into one.
+        bool zeroCopy = false;
         std::size_t cacheBytes = 0;
         bool active = true;  // see setActive()
     };
@@ -87,7 +87,7 @@ public:
     // Sharing frames: every cached picture that no longer matches its sum
     // (a host wrote into its frame) is reported on stderr in one line and
     // dropped from the cache, to be decoded again. Reads every cached picture.
-    void checkShared();
+    void checkZeroCopyFrames();
 
     std::size_t count() const { return setup_.files.size(); }
     bool streams() const { return window_ < setup_.files.size(); }

@@ -91,11 +91,11 @@ std::string readReplayKeys(const QJsonObject& entry, ReplaySetup* replay)
             return "stamp: must be true or false";
         replay->stamp = stamp.toBool();
     }
-    const QJsonValue shared = entry.value(QLatin1String("sharedFrames"));
-    if (!shared.isUndefined()) {
-        if (!shared.isBool())
+    const QJsonValue zeroCopy = entry.value(QLatin1String("sharedFrames"));
+    if (!zeroCopy.isUndefined()) {
+        if (!zeroCopy.isBool())
             return "sharedFrames: must be true or false";
-        replay->shared = shared.toBool();
+        replay->zeroCopy = zeroCopy.toBool();
     }
     if (replay->images.empty()) {
         for (const char* key : {"replay", "stamp", "sharedFrames"})
@@ -109,7 +109,7 @@ std::string prepareReplay(ReplaySetup* replay, ReplayGeometry* geometry, const s
 {
     replay->files.clear();
     // The stamp would be written into the cached picture itself.
-    if (replay->shared && replay->stamp)
+    if (replay->zeroCopy && replay->stamp)
         return "sharedFrames: cannot go with stamp, which writes into every frame";
     if (geometry->pixelTypeGiven && !convertsTo(geometry->pixelType))
         return "pixelFormat: pictures convert to Mono8, Mono16, RGB8, RGBa8, RGB16 or BayerRG8 only";

@@ -17,7 +17,7 @@ struct ReplaySetup {
     std::string images;              // a picture file or a folder of them; empty: the test pattern
     bool once = false;               // deliver each picture once, then no more frames (until a rewind)
     bool stamp = false;              // write the frame stamp over the first bytes of each picture
-    bool shared = false;             // frames are the cached pictures themselves, not copies of them
+    bool zeroCopy = false;           // frames are the cached pictures themselves, not copies of them
     std::vector<std::string> files;  // filled by prepareReplay: the pictures, in natural name order
 };
 

@@ -1,8 +1,14 @@
 // A second camera SDK library, as small as the plug-in allows: the 21
-// functions over two devices with names of their own and no frames. The
-// installed-package test puts it on the loader's path to show that the
-// plug-in binds to whatever SDK the system provides.
+// functions over two devices with names of their own. The installed-package
+// test puts it on the loader's path to show that the plug-in binds to
+// whatever SDK the system provides. Grabbing delivers three frames that
+// carry the stand-in's stamp with the numbers 1, 2 and 5 (frames 3 and 4
+// lost on the way) and nothing more; the library has none of the stand-in's
+// counters, so a host counts the losses from the numbers.
 #include <cstring>
+#include <thread>
+
+#include "mvsim/control.h"
 
 #include "mvcameracontrol.h"
 
@@ -13,6 +19,30 @@ namespace {
 const int kFailure = static_cast<int>(0x80000006);
 MV_CC_DEVICE_INFO g_devices[2];
 int g_handle;  // every handle is this one's address
+void (*g_callback)(unsigned char*, _MV_FRAME_OUT_INFO_*, void*) = nullptr;
+void* g_user = nullptr;
+std::thread g_delivery;
+unsigned char g_frame[320 * 240];
+
+void deliver()
+{
+    const unsigned int numbers[] = {1, 2, 5};
+    for (unsigned int number : numbers) {
+        memset(g_frame, 0x80, sizeof g_frame);
+        MvsimFrameStamp stamp = {};
+        stamp.magic = MVSIM_STAMP_MAGIC;
+        stamp.frameNumber = number;
+        memcpy(g_frame, &stamp, sizeof stamp);
+        _MV_FRAME_OUT_INFO_ info = {};
+        info.nWidth = 320;
+        info.nHeight = 240;
+        info.enPixelType = 0x01080001u;  // Mono8
+        info.nFrameNum = number;
+        info.nFrameLen = sizeof g_frame;
+        if (g_callback != nullptr)
+            g_callback(g_frame, &info, g_user);
+    }
+}
 
 void fill(MV_CC_DEVICE_INFO* info, unsigned int layer, const char* model, const char* serial)
 {
@@ -47,12 +77,16 @@ EXPORT int MV_CC_OpenDevice(void*, unsigned int, unsigned short)
 {
     return 0;
 }
-EXPORT int MV_CC_RegisterImageCallBack(void*, void (*)(unsigned char*, _MV_FRAME_OUT_INFO_*, void*), void*)
+EXPORT int MV_CC_RegisterImageCallBack(void*, void (*callback)(unsigned char*, _MV_FRAME_OUT_INFO_*, void*), void* user)
 {
+    g_callback = callback;
+    g_user = user;
     return 0;
 }
 EXPORT int MV_CC_DestroyHandle(void*)
 {
+    if (g_delivery.joinable())
+        g_delivery.join();
     return 0;
 }
 
@@ -123,9 +157,14 @@ EXPORT int MV_CC_SetCommandValue(void*, const char*)
 }
 EXPORT int MV_CC_StartGrabbing(void*)
 {
-    return kFailure;
+    if (g_delivery.joinable())
+        return kFailure;
+    g_delivery = std::thread(deliver);
+    return 0;
 }
 EXPORT int MV_CC_StopGrabbing(void*)
 {
+    if (g_delivery.joinable())
+        g_delivery.join();
     return 0;
 }

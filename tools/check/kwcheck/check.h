@@ -5,12 +5,15 @@
 
 #include <QtCore/QStringList>
 
+#include "kwhost/options.h"
+
 namespace kwcheck {
 
-// arguments: the whole command line, program name first, "check" second.
-// Returns the process's exit code: 0 nothing failed, 1 a check failed or the
-// plug-in could not be checked, 2 usage.
-int runCheckCommand(const QStringList& arguments);
+// arguments: what follows "check" on the command line; global: the shared
+// options given before "check" (the kit's own arguments may give them
+// again). Returns the process's exit code: 0 nothing failed, 1 a check
+// failed or the plug-in could not be checked, 2 usage.
+int runCheckCommand(const QStringList& arguments, const kwhost::HostOptions& global);
 
 }  // namespace kwcheck
 

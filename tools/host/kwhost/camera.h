@@ -22,9 +22,11 @@ QStringList listCameras(const Plugin& plugin);
 // (several lines when it lists the cameras found).
 bool chooseCamera(const QStringList& keys, const QString& wanted, QString* key, QString* error);
 
-// The listed camera a short choice names: an index into the list ("0"), or
-// a part of exactly one key, in any case ("00a1"); a whole key wins over
-// parts of others. An ambiguous part fails with the keys it matches.
+// The listed camera a short choice names (-c): an index into the list, as
+// a number is written ("0", "12"; not "00" or "+1"), when the list is that
+// long; else a part of exactly one key, in any case ("00a1", "4096"); a
+// whole key wins over parts of others. An ambiguous part fails with the
+// keys it matches.
 bool chooseCameraByPart(const QStringList& keys, const QString& choice, QString* key, QString* error);
 
 // One camera object with its configuration record, from choice to close.
@@ -39,6 +41,9 @@ public:
     // Lists the cameras and chooses the one wanted names (see chooseCamera,
     // or chooseCameraByPart when byPart).
     bool select(const QString& wanted, QString* error, bool byPart = false);
+    // The camera the shared -c names when given, else the key (empty: the
+    // first listed).
+    bool choose(const HostOptions& options, const QString& key, QString* error);
     // Makes the object for the selected key with callback (may be null) and
     // opens it. The callback must outlive this Camera.
     bool open(ICameraCallback* callback, QString* error);

@@ -8,6 +8,7 @@
 #include <QtCore/QString>
 
 #include "cameraobject.h"
+#include "kwhost/options.h"
 
 namespace kwhost {
 
@@ -63,6 +64,19 @@ bool preloadSdk(const QString& path, QString* error);
 // True when a plug-in failed to load (error from Plugin::load) because the
 // loader found no SDK library at all.
 bool sdkMissing(const QString& error);
+// The GenICam SDK library: installed beside the plug-in under genicam/,
+// else the one of the build tree the program came from.
+QString genicamPath();
+// The file of the SDK library that serves the SDK's functions in this
+// process; empty before any is loaded.
+QString loadedSdkPath();
+
+// What every host does first: loads the SDK that options choose ($KWCAM_SDK
+// when they choose none, with the same values), then the plug-in, which
+// binds to it. With no choice at all and no SDK on the loader's path, the
+// stand-in after all. sdkLine gets the one line that says which SDK is in
+// use (hosts print it on stderr unless quiet). False with the reason.
+bool loadPluginAndSdk(const HostOptions& options, Plugin* plugin, QString* sdkLine, QString* error);
 
 // An empty configuration record: type, pixel format and timeout as a host
 // that knows nothing of the camera yet leaves them.

@@ -8,6 +8,8 @@
 #define KWHOST_SDKCONTROL_H
 
 #include <QtCore/QString>
+#include <QtCore/QStringList>
+#include <QtCore/QVector>
 
 #include "mvcameracontrol.h"
 #include "mvsim/control.h"
@@ -45,6 +47,29 @@ public:
     // is no such function).
     bool pulseLine0(int device) const;
 
+    // The stand-in's table of fates (see MVSIM_FateInfo) and a device's
+    // count of each fate; false over other SDKs.
+    bool fateInfo(unsigned int fate, QString* name, bool* countsAsLost) const;
+    bool fateCounts(int device, QVector<quint64>* counts) const;
+
+    // The device's ledger, oldest entry first (see MVSIM_LedgerEntry), and
+    // the recorded pictures it replays; empty over other SDKs.
+    QVector<MvsimLedgerEntry> ledger(int device) const;
+    QStringList pictureNames(int device) const;
+
+    // For hosts that test plug-ins (the kit): the stand-in's faults, call
+    // log, handles and devices. Over other SDKs they do nothing and answer
+    // false, empty or -1.
+    bool canInjectFaults() const { return m_failCall != nullptr; }
+    void failCall(const char* function, unsigned int nth, int code) const;
+    void clearFaults() const;
+    QStringList callLog() const;
+    void clearCallLog() const;
+    int liveHandles() const;
+    bool unplug(int device) const;
+    // Until the device has settled every frame event so far (MVSIM_WaitIdle).
+    bool waitIdle(int device, unsigned int timeoutMs) const;
+
 private:
     using FindDevice = int (*)(const char*, const char*);
     using GetDeviceState = int (*)(int, MvsimDeviceState*);
@@ -53,6 +78,9 @@ private:
     using EnumDevices = int (*)(unsigned int, MV_CC_DEVICE_INFO_LIST*);
     using GetFrameFates = int (*)(int, FrameFates*);
     using GetDeviceTiming = int (*)(int, MvsimDeviceTiming*);
+    using FateCount = int (*)();
+    using FateInfo = int (*)(unsigned int, const char**, int*);
+    using GetFateCounts = int (*)(int, unsigned long long*, unsigned int);
 
     int findByListing(const QString& model, const QString& serial) const;
 
@@ -63,6 +91,21 @@ private:
     EnumDevices m_enum = nullptr;
     GetFrameFates m_fates = nullptr;
     GetDeviceTiming m_timing = nullptr;
+    FateCount m_fateCount = nullptr;
+    FateInfo m_fateInfo = nullptr;
+    GetFateCounts m_fateCounts = nullptr;
+    void (*m_failCall)(const char*, unsigned int, int) = nullptr;
+    void (*m_clearFaults)() = nullptr;
+    int (*m_callLogSize)() = nullptr;
+    int (*m_callLogEntry)(int, char*, size_t) = nullptr;
+    void (*m_clearCallLog)() = nullptr;
+    int (*m_liveHandles)() = nullptr;
+    int (*m_unplug)(int) = nullptr;
+    int (*m_waitIdle)(int, unsigned int) = nullptr;
+    int (*m_ledgerSize)(int) = nullptr;
+    int (*m_ledgerEntry)(int, int, MvsimLedgerEntry*) = nullptr;
+    int (*m_pictureCount)(int) = nullptr;
+    int (*m_pictureName)(int, int, char*, size_t) = nullptr;
 };
 
 }  // namespace kwhost

@@ -274,6 +274,20 @@ typedef struct MvsimFrameFates {
 } MvsimFrameFates;
 int MVSIM_GetFrameFates(int deviceId, MvsimFrameFates* fates);
 
+// The stand-in's one table of fates, for hosts that report losses without
+// knowing the fates by heart: fates are numbered 0 .. MVSIM_FateCount() - 1
+// (the MVSIM_FATE_* values). MVSIM_FateInfo gives a fate's name as the
+// ledger's CSV file prints it ("no free buffer") and whether a frame of that
+// fate counts as lost (MvsimCounters::lost is the sum of those); either
+// pointer may be null. MVSIM_E_PARAMETER for a fate past the table.
+int MVSIM_FateCount(void);
+int MVSIM_FateInfo(unsigned int fate, const char** name, int* countsAsLost);
+// The settled frame events of a device since it was added, counts[f] for
+// fate f, for the first capacity fates (the rest are not written). Returns
+// the fates written, MVSIM_E_NODEVICE for an unknown device, or
+// MVSIM_E_PARAMETER for a null array.
+int MVSIM_GetFateCounts(int deviceId, unsigned long long* counts, unsigned int capacity);
+
 // The timing a device runs with, as configured: what a frame costs and how
 // many the device holds. MVSIM_E_PARAMETER for a null record.
 typedef struct MvsimDeviceTiming {
