@@ -40,9 +40,9 @@ constexpr const char* kKey = "Fake KWB1";
 // highest rate, short enough for make bench.
 constexpr auto kWindow = std::chrono::seconds(1);
 
-const kwhost::Plugin& plugin()
+const kwtest::PluginEntries& plugin()
 {
-    static const kwhost::Plugin loaded = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
+    static const kwtest::PluginEntries loaded = kwtest::loadPluginEntries(KWCAM_PLUGIN_PATH);
     return loaded;
 }
 

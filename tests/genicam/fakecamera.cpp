@@ -20,9 +20,9 @@
 namespace gtest_genicam {
 namespace {
 
-const kwhost::Plugin& plugin()
+const kwtest::PluginEntries& plugin()
 {
-    static const kwhost::Plugin loaded = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
+    static const kwtest::PluginEntries loaded = kwtest::loadPluginEntries(KWCAM_PLUGIN_PATH);
     return loaded;
 }
 

@@ -15,7 +15,7 @@ int (*const volatile g_keepSdk)(unsigned int, MV_CC_DEVICE_INFO_LIST*) = &MV_CC_
 
 int main()
 {
-    const kwhost::Plugin plugin = kwhost::loadPlugin(KWCAM_PLUGIN_PATH);
+    const kwtest::PluginEntries plugin = kwtest::loadPluginEntries(KWCAM_PLUGIN_PATH);
     tagQZ_CAMERA_CONFIG config{};
     config.nCameraType = CameraTypeHik;
     config.strCameraKey = QStringLiteral("Fake KW01");
