@@ -41,25 +41,31 @@ MEMCHECK_BUILD ?= build-memcheck
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
+# The suppressions name only Aravis's and GLib's own code, each with its
+# reason (tests/sanitizers/).
 SANITIZER_ENV = \
   ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_init_order=1:detect_stack_use_after_return=1 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizers/tsan.supp
 
 .PHONY: bench sanitize test-asan test-tsan memcheck fuzz
 
 # Release build; prints the results as a Markdown table with the goals' ratios.
 # The Python module's figures run PYTHON_BENCH_SECONDS (10 by default) paced,
-# and a fifth of it per round unpaced; kwcam is built for its baseline.
+# and a fifth of it per round unpaced; kwcam is built for its baseline. The
+# GenICam benchmarks start the emulated camera (arv-fake-gv-camera-0.8).
 PYTHON_BENCH_SECONDS ?= 10
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKWCAM_BUILD_TOOLS=ON >/dev/null
-	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target kwcam_bench _kwcamera kwcam
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target kwcam_bench _kwcamera kwcam kwcam_genicam_bench
 	@$(BENCH_BUILD)/bench/kwcam_bench --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json \
 	  --benchmark_enable_random_interleaving=true >$(BENCH_BUILD)/bench.log 2>&1 || { cat $(BENCH_BUILD)/bench.log; exit 1; }
+	@$(BENCH_BUILD)/bench/kwcam_genicam_bench --benchmark_out=$(BENCH_BUILD)/genicam.json --benchmark_out_format=json \
+	  --benchmark_enable_random_interleaving=true >$(BENCH_BUILD)/genicam.log 2>&1 || { cat $(BENCH_BUILD)/genicam.log; exit 1; }
 	@env -u MVSIM_CONFIG PYTHONPATH=$(BENCH_BUILD)/python /usr/bin/python3 bench/python_bench.py \
 	  --kwcam $(BENCH_BUILD)/tools/kwcam/kwcam --out $(BENCH_BUILD)/python-bench.json --seconds $(PYTHON_BENCH_SECONDS)
-	@python3 bench/report.py $(BENCH_BUILD)/bench.json $(BENCH_BUILD)/python-bench.json
+	@python3 bench/report.py $(BENCH_BUILD)/bench.json $(BENCH_BUILD)/python-bench.json $(BENCH_BUILD)/genicam.json
 
 sanitize: test-asan test-tsan
 

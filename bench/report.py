@@ -57,8 +57,8 @@ def find(runs, prefix):
 
 
 def main():
-    if len(sys.argv) not in (2, 3):
-        print("usage: report.py RESULTS.json [PYTHON-RESULTS.json]", file=sys.stderr)
+    if len(sys.argv) not in (2, 3, 4):
+        print("usage: report.py RESULTS.json [PYTHON-RESULTS.json] [GENICAM.json]", file=sys.stderr)
         return 2
     context, med, runs = load(sys.argv[1])
     out = []
@@ -239,50 +239,17 @@ def main():
         b = find(runs, prefix)
         w(f"| {label} | {b['pictures_per_s']:,.1f} |" if b else f"| {label} | - |")
 
-    if len(sys.argv) == 3:
-        missing = python_table(w, sys.argv[2], med) or missing
+    # Further results by their file: the Python module's, the GenICam SDK's.
+    for path in sys.argv[2:]:
+        if "genicam" in path:
+            missing |= genicam(w, path, runs)
+        else:
+            missing = python_table(w, path, med) or missing
 
     print("\n".join(out))
     return 1 if missing else 0
 
 
-def python_table(w, path, med):
-    """The Python module's figures (bench/python_bench.py) beside kwcam
-    grab's of the same run. True when one is missing."""
-    with open(path) as f:
-        py = json.load(f)
-    paced, unpaced = py.get("paced"), py.get("unpaced")
-    w("")
-    w("| Python module (1280x1024 Mono8, simulated, instant timing) | measured | baseline | ratio | target | met |")
-    w("| --- | ---: | ---: | ---: | --- | --- |")
-    if paced:
-        expected = round(1000 * paced["seconds"])
-        lost = paced["lost"]
-        causes = ", ".join(f"{n} {cause}" for cause, n in paced.get("lost_by_cause", {}).items()
-                           if n and cause != "total")
-        met = "yes" if lost == 0 else f"NO ({lost} lost: {causes})"
-        w(f"| paced at 1000 frames/s, frames received by a loop over cam.frames() in {paced['seconds']:.1f} s | "
-          f"{paced['frames']:,} | {expected:,} expected | - | 0 lost | {met} |")
-    if unpaced and unpaced["python"] and unpaced["kwcam"]:
-        p = sorted(unpaced["python"])[len(unpaced["python"]) // 2]
-        k = sorted(unpaced["kwcam"])[len(unpaced["kwcam"]) // 2]
-        ratio = p / k
-        w(f"| unpaced frames/s, Python loop vs kwcam grab (median of {len(unpaced['python'])} alternating rounds) | "
-          f"{p:,.0f} | {k:,.0f} | {ratio:.2f}x | >= 0.45x | {'yes' if ratio >= 0.45 else 'NO'} |")
-        w("")
-        w("Rounds, frames/s: Python " + ", ".join(f"{x:,.0f}" for x in unpaced["python"]) + "; kwcam grab " +
-          ", ".join(f"{x:,.0f}" for x in unpaced["kwcam"]) + ".")
-    w("")
-    w("| Python module costs | us |")
-    w("| --- | ---: |")
-    for label, key in (("frame callback: one 1280x1024 Mono8 frame copied into the ring, a consumer taking them",
-                        "BM_PythonRingPush/consumer:1"),
-                       ("the same with nobody taking them (the oldest given up)", "BM_PythonRingPush/consumer:0")):
-        w(f"| {label} | {us_real(med[key]):.1f} |" if key in med else f"| {label} | - |")
-    if "grab_overhead_us" in py:
-        w(f"| cam.grab() finding its frame waiting (64x48 Mono8), numpy array and Frame included | "
-          f"{py['grab_overhead_us']:.1f} |")
-    return not (paced and unpaced)
 
 
 if __name__ == "__main__":

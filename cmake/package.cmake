@@ -4,6 +4,7 @@
 #   lib/kwcamera/libkwcamhik.so       the plug-in (finds the SDK through $ORIGIN/..)
 #   include/kwcamera/cameraobject.h   the contract
 #   include/kwcamera/sim/mvsim/control.h  the simulator's control interface
+#   include/kwcamera/sim/mvcameracontrol.h the SDK's C interface it includes
 #   lib/cmake/KwCamera/               the package: KwCamera::contract, KwCamera::simulator
 include(CMakePackageConfigHelpers)
 
@@ -20,6 +21,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/kwcamera/contract/cameraobject.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kwcamera)
 install(FILES ${PROJECT_SOURCE_DIR}/src/mvsim/include/mvsim/control.h
         DESTINATION ${KWCAMERA_SIMULATOR_INCLUDE_DIR}/mvsim)
+install(FILES ${PROJECT_SOURCE_DIR}/src/sdk/mvcameracontrol.h DESTINATION ${KWCAMERA_SIMULATOR_INCLUDE_DIR})
 install(EXPORT KwCameraTargets NAMESPACE KwCamera:: DESTINATION ${KWCAMERA_PACKAGE_DIR})
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KwCameraConfig.cmake.in

@@ -11,21 +11,23 @@
 
 #include <stddef.h>
 
+#include "mvcameracontrol.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// Failure codes returned by the SDK functions and by this interface.
-// Every failure is non-zero; 0 is success.
-#define MVSIM_OK 0
-#define MVSIM_E_HANDLE ((int)0x80000000)     // null, unknown or destroyed handle
-#define MVSIM_E_SUPPORT ((int)0x80000001)    // unknown feature name
-#define MVSIM_E_PARAMETER ((int)0x80000004)  // null record pointer or value the feature does not take
-#define MVSIM_E_CALLORDER ((int)0x80000003)  // call not valid in the handle's state (not open, not grabbing, ...)
-#define MVSIM_E_ACCESS ((int)0x80000007)     // device held open by another handle
-#define MVSIM_E_NODEVICE ((int)0x80000008)   // device unplugged or removed; unknown device id
-#define MVSIM_E_RESOURCE ((int)0x80000006)   // out of memory or threads
-#define MVSIM_E_CONFIG ((int)0x80000009)     // configuration file missing or malformed (reason on stderr)
+// Failure codes returned by the SDK functions and by this interface: the
+// SDK's codes of mvcameracontrol.h under the simulator's names.
+#define MVSIM_OK MV_OK
+#define MVSIM_E_HANDLE MV_E_HANDLE
+#define MVSIM_E_SUPPORT MV_E_SUPPORT
+#define MVSIM_E_PARAMETER MV_E_PARAMETER
+#define MVSIM_E_CALLORDER MV_E_CALLORDER
+#define MVSIM_E_ACCESS MV_E_ACCESS
+#define MVSIM_E_NODEVICE MV_E_NODEVICE
+#define MVSIM_E_RESOURCE MV_E_RESOURCE
+#define MVSIM_E_CONFIG MV_E_CONFIG
 
 #define MVSIM_TRANSPORT_GIGE 1u
 #define MVSIM_TRANSPORT_USB 4u

@@ -2,8 +2,8 @@
 // camera plug-in calls and the records they fill. Layouts are fixed byte for
 // byte (x86-64, little-endian, natural alignment): any library that provides
 // these symbols with these records can stand behind a plug-in built from it.
-#ifndef MVSIM_MVCAMERACONTROL_H
-#define MVSIM_MVCAMERACONTROL_H
+#ifndef KWCAM_SDK_MVCAMERACONTROL_H
+#define KWCAM_SDK_MVCAMERACONTROL_H
 
 #ifdef __cplusplus
 extern "C" {
@@ -16,6 +16,20 @@ extern "C" {
 
 #define MV_ACCESS_EXCLUSIVE 1u
 
+// Failure codes of the SDK libraries we ship (the simulator and the GenICam
+// SDK); every failure is non-zero, 0 is success. A vendor's library has codes
+// of its own: a plug-in may only tell 0 from the rest.
+#define MV_OK 0
+#define MV_E_HANDLE ((int)0x80000000)     // null, unknown or destroyed handle
+#define MV_E_SUPPORT ((int)0x80000001)    // feature or command the device does not have
+#define MV_E_CALLORDER ((int)0x80000003)  // not valid in the handle's state (not open, (not) grabbing, ...)
+#define MV_E_PARAMETER ((int)0x80000004)  // null pointer, value the feature does not take
+#define MV_E_RESOURCE ((int)0x80000006)   // memory, buffers or threads could not be had
+#define MV_E_ACCESS ((int)0x80000007)     // device held by another handle or process
+#define MV_E_NODEVICE ((int)0x80000008)   // device gone, or a record of no listed device
+#define MV_E_CONFIG ((int)0x80000009)     // simulator only: its configuration is missing or malformed
+#define MV_E_DEVICE ((int)0x8000000A)     // GenICam SDK only: the device refused a request or did not answer
+
 #define MV_MODEL_NAME_OFFSET 84
 #define MV_MODEL_NAME_SIZE 32
 #define MV_SERIAL_NUMBER_OFFSET 196
@@ -27,8 +41,9 @@ extern "C" {
 typedef struct _MV_CC_DEVICE_INFO_ {
     unsigned short nMajorVer;
     unsigned short nMinorVer;
-    unsigned int nTLayerType;  // MV_GIGE_DEVICE or MV_USB_DEVICE
-    unsigned int nReserved0[19];
+    unsigned int nTLayerType;     // MV_GIGE_DEVICE or MV_USB_DEVICE
+    unsigned char chAddress[64];  // byte 8: transport address as text (a GigE device's IPv4 address), or empty
+    unsigned int nReserved0[3];
     unsigned char chModelName[MV_MODEL_NAME_SIZE];        // byte 84
     unsigned char chManufacturerName[80];                 // byte 116
     unsigned char chSerialNumber[MV_SERIAL_NUMBER_SIZE];  // byte 196
@@ -72,7 +87,8 @@ typedef struct _MV_FRAME_OUT_INFO_ {
     unsigned int nFrameNum;             // counts trigger events since the handle was created
     unsigned int nFrameLen;             // bytes of pixel data
     unsigned long long nHostTimeStamp;  // steady clock, ns
-    unsigned int nReserved[8];
+    unsigned int nLostFrames;           // GenICam SDK: incomplete frames dropped since grabbing started; else 0
+    unsigned int nReserved[7];
 } _MV_FRAME_OUT_INFO_;
 
 typedef _MV_FRAME_OUT_INFO_ MV_FRAME_OUT_INFO;
@@ -111,6 +127,7 @@ static_assert(__builtin_offsetof(MV_CC_DEVICE_INFO_LIST, pDeviceInfo) == 8, "dev
 static_assert(__builtin_offsetof(MV_CC_DEVICE_INFO, chModelName) == MV_MODEL_NAME_OFFSET, "model name");
 static_assert(__builtin_offsetof(MV_CC_DEVICE_INFO, chSerialNumber) == MV_SERIAL_NUMBER_OFFSET, "serial number");
 static_assert(sizeof(MV_CC_DEVICE_INFO) >= 212, "device record size");
+static_assert(__builtin_offsetof(MV_CC_DEVICE_INFO, chAddress) == 8, "address text");
 static_assert(sizeof(MVCC_INTVALUE) == 32, "integer value record");
 static_assert(sizeof(MVCC_ENUMVALUE) == 280, "enumeration value record");
 static_assert(sizeof(MVCC_FLOATVALUE) == 28, "float value record");
@@ -119,4 +136,4 @@ static_assert(__builtin_offsetof(MVCC_FLOATVALUE, fMax) == 4 && __builtin_offset
 static_assert(__builtin_offsetof(_MV_FRAME_OUT_INFO_, enPixelType) == 4, "frame pixel type");
 #endif
 
-#endif  // MVSIM_MVCAMERACONTROL_H
+#endif  // KWCAM_SDK_MVCAMERACONTROL_H
