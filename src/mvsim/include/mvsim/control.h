@@ -26,6 +26,7 @@ extern "C" {
 #define MVSIM_E_NODEVICE ((int)0x80000008)   // device unplugged or removed; unknown device id
 #define MVSIM_E_RESOURCE ((int)0x80000006)   // out of memory or threads
 #define MVSIM_E_CONFIG ((int)0x80000009)     // configuration file missing or malformed (reason on stderr)
+#define MVSIM_E_UNKNOWN ((int)0x800000FF)    // internal error (reason on stderr); no exception leaves a function
 
 #define MVSIM_TRANSPORT_GIGE 1u
 #define MVSIM_TRANSPORT_USB 4u
@@ -167,6 +168,15 @@ int MVSIM_GetCounters(int deviceId, MvsimCounters* counters);
 // from now, fails with code without doing anything. Several faults may be
 // pending at once.
 void MVSIM_FailCall(const char* functionName, unsigned int nth, int code);
+// For tests of failure paths: the nth time (1 = the next one) the point is
+// passed from now, std::bad_alloc is thrown there, as when memory runs out.
+// Points: the name of any SDK or control function (thrown as the call
+// begins, before it takes any lock), and "start.threads" (inside
+// MV_CC_StartGrabbing, after the device's picture loader has been made
+// active and before the acquisition threads start). The call fails with
+// MVSIM_E_RESOURCE and says so on stderr; nothing it began stays running.
+// MVSIM_ClearFaults removes these too.
+void MVSIM_ThrowInCall(const char* point, unsigned int nth);
 void MVSIM_ClearFaults(void);
 // With on non-zero, a failing MV_CC_CreateHandle writes a non-null value that
 // is no handle into its output before it returns, as some SDKs do. Reset
