@@ -63,4 +63,26 @@ run("the host's simulated test" ${environment} ${WORK_DIR}/host-build/kwcamera_h
 if(NOT run_output STREQUAL "HOST-TEST T0001\n")
   message(FATAL_ERROR "the host's simulated test listed:\n${run_output}")
 endif()
-message(STATUS "installed layout, package, host and tool: fine")
+
+# The GStreamer element, from its installed folder, takes the plug-in and
+# the simulator installed with it.
+if(GST_LAUNCH)
+  set(element_dir ${prefix}/${LIBDIR}/gstreamer-1.0)
+  if(NOT EXISTS ${element_dir}/libgstkwcamera.so)
+    message(FATAL_ERROR "not installed: ${LIBDIR}/gstreamer-1.0/libgstkwcamera.so")
+  endif()
+  # The pipeline of docs/gstreamer.md, with the element's log on stderr.
+  execute_process(COMMAND ${environment} GST_PLUGIN_PATH=${element_dir} GST_REGISTRY=${WORK_DIR}/registry.bin
+                  MVSIM_RUNTIME_DIR=${WORK_DIR} GST_DEBUG=kwcamsrc:4 GST_DEBUG_NO_COLOR=1
+                  ${GST_LAUNCH} kwcamsrc num-buffers=30 ! videoconvert ! pngenc snapshot=true
+                  ! filesink location=frame.png
+                  WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE log)
+  if(NOT result EQUAL 0 OR NOT out MATCHES "Got EOS" OR NOT EXISTS ${WORK_DIR}/frame.png)
+    message(FATAL_ERROR "the installed kwcamsrc failed (${result}):\n${out}\n${log}")
+  endif()
+  string(FIND "${log}" "through the plug-in ${installed_plugin}:" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the installed kwcamsrc did not load ${installed_plugin}:\n${log}")
+  endif()
+endif()
+message(STATUS "installed layout, package, host, tool and element: fine")
