@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include "pattern.h"
+#include "schedule.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -337,6 +338,34 @@ DeviceSetup camera(const char* model, const char* serial, unsigned transport, un
 
 }  // namespace
 
+namespace {
+
+// Times longer than the schedule represents would run the device flat out
+// once they overflowed; a day is far beyond any camera's.
+std::string checkTimes(const DeviceSetup& setup)
+{
+    const double longest = FrameSchedule::longestSeconds;
+    if (double(setup.exposureMax) > longest * 1e6)
+        return "exposure: max " + std::to_string(double(setup.exposureMax)) +
+            " us is longer than a day (86400000000 us), the longest exposure simulated";
+    if (setup.frameRate > 0.0 && setup.frameRate < 1.0 / longest)
+        return "frameRate: " + std::to_string(setup.frameRate) +
+            " makes a frame period longer than a day; the least rate is 1/86400 (0.0000116)";
+    if (setup.linePulseRate > 0.0 && setup.linePulseRate < 1.0 / longest)
+        return "linePulseRate: " + std::to_string(setup.linePulseRate) +
+            " makes a pulse period longer than a day; the least rate is 1/86400 (0.0000116)";
+    const double bandwidth = setup.bandwidth();
+    if (bandwidth > 0.0) {
+        const double frameBytes = (double(setup.width) * setup.height * bitsPerPixel(setup.pixelType) + 7) / 8;
+        if (frameBytes / (bandwidth * 1e6) > longest)
+            return "bandwidthMBps: reading a frame of " + std::to_string(std::uint64_t(frameBytes)) + " bytes at " +
+                std::to_string(bandwidth) + " MB/s takes longer than a day, the longest readout simulated";
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string checkSetup(const DeviceSetup& setup)
 {
     if (setup.transport != MVSIM_TRANSPORT_GIGE && setup.transport != MVSIM_TRANSPORT_USB)
@@ -359,6 +388,8 @@ std::string checkSetup(const DeviceSetup& setup)
         return "bufferCount: must be an integer 1.." + std::to_string(maxBufferCount);
     if (std::isnan(setup.bandwidthMBps) || std::isinf(setup.bandwidthMBps))
         return "bandwidthMBps: must be a number >= 0";
+    if (const std::string t = checkTimes(setup); !t.empty())
+        return t;
     if (setup.ledgerSize < 1 || setup.ledgerSize > maxLedgerSize)
         return "ledgerSize: must be an integer 1.." + std::to_string(maxLedgerSize);
     // Refused now rather than by the first start, which could only fail.

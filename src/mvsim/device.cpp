@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include "faults.h"
+
 #include "acquisition.h"
 #include "picturefeed.h"
 #include "picturesource.h"
@@ -335,12 +337,16 @@ int Device::startGrab(const Handle& handle)
         }
         auto acquisition = std::make_shared<Acquisition>(settings, handle.callback, handle.user, ledger_, gate_,
                                                          std::move(source), identity);
+        faults::throwIfDue("start.threads");
         thread_ = Acquisition::launch(acquisition);
         acquisition_ = std::move(acquisition);
-    } catch (const std::bad_alloc&) {
-        return MVSIM_E_RESOURCE;
-    } catch (const std::system_error&) {
-        return MVSIM_E_RESOURCE;
+    } catch (...) {
+        // Nothing of a failed start keeps running: the source and the
+        // acquisition are gone by now, and dropping the feed stops and joins
+        // its loader (the next start makes it again). The caller's guard
+        // turns the exception into MVSIM_E_RESOURCE.
+        pictures_.reset();
+        throw;
     }
     return MVSIM_OK;
 }

@@ -11,6 +11,13 @@ void clear();
 // and the code when this call is one that must fail.
 bool take(const char* functionName, int* code);
 
+// Faults added with MVSIM_ThrowInCall: the nth time the named point is
+// passed, throwIfDue throws std::bad_alloc there. Points are the exported
+// functions' names (passed as the call begins) and the inner points named in
+// mvsim/control.h.
+void addThrow(const char* point, unsigned nth);
+void throwIfDue(const char* point);
+
 }  // namespace faults
 }  // namespace mvsim
 

@@ -101,8 +101,10 @@ int Registry::listedDevices() const
 
 int Registry::addDevice(const DeviceSetup& setup)
 {
-    if (!checkSetup(setup).empty())
+    if (const std::string problem = checkSetup(setup); !problem.empty()) {
+        std::fprintf(stderr, "mvsim: MVSIM_AddDevice: %s\n", problem.c_str());
         return MVSIM_E_PARAMETER;
+    }
     if (listedDevices() >= MV_MAX_DEVICE_NUM || devices_.size() >= INT_MAX)
         return MVSIM_E_RESOURCE;
     devices_.push_back(std::make_unique<Device>(static_cast<int>(devices_.size()), setup));

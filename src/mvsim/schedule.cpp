@@ -9,8 +9,12 @@ namespace mvsim {
 
 namespace {
 
+// Saturates at the longest time simulated; NaN and negatives are none.
 FrameSchedule::Clock::duration nanoseconds(double ns)
 {
+    if (!(ns > 0.0))
+        return FrameSchedule::Clock::duration::zero();
+    ns = std::min(ns, FrameSchedule::longestSeconds * 1e9);
     return std::chrono::duration_cast<FrameSchedule::Clock::duration>(
         std::chrono::duration<double, std::nano>(std::round(ns)));
 }

@@ -36,6 +36,11 @@ public:
     // spinning, and frames that come closer together are polled for.
     static constexpr std::chrono::microseconds wakeUpMargin{80};
 
+    // The longest exposure, readout or frame period simulated: a day. Longer
+    // ones are refused by the configuration checks and feature setters;
+    // the schedule saturates at this rather than overflow its clock.
+    static constexpr double longestSeconds = 86400.0;
+
     FrameSchedule(const FrameSettings& settings, std::size_t frameBytes);
 
     // New settings. The ticks start again from the next look when their

@@ -12,6 +12,7 @@
 #include "acquisition.h"
 #include "calllog.h"
 #include "faults.h"
+#include "guard.h"
 #include "registry.h"
 
 #include <cmath>
@@ -137,197 +138,226 @@ extern "C" {
 
 MVSIM_EXPORT int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST* pstDevList)
 {
-    Call call("MV_CC_EnumDevices", nTLayerType, pstDevList);
-    int code = MVSIM_OK;
-    if (call.faulted(&code))
-        return code;
-    if (!pstDevList)
-        return MVSIM_E_PARAMETER;
-    return call.registry().enumerate(nTLayerType, pstDevList);
+    return guarded(__func__, [&] {
+        Call call("MV_CC_EnumDevices", nTLayerType, pstDevList);
+        int code = MVSIM_OK;
+        if (call.faulted(&code))
+            return code;
+        if (!pstDevList)
+            return MVSIM_E_PARAMETER;
+        return call.registry().enumerate(nTLayerType, pstDevList);
+    });
 }
 
 MVSIM_EXPORT int MV_CC_CreateHandle(void** phHandle, const MV_CC_DEVICE_INFO* pstDevInfo)
 {
-    Call call("MV_CC_CreateHandle", phHandle, pstDevInfo);
-    int code = MVSIM_OK;
-    if (!call.faulted(&code)) {
-        if (!phHandle || !pstDevInfo)
-            return MVSIM_E_PARAMETER;
-        Device* device = call.registry().findDeviceByRecord(pstDevInfo);
-        if (!device || !device->present()) {
-            code = MVSIM_E_NODEVICE;
-        } else {
-            *phHandle = call.registry().createHandle(*device);
-            return MVSIM_OK;
+    return guarded(__func__, [&] {
+        Call call("MV_CC_CreateHandle", phHandle, pstDevInfo);
+        int code = MVSIM_OK;
+        if (!call.faulted(&code)) {
+            if (!phHandle || !pstDevInfo)
+                return MVSIM_E_PARAMETER;
+            Device* device = call.registry().findDeviceByRecord(pstDevInfo);
+            if (!device || !device->present()) {
+                code = MVSIM_E_NODEVICE;
+            } else {
+                *phHandle = call.registry().createHandle(*device);
+                return MVSIM_OK;
+            }
         }
-    }
-    // Some SDKs write their output before they fail; callers must not take
-    // what is left there for a handle.
-    if (phHandle && call.registry().scribbleOnFailure())
-        *phHandle = reinterpret_cast<void*>(static_cast<uintptr_t>(0xDEADBEEF));
-    return code;
+        // Some SDKs write their output before they fail; callers must not take
+        // what is left there for a handle.
+        if (phHandle && call.registry().scribbleOnFailure())
+            *phHandle = reinterpret_cast<void*>(static_cast<uintptr_t>(0xDEADBEEF));
+        return code;
+    });
 }
 
 MVSIM_EXPORT int MV_CC_OpenDevice(void* hHandle, unsigned int nAccessMode, unsigned short nSwitchoverKey)
 {
-    Call call("MV_CC_OpenDevice", nAccessMode, nSwitchoverKey);
-    int code = MVSIM_OK;
-    if (call.faulted(&code))
-        return code;
-    code = call.resolve(hHandle, false);
-    if (code != MVSIM_OK)
-        return code;
-    if (call.handle->open)
-        return MVSIM_E_CALLORDER;
-    // Access modes 1..7 are taken; every one of them holds the device for
-    // this handle alone.
-    if (nAccessMode < 1 || nAccessMode > 7)
-        return MVSIM_E_PARAMETER;
-    // Held by another handle, or by another process (MVSIM_E_ACCESS).
-    // Opening restarts the device's frame numbers.
-    return call.registry().openDevice(*call.device, *call.handle);
+    return guarded(__func__, [&] {
+        Call call("MV_CC_OpenDevice", nAccessMode, nSwitchoverKey);
+        int code = MVSIM_OK;
+        if (call.faulted(&code))
+            return code;
+        code = call.resolve(hHandle, false);
+        if (code != MVSIM_OK)
+            return code;
+        if (call.handle->open)
+            return MVSIM_E_CALLORDER;
+        // Access modes 1..7 are taken; every one of them holds the device for
+        // this handle alone.
+        if (nAccessMode < 1 || nAccessMode > 7)
+            return MVSIM_E_PARAMETER;
+        // Held by another handle, or by another process (MVSIM_E_ACCESS).
+        // Opening restarts the device's frame numbers.
+        return call.registry().openDevice(*call.device, *call.handle);
+    });
 }
 
 MVSIM_EXPORT int MV_CC_RegisterImageCallBack(
     void* hHandle, void (*cbOutput)(unsigned char* pData, _MV_FRAME_OUT_INFO_* pFrameInfo, void* pUser), void* pUser)
 {
-    Call call("MV_CC_RegisterImageCallBack", presence(cbOutput), pUser);
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        // The acquisition thread copied the callback when it started.
-        if (d.grabbing())
-            return MVSIM_E_CALLORDER;
-        call.handle->callback = cbOutput;  // null unregisters
-        call.handle->user = pUser;
-        return MVSIM_OK;
+    return guarded(__func__, [&] {
+        Call call("MV_CC_RegisterImageCallBack", presence(cbOutput), pUser);
+        return onOpenHandle(call, hHandle, [&](Device& d) {
+            // The acquisition thread copied the callback when it started.
+            if (d.grabbing())
+                return MVSIM_E_CALLORDER;
+            call.handle->callback = cbOutput;  // null unregisters
+            call.handle->user = pUser;
+            return MVSIM_OK;
+        });
     });
 }
 
 MVSIM_EXPORT int MV_CC_DestroyHandle(void* hHandle)
 {
-    ThreadsToJoin joins;  // joined after the lock is released
-    Call call("MV_CC_DestroyHandle");
-    int code = MVSIM_OK;
-    if (call.faulted(&code))
-        return code;
-    Handle* handle = call.registry().findHandle(hHandle);
-    if (!handle)
-        return MVSIM_E_HANDLE;
-    call.registry().destroyHandle(handle, joins);
-    return MVSIM_OK;
+    return guarded(__func__, [&] {
+        ThreadsToJoin joins;  // joined after the lock is released
+        Call call("MV_CC_DestroyHandle");
+        int code = MVSIM_OK;
+        if (call.faulted(&code))
+            return code;
+        Handle* handle = call.registry().findHandle(hHandle);
+        if (!handle)
+            return MVSIM_E_HANDLE;
+        call.registry().destroyHandle(handle, joins);
+        return MVSIM_OK;
+    });
 }
 
 MVSIM_EXPORT int MV_CC_GetWidth(void* hHandle, MVCC_INTVALUE* pstValue)
 {
-    return getSize("MV_CC_GetWidth", hHandle, pstValue, true);
+    return guarded(__func__, [&] { return getSize("MV_CC_GetWidth", hHandle, pstValue, true); });
 }
 
 MVSIM_EXPORT int MV_CC_GetHeight(void* hHandle, MVCC_INTVALUE* pstValue)
 {
-    return getSize("MV_CC_GetHeight", hHandle, pstValue, false);
+    return guarded(__func__, [&] { return getSize("MV_CC_GetHeight", hHandle, pstValue, false); });
 }
 
 MVSIM_EXPORT int MV_CC_GetPixelFormat(void* hHandle, MVCC_ENUMVALUE* pstValue)
 {
-    Call call("MV_CC_GetPixelFormat", presence(pstValue));
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (!pstValue)
-            return MVSIM_E_PARAMETER;
-        std::memset(pstValue, 0, sizeof *pstValue);
-        // A device produces its one pixel type.
-        pstValue->nCurValue = d.setup().pixelType;
-        pstValue->nSupportedNum = 1;
-        pstValue->nSupportValue[0] = d.setup().pixelType;
-        return MVSIM_OK;
+    return guarded(__func__, [&] {
+        Call call("MV_CC_GetPixelFormat", presence(pstValue));
+        return onOpenHandle(call, hHandle, [&](Device& d) {
+            if (!pstValue)
+                return MVSIM_E_PARAMETER;
+            std::memset(pstValue, 0, sizeof *pstValue);
+            // A device produces its one pixel type.
+            pstValue->nCurValue = d.setup().pixelType;
+            pstValue->nSupportedNum = 1;
+            pstValue->nSupportValue[0] = d.setup().pixelType;
+            return MVSIM_OK;
+        });
     });
 }
 
 MVSIM_EXPORT int MV_CC_SetExposureTime(void* hHandle, float fValue)
 {
-    return setFeature("MV_CC_SetExposureTime", hHandle, fValue, &Device::setExposure);
+    return guarded(__func__,
+                   [&] { return setFeature("MV_CC_SetExposureTime", hHandle, fValue, &Device::setExposure); });
 }
 
 MVSIM_EXPORT int MV_CC_SetGain(void* hHandle, float fValue)
 {
-    return setFeature("MV_CC_SetGain", hHandle, fValue, &Device::setGain);
+    return guarded(__func__, [&] { return setFeature("MV_CC_SetGain", hHandle, fValue, &Device::setGain); });
 }
 
 MVSIM_EXPORT int MV_CC_GetExposureTime(void* hHandle, MVCC_FLOATVALUE* pstValue)
 {
-    return getLimited("MV_CC_GetExposureTime", hHandle, pstValue, &DeviceSetup::exposure, &DeviceSetup::exposureMin,
-                      &DeviceSetup::exposureMax);
+    return guarded(__func__, [&] {
+        return getLimited("MV_CC_GetExposureTime", hHandle, pstValue, &DeviceSetup::exposure, &DeviceSetup::exposureMin,
+                          &DeviceSetup::exposureMax);
+    });
 }
 
 MVSIM_EXPORT int MV_CC_GetGain(void* hHandle, MVCC_FLOATVALUE* pstValue)
 {
-    return getLimited("MV_CC_GetGain", hHandle, pstValue, &DeviceSetup::gain, &DeviceSetup::gainMin,
-                      &DeviceSetup::gainMax);
+    return guarded(__func__, [&] {
+        return getLimited("MV_CC_GetGain", hHandle, pstValue, &DeviceSetup::gain, &DeviceSetup::gainMin,
+                          &DeviceSetup::gainMax);
+    });
 }
 
 MVSIM_EXPORT int MV_CC_SetExposureAutoMode(void* hHandle, unsigned int nValue)
 {
-    Call call("MV_CC_SetExposureAutoMode", nValue);
-    return onOpenHandle(call, hHandle, [&](Device& d) { return d.setExposureAuto(nValue); });
+    return guarded(__func__, [&] {
+        Call call("MV_CC_SetExposureAutoMode", nValue);
+        return onOpenHandle(call, hHandle, [&](Device& d) { return d.setExposureAuto(nValue); });
+    });
 }
 
 MVSIM_EXPORT int MV_CC_SetBalanceWhiteAuto(void* hHandle, unsigned int nValue)
 {
-    Call call("MV_CC_SetBalanceWhiteAuto", nValue);
-    return onOpenHandle(call, hHandle, [&](Device& d) { return d.setBalanceWhiteAuto(nValue); });
+    return guarded(__func__, [&] {
+        Call call("MV_CC_SetBalanceWhiteAuto", nValue);
+        return onOpenHandle(call, hHandle, [&](Device& d) { return d.setBalanceWhiteAuto(nValue); });
+    });
 }
 
 MVSIM_EXPORT int MV_CC_SetBalanceRatioRed(void* hHandle, unsigned int nValue)
 {
-    return setBalanceRatio("MV_CC_SetBalanceRatioRed", hHandle, nValue, 0);
+    return guarded(__func__, [&] { return setBalanceRatio("MV_CC_SetBalanceRatioRed", hHandle, nValue, 0); });
 }
 
 MVSIM_EXPORT int MV_CC_SetBalanceRatioGreen(void* hHandle, unsigned int nValue)
 {
-    return setBalanceRatio("MV_CC_SetBalanceRatioGreen", hHandle, nValue, 1);
+    return guarded(__func__, [&] { return setBalanceRatio("MV_CC_SetBalanceRatioGreen", hHandle, nValue, 1); });
 }
 
 MVSIM_EXPORT int MV_CC_SetBalanceRatioBlue(void* hHandle, unsigned int nValue)
 {
-    return setBalanceRatio("MV_CC_SetBalanceRatioBlue", hHandle, nValue, 2);
+    return guarded(__func__, [&] { return setBalanceRatio("MV_CC_SetBalanceRatioBlue", hHandle, nValue, 2); });
 }
 
 MVSIM_EXPORT int MV_CC_SetEnumValue(void* hHandle, const char* strKey, unsigned int nValue)
 {
-    Call call("MV_CC_SetEnumValue", strKey, nValue);
-    return onOpenHandle(call, hHandle, [&](Device& d) { return d.setEnum(strKey, nValue); });
+    return guarded(__func__, [&] {
+        Call call("MV_CC_SetEnumValue", strKey, nValue);
+        return onOpenHandle(call, hHandle, [&](Device& d) { return d.setEnum(strKey, nValue); });
+    });
 }
 
 MVSIM_EXPORT int MV_CC_SetCommandValue(void* hHandle, const char* strKey)
 {
-    Call call("MV_CC_SetCommandValue", strKey);
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (!strKey)
-            return MVSIM_E_PARAMETER;
-        if (std::strcmp(strKey, "TriggerSoftware") != 0)
-            return MVSIM_E_SUPPORT;
-        return d.softwareTrigger();
+    return guarded(__func__, [&] {
+        Call call("MV_CC_SetCommandValue", strKey);
+        return onOpenHandle(call, hHandle, [&](Device& d) {
+            if (!strKey)
+                return MVSIM_E_PARAMETER;
+            if (std::strcmp(strKey, "TriggerSoftware") != 0)
+                return MVSIM_E_SUPPORT;
+            return d.softwareTrigger();
+        });
     });
 }
 
 MVSIM_EXPORT int MV_CC_StartGrabbing(void* hHandle)
 {
-    ThreadsToJoin joins;  // parked threads, joined after the lock is released
-    Call call("MV_CC_StartGrabbing");
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (d.grabbing())
-            return MVSIM_E_CALLORDER;
-        return call.registry().startAcquisition(d, *call.handle, joins);
+    return guarded(__func__, [&] {
+        ThreadsToJoin joins;  // parked threads, joined after the lock is released
+        Call call("MV_CC_StartGrabbing");
+        return onOpenHandle(call, hHandle, [&](Device& d) {
+            if (d.grabbing())
+                return MVSIM_E_CALLORDER;
+            return call.registry().startAcquisition(d, *call.handle, joins);
+        });
     });
 }
 
 MVSIM_EXPORT int MV_CC_StopGrabbing(void* hHandle)
 {
-    ThreadsToJoin joins;  // joined after the lock is released
-    Call call("MV_CC_StopGrabbing");
-    return onOpenHandle(call, hHandle, [&](Device& d) {
-        if (!d.grabbing())
-            return MVSIM_E_CALLORDER;
-        call.registry().stopAcquisition(d, joins);
-        return MVSIM_OK;
+    return guarded(__func__, [&] {
+        ThreadsToJoin joins;  // joined after the lock is released
+        Call call("MV_CC_StopGrabbing");
+        return onOpenHandle(call, hHandle, [&](Device& d) {
+            if (!d.grabbing())
+                return MVSIM_E_CALLORDER;
+            call.registry().stopAcquisition(d, joins);
+            return MVSIM_OK;
+        });
     });
 }
 

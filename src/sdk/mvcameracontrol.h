@@ -29,6 +29,7 @@ extern "C" {
 #define MV_E_NODEVICE ((int)0x80000008)   // device gone, or a record of no listed device
 #define MV_E_CONFIG ((int)0x80000009)     // simulator only: its configuration is missing or malformed
 #define MV_E_DEVICE ((int)0x8000000A)     // GenICam SDK only: the device refused a request or did not answer
+#define MV_E_UNKNOWN ((int)0x800000FF)    // an internal error (reason on stderr); no exception leaves a function
 
 #define MV_MODEL_NAME_OFFSET 84
 #define MV_MODEL_NAME_SIZE 32

@@ -134,6 +134,17 @@ TEST_F(ConfigTest, MalformedFilesAreReportedAndNotReplacedByTheDefault)
          "may have"},
         {"frame_rate", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"frameRate\": -1}]}",
          "devices[0].frameRate: must be a number >= 0, not -1"},
+        // Times past what the schedule represents, which once ran the device flat out.
+        {"frame_period_too_long", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"frameRate\": 1e-10}]}",
+         "makes a frame period longer than a day"},
+        {"pulse_period_too_long", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"linePulseRate\": 1e-10}]}",
+         "makes a pulse period longer than a day"},
+        {"readout_too_long", "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"bandwidthMBps\": 1e-12}]}",
+         "takes longer than a day, the longest readout simulated"},
+        {"exposure_too_long",
+         "{\"devices\": [{\"model\": \"M\", \"serial\": \"S\", \"exposure\": {\"min\": 1, \"max\": 1e16, "
+         "\"value\": 1e16}}]}",
+         "is longer than a day (86400000000 us), the longest exposure simulated"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

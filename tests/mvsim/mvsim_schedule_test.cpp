@@ -40,6 +40,35 @@ FrameSettings triggered(unsigned source, double linePulseRate)
     return s;
 }
 
+// Times past a day, which the checks refuse, saturate instead of wrapping
+// round to a negative period that would run the device flat out.
+TEST(ScheduleTest, TimesPastADaySaturate)
+{
+    const FrameSchedule::Clock::duration day = std::chrono::hours(24);
+    const struct {
+        const char* what;
+        FrameSettings settings;
+        Pacing pacing;
+    } cases[] = {
+        {"rate 1e-10", freeRunning(false, 0, 0, 1e-10), Pacing::Ticks},
+        {"bandwidth 1e-12", freeRunning(false, 0, 1e-12, 0), Pacing::Sensor},
+        {"exposure 1e16 us", freeRunning(false, 1e16f, 0, 0), Pacing::Sensor},
+        {"exposure 3e38 us", freeRunning(false, 3e38f, 0, 30), Pacing::Sensor},
+        {"pulses at 1e-10", triggered(MVSIM_TRIGGER_SOURCE_LINE0, 1e-10), Pacing::Sensor},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FrameSchedule schedule(c.settings, frameBytes);
+        EXPECT_EQ(schedule.pacing(), c.pacing);
+        EXPECT_EQ(schedule.period(), day);
+        EXPECT_GE(schedule.exposure().count(), 0);
+        EXPECT_LE(schedule.exposure(), day);
+        EXPECT_GE(schedule.readout().count(), 0);
+        EXPECT_LE(schedule.readout(), day);
+        EXPECT_GE(schedule.nextTick(t0), t0 + day) << "the first tick is not a day away";
+    }
+}
+
 TEST(ScheduleTest, SettingsChooseThePacingAndThePeriod)
 {
     const struct {

@@ -28,6 +28,7 @@ extern "C" {
 #define MVSIM_E_NODEVICE MV_E_NODEVICE
 #define MVSIM_E_RESOURCE MV_E_RESOURCE
 #define MVSIM_E_CONFIG MV_E_CONFIG
+#define MVSIM_E_UNKNOWN MV_E_UNKNOWN
 
 #define MVSIM_TRANSPORT_GIGE 1u
 #define MVSIM_TRANSPORT_USB 4u
@@ -169,6 +170,15 @@ int MVSIM_GetCounters(int deviceId, MvsimCounters* counters);
 // from now, fails with code without doing anything. Several faults may be
 // pending at once.
 void MVSIM_FailCall(const char* functionName, unsigned int nth, int code);
+// For tests of failure paths: the nth time (1 = the next one) the point is
+// passed from now, std::bad_alloc is thrown there, as when memory runs out.
+// Points: the name of any SDK or control function (thrown as the call
+// begins, before it takes any lock), and "start.threads" (inside
+// MV_CC_StartGrabbing, after the device's picture loader has been made
+// active and before the acquisition threads start). The call fails with
+// MVSIM_E_RESOURCE and says so on stderr; nothing it began stays running.
+// MVSIM_ClearFaults removes these too.
+void MVSIM_ThrowInCall(const char* point, unsigned int nth);
 void MVSIM_ClearFaults(void);
 // With on non-zero, a failing MV_CC_CreateHandle writes a non-null value that
 // is no handle into its output before it returns, as some SDKs do. Reset
