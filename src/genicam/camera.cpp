@@ -235,26 +235,16 @@ int Camera::registerCallback(MvImageCallback callback, void* user)
 
 int Camera::width(MVCC_INTVALUE* value)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (const int code = usable())
-        return code;
-    GError* error = nullptr;
-    gint x = 0, y = 0, w = 0, h = 0, min = 0, max = 0;
-    arv_camera_get_region(m_camera, &x, &y, &w, &h, &error);
-    if (error == nullptr)
-        arv_camera_get_width_bounds(m_camera, &min, &max, &error);
-    gint inc = error == nullptr ? arv_camera_get_width_increment(m_camera, &error) : 1;
-    if (const int code = result(error))
-        return code;
-    std::memset(value, 0, sizeof *value);
-    value->nCurValue = static_cast<unsigned int>(w);
-    value->nMin = static_cast<unsigned int>(min);
-    value->nMax = static_cast<unsigned int>(max);
-    value->nInc = static_cast<unsigned int>(inc);
-    return MV_OK;
+    return regionSide(true, value);
 }
 
 int Camera::height(MVCC_INTVALUE* value)
+{
+    return regionSide(false, value);
+}
+
+// The width or height of the region with its bounds and increment.
+int Camera::regionSide(bool horizontal, MVCC_INTVALUE* value)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     if (const int code = usable())
@@ -263,12 +253,14 @@ int Camera::height(MVCC_INTVALUE* value)
     gint x = 0, y = 0, w = 0, h = 0, min = 0, max = 0;
     arv_camera_get_region(m_camera, &x, &y, &w, &h, &error);
     if (error == nullptr)
-        arv_camera_get_height_bounds(m_camera, &min, &max, &error);
-    gint inc = error == nullptr ? arv_camera_get_height_increment(m_camera, &error) : 1;
+        (horizontal ? arv_camera_get_width_bounds : arv_camera_get_height_bounds)(m_camera, &min, &max, &error);
+    gint inc = error == nullptr
+        ? (horizontal ? arv_camera_get_width_increment : arv_camera_get_height_increment)(m_camera, &error)
+        : 1;
     if (const int code = result(error))
         return code;
     std::memset(value, 0, sizeof *value);
-    value->nCurValue = static_cast<unsigned int>(h);
+    value->nCurValue = static_cast<unsigned int>(horizontal ? w : h);
     value->nMin = static_cast<unsigned int>(min);
     value->nMax = static_cast<unsigned int>(max);
     value->nInc = static_cast<unsigned int>(inc);

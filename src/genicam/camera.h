@@ -46,6 +46,7 @@ public:
     int stopGrabbing();
 
 private:
+    int regionSide(bool horizontal, MVCC_INTVALUE* value);
     // What a call needs before it touches the device; with m_lock held.
     int usable() const;
     // The result of a device call: MV_OK, or the code for its error (a
